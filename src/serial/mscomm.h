@@ -1,0 +1,66 @@
+#pragma once
+
+#include "serial/portfailure.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+#include <optional>
+
+namespace korva {
+
+// The serial port control: every byte to and from the module passes through it.
+// Operations that can be refused return the failure instead of throwing.
+class MSComm : public QObject
+{
+    Q_OBJECT
+public:
+    explicit MSComm(QObject *parent = nullptr);
+    ~MSComm() override;
+
+    // The port number as the user typed or chose it; a text that is no whole
+    // number is refused (Other), a number below 1 is an invalid port.
+    std::optional<PortFailure> setCommPort(const QString &number);
+    int commPort() const { return m_commPort; }
+
+    // "38400,n,8,1": rate, parity (n/e/o/m/s), data bits, stop bits.
+    std::optional<PortFailure> setSettings(const QString &settings);
+    QString settings() const { return m_settingsText; }
+
+    bool portOpen() const;
+    std::optional<PortFailure> setPortOpen(bool open);
+
+    // Queues the bytes for transmission and hands them to the device at once,
+    // without waiting for them to leave the wire.
+    void output(const QByteArray &bytes);
+
+    // The next received byte not yet read, or an empty array when none waits.
+    QByteArray input();
+
+    // The device path of the open port (empty when closed).
+    QString devicePath() const;
+
+signals:
+    // Raised on the owner's thread once for every received byte waiting to be read.
+    void OnComm();
+    // The open port failed (device removed, line hung up). The port is already
+    // closed when this is delivered; it is delivered once per failure, queued.
+    void failed(const korva::PortFailure &failure);
+
+private:
+    void onReadyRead();
+    void onErrorOccurred(QSerialPort::SerialPortError error);
+
+    QSerialPort m_port;
+    int m_commPort = 1;
+    QString m_settingsText = QStringLiteral("9600,n,8,1");
+    qint32 m_baudRate = 9600;
+    QSerialPort::Parity m_parity = QSerialPort::NoParity;
+    QSerialPort::DataBits m_dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
+    bool m_emitting = false;
+};
+
+} // namespace korva
