@@ -9,7 +9,8 @@
 
 // The module's configuration: the 15-byte block layout, the code tables, the
 // band formulas and every text form the page shows. Pure functions only.
-namespace korva {
+namespace korva
+{
 
 inline constexpr int kBlockSize = 15;
 
@@ -40,7 +41,7 @@ Band bandFromText(const QString &text);
 
 // List entries, in list order.
 QStringList bandTexts();
-QStringList txPowerTexts();      // code = position
+QStringList txPowerTexts();       // code = position
 QStringList rssiThresholdTexts(); // code = position
 QStringList rfTxSpeedTexts();     // code = rfTxSpeedCodes() at the same position
 std::array<int, 5> rfTxSpeedCodes();

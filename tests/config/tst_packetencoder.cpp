@@ -1,0 +1,281 @@
+#include "config/moduleconfig.h"
+
+#include <QTest>
+
+using namespace korva;
+
+namespace
+{
+
+const QByteArray kExample = QByteArray::fromHex("7F7F7F7F01020304062000"
+                                                "1E1E0023");
+const Channel kPrevious{0x11, 0x22};
+const QString kError = QStringLiteral("Error");
+
+// The example page; fields numbered in page order: 0..7 addresses, 8 frequency, 9 Tx power,
+// 10 Tx size, 11 Rx size, 12 RSSI, 13 RF speed.
+ConfigTexts examplePage()
+{
+    ConfigTexts texts;
+    texts.address = {"7F", "7F", "7F", "7F", "1", "2", "3", "4"};
+    texts.frequency = "433.92";
+    texts.txPower = "0 dBm";
+    texts.txPacketSize = "30";
+    texts.rxPacketSize = "30";
+    texts.rssiThreshold = "-103 dBm";
+    texts.rfTxSpeed = "9600 bps";
+    return texts;
+}
+
+QString &field(ConfigTexts &texts, int number)
+{
+    if (number < kAddressBytes)
+        return texts.address[std::size_t(number)];
+    QString *const others[] = {&texts.frequency,    &texts.txPower,       &texts.txPacketSize,
+                               &texts.rxPacketSize, &texts.rssiThreshold, &texts.rfTxSpeed};
+    return *others[number - kAddressBytes];
+}
+
+QByteArray withByte(QByteArray block, int position, quint8 byte)
+{
+    block[position] = char(byte);
+    return block;
+}
+
+QByteArray withChannel(int channel)
+{
+    return withByte(withByte(kExample, 8, quint8(channel >> 8)), 9, quint8(channel));
+}
+
+} // namespace
+
+class TestPacketEncoder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void encodes_data();
+    void encodes();
+    void stopsAtTheFirstFailure();
+    void decodedBlocksEncodeToTheSameBytes();
+    void anyTextEncodesWithoutFault();
+};
+
+void TestPacketEncoder::encodes_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("band");
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("high");
+    QTest::addColumn<int>("low");
+
+    const QString nan = QStringLiteral("Invalid input (00-FF)");
+    const QString nanTitle = QStringLiteral("Error!!");
+    const QString app = applicationTitle();
+    const QString value = QStringLiteral("Incorrect value");
+    const QString frequency = QStringLiteral("Incorrect Frequency value");
+    const QString b433 = QStringLiteral("433Mhz");
+    const QByteArray none;
+    auto ok = [&](const char *name, int field, const QString &text, const QByteArray &packet) {
+        QTest::newRow(name) << field << text << b433 << packet << QString() << QString()
+                            << quint8(packet[8]) + 0 << quint8(packet[9]) + 0;
+    };
+    auto fails = [&](const char *name, int field, const QString &text, const QString &failure,
+                     const QString &title, int high = 0x06, int low = 0x20) {
+        QTest::newRow(name) << field << text << b433 << none << failure << title << high << low;
+    };
+
+    ok("example", 0, "7F", kExample);
+    QTest::newRow("example 868") << 8 << "867.84"
+                                 << "868Mhz" << kExample << QString() << QString() << 0x06 << 0x20;
+    ok("lower-case address", 2, "7f", kExample);
+    ok("address 0", 7, "0", withByte(kExample, 7, 0));
+    ok("address FF", 4, "fF", withByte(kExample, 4, 0xFF));
+    ok("address A5", 1, "A5", withByte(kExample, 1, 0xA5));
+    fails("empty address", 0, "", nan, nanTitle, kPrevious.high, kPrevious.low);
+    fails("placeholder address", 3, "??", nan, nanTitle, kPrevious.high, kPrevious.low);
+    fails("address with blank", 6, " 7", nan, nanTitle, kPrevious.high, kPrevious.low);
+    fails("address 100", 5, "100", value, kError, kPrevious.high, kPrevious.low);
+    fails("address 7FFF", 0, "7FFF", value, kError, kPrevious.high, kPrevious.low);
+    fails("address 8000", 0, "8000", "Error!! Destination address byte 8000 is out of range", app,
+          kPrevious.high, kPrevious.low);
+    fails("address FFFF", 5, "FFFF", "Error!! Local address byte FFFF is out of range", app,
+          kPrevious.high, kPrevious.low);
+    fails("address of five digits", 4, "00001",
+          "Error!! Local address byte 00001 has too many digits", app, kPrevious.high,
+          kPrevious.low);
+
+    ok("frequency 430", 8, "430", withChannel(0));
+    ok("frequency on a channel", 8, "434", withChannel(1600));
+    ok("frequency between channels", 8, "433.999", withChannel(1599));
+    ok("frequency with blanks", 8, " 4 3 3 . 9 2 ", kExample);
+    ok("frequency with unit", 8, "433.92MHz", kExample);
+    ok("highest frequency", 8, "593.838", withChannel(65535));
+    fails("frequency 593.84", 8, "593.84", frequency, kError, 256, 0);
+    fails("frequency 429.999", 8, "429.999", frequency, kError, -1, 0xFF);
+    fails("placeholder frequency", 8, "??", frequency, kError, -672, 32);
+    fails("frequency beyond double", 8, "1E400",
+          "Error!! RF Frequency 1E400 is too large to be read", app, kPrevious.high, kPrevious.low);
+    fails("frequency beyond 32 bits", 8, "1E12",
+          "Error!! RF Frequency 1E12 is far outside the 433Mhz band", app, kPrevious.high,
+          kPrevious.low);
+    QTest::newRow("868 on a channel")
+        << 8 << "868"
+        << "868Mhz" << withChannel(1600) << QString() << QString() << 0x06 << 0x40;
+    QTest::newRow("unknown band sends the previous channel")
+        << 8 << "garbage"
+        << "433MHz" << withChannel(0x1122) << QString() << QString() << kPrevious.high
+        << kPrevious.low;
+
+    ok("Tx power placeholder", 9, "??", kExample);
+    ok("Tx power 0", 9, "0", kExample);
+    ok("Tx power -21 dBm", 9, "-21 dBm", withByte(kExample, 10, 7));
+    ok("Tx power case differs", 9, "-21 DBM", kExample);
+    ok("Tx power trailing blank", 9, "-3 dBm ", kExample);
+
+    ok("Tx size 255", 10, "255", withByte(kExample, 11, 0xFF));
+    ok("Tx size without number", 10, "abc", withByte(kExample, 11, 0));
+    ok("Tx size half to even down", 10, "12.5", withByte(kExample, 11, 12));
+    ok("Tx size half to even up", 10, "13.5", withByte(kExample, 11, 14));
+    ok("Tx size small negative rounds to 0", 10, "-0.4", withByte(kExample, 11, 0));
+    ok("Tx size hex", 10, "&HFF", withByte(kExample, 11, 0xFF));
+    fails("Tx size 256", 10, "256", value, kError);
+    fails("Tx size 32767", 10, "32767", value, kError);
+    fails("Tx size -3", 10, "-3",
+          "Error!! Tx Packet Size -3 is negative and cannot be sent as a byte", app);
+    fails("Tx size hex -1", 10, "&HFFFF",
+          "Error!! Tx Packet Size &HFFFF is negative and cannot be sent as a byte", app);
+    fails("Tx size beyond 16 bits", 10, "32767.5", "Error!! Tx Packet Size 32767.5 is too large",
+          app);
+    fails("Tx size far negative", 10, "-40000",
+          "Error!! Tx Packet Size -40000 is negative and cannot be sent as a byte", app);
+    fails("Tx size beyond double", 10, "9E999",
+          "Error!! Tx Packet Size 9E999 is too large to be read", app);
+    fails("long text is shortened", 10, "-" + QString(50, u'9'),
+          "Error!! Tx Packet Size -" + QString(20, u'9') +
+              "... is negative and cannot be sent as a byte",
+          app);
+    ok("Rx size 0", 11, "0", withByte(kExample, 12, 0));
+    fails("Rx size 256", 11, "256", value, kError);
+    fails("Rx size -1", 11, "-1",
+          "Error!! Rx Packet Size -1 is negative and cannot be sent as a byte", app);
+
+    ok("RSSI placeholder", 12, "??", kExample);
+    ok("RSSI -73 dBm", 12, "-73 dBm", withByte(kExample, 13, 5));
+    ok("RF speed placeholder", 13, "??", withByte(kExample, 14, 0xA3));
+    ok("RF speed 19200", 13, "19200 bps", withByte(kExample, 14, 0x11));
+    ok("RF speed without unit", 13, "9600", withByte(kExample, 14, 0xA3));
+}
+
+void TestPacketEncoder::encodes()
+{
+    QFETCH(int, field);
+    QFETCH(QString, text);
+    QFETCH(QString, band);
+    QFETCH(QByteArray, packet);
+    QFETCH(QString, failure);
+    QFETCH(QString, title);
+    QFETCH(int, high);
+    QFETCH(int, low);
+
+    ConfigTexts texts = examplePage();
+    ::field(texts, field) = text;
+    const EncodeResult result = encodePacket(texts, band, kPrevious);
+    QCOMPARE(result.packet.toHex(' '), packet.toHex(' '));
+    QCOMPARE(result.failure.value_or(EncodeFailure()).text, failure);
+    QCOMPARE(result.failure.value_or(EncodeFailure()).title, title);
+    QCOMPARE(result.failure.has_value(), !failure.isEmpty());
+    QCOMPARE(result.channel, (Channel{high, low}));
+}
+
+void TestPacketEncoder::stopsAtTheFirstFailure()
+{
+    ConfigTexts texts = examplePage();
+    texts.address[7] = "??";
+    texts.frequency = "??";
+    texts.txPacketSize = "-1";
+    EncodeResult result = encodePacket(texts, "433Mhz", kPrevious);
+    QCOMPARE(result.failure->text, QStringLiteral("Invalid input (00-FF)"));
+    QCOMPARE(result.channel, kPrevious);
+
+    texts.address[7] = "4";
+    result = encodePacket(texts, "433Mhz", kPrevious);
+    QCOMPARE(result.failure->text, QStringLiteral("Incorrect Frequency value"));
+
+    // The channel computed from a good frequency is kept though a later check fails.
+    texts.frequency = "433.92";
+    texts.rxPacketSize = "999";
+    result = encodePacket(texts, "433Mhz", kPrevious);
+    QVERIFY(result.failure->text.startsWith("Error!! Tx Packet Size -1"));
+    QCOMPARE(result.channel, (Channel{0x06, 0x20}));
+    QVERIFY(result.packet.isEmpty());
+
+    // A channel left out of range by a failed send is refused when the band is unknown.
+    result = encodePacket(examplePage(), "", Channel{-1, 0xFF});
+    QCOMPARE(result.failure->text, QStringLiteral("Incorrect Frequency value"));
+    result = encodePacket(examplePage(), "", Channel{0x06, 256});
+    QCOMPARE(result.failure->text, QStringLiteral("Incorrect Frequency value"));
+}
+
+void TestPacketEncoder::decodedBlocksEncodeToTheSameBytes()
+{
+    const auto speeds = rfTxSpeedCodes();
+    for (const QString band : {"433Mhz", "868Mhz", "none"}) {
+        for (int channel = 0; channel <= kMaxChannel; ++channel) {
+            // Every byte value appears in every address position, every size and every code.
+            QByteArray block(kBlockSize, Qt::Uninitialized);
+            for (int i = 0; i < kAddressBytes; ++i)
+                block[i] = char(channel * (2 * i + 1) + i);
+            block[8] = char(channel >> 8);
+            block[9] = char(channel);
+            block[10] = char(channel % 8);
+            block[11] = char(channel);
+            block[12] = char(channel >> 8);
+            block[13] = char(channel % 6);
+            block[14] = char(speeds[std::size_t(channel % 5)]);
+
+            const DecodedBlock decoded = decodeBlock(block, band, Channel{});
+            const EncodeResult encoded = encodePacket(decoded.texts, band, decoded.channel);
+            if (encoded.packet != block) {
+                QFAIL(qPrintable(QStringLiteral("%1 %2 gave %3 %4")
+                                     .arg(band, block.toHex(' '), encoded.packet.toHex(' '),
+                                          encoded.failure.value_or(EncodeFailure()).text)));
+            }
+            QCOMPARE(encoded.channel, decoded.channel);
+        }
+    }
+}
+
+void TestPacketEncoder::anyTextEncodesWithoutFault()
+{
+    const QStringList nasty{"",
+                            QString(100000, u'9'),
+                            "&H" + QString(100000, u'F'),
+                            "&O" + QString(1000, u'7'),
+                            "1E" + QString(100000, u'9'),
+                            "-1E-" + QString(1000, u'9'),
+                            "." + QString(100000, u'0') + "1",
+                            QString(1000, u' '),
+                            QString(3, QChar(0)),
+                            QString::fromUtf8("\xEF\xBC\x91\xEF\xBC\x92"),
+                            QString(QChar(0xD800)),
+                            "+-.eE&H&O"};
+    for (const QString &text : nasty) {
+        for (int number = 0; number < kAddressBytes + 6; ++number) {
+            ConfigTexts texts = examplePage();
+            field(texts, number) = text;
+            for (const QString band : {"433Mhz", "868Mhz", ""}) {
+                const EncodeResult result = encodePacket(texts, band, kPrevious);
+                QCOMPARE(result.packet.size(), result.failure ? 0 : kBlockSize);
+                if (result.failure)
+                    QVERIFY(result.failure->text.size() < 200);
+            }
+        }
+    }
+}
+
+QTEST_APPLESS_MAIN(TestPacketEncoder)
+#include "tst_packetencoder.moc"
