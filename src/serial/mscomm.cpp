@@ -1,1 +1,268 @@
-// placeholder
+#include "serial/mscomm.h"
+
+#include "serial/linesettings.h"
+#include "serial/portmap.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace korva
+{
+
+namespace
+{
+
+// The path QSerialPort opens for a port name: bare names live under /dev.
+QString systemLocation(const QString &name)
+{
+#ifdef Q_OS_WIN
+    return name;
+#else
+    if (name.startsWith(u'/') || name.startsWith(QLatin1String("./")) ||
+        name.startsWith(QLatin1String("../")))
+        return name;
+    return QLatin1String("/dev/") + name;
+#endif
+}
+
+bool readableAndWritable(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
+#else
+    Q_UNUSED(path);
+    // Elsewhere a refused open of a port the user may use means another program holds it.
+    return true;
+#endif
+}
+
+} // namespace
+
+MSComm::MSComm(QObject *parent) : QObject(parent), m_port(this)
+{
+    connect(&m_port, &QSerialPort::readyRead, this, &MSComm::onReadyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::onErrorOccurred);
+}
+
+MSComm::~MSComm()
+{
+    // No failure is reported for the close that goes with the control.
+    disconnect(&m_port, nullptr, this, nullptr);
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+std::optional<PortFailure> MSComm::setCommPort(const QString &number)
+{
+    const auto parsed = parseCommPort(number);
+    if (const auto *failure = std::get_if<PortFailure>(&parsed))
+        return *failure;
+    m_commPort = std::get<int>(parsed);
+    return std::nullopt;
+}
+
+std::optional<PortFailure> MSComm::setSettings(const QString &settings)
+{
+    const auto parsed = parseLineSettings(settings);
+    if (const auto *failure = std::get_if<PortFailure>(&parsed))
+        return *failure;
+    const LineSettings &line = std::get<LineSettings>(parsed);
+
+    if (m_port.isOpen()) {
+        if (auto refused =
+                applyLineSettings(line.baudRate, line.parity, line.dataBits, line.stopBits)) {
+            // Leave the line as it was rather than half changed.
+            applyLineSettings(m_baudRate, m_parity, m_dataBits, m_stopBits);
+            return refused;
+        }
+    }
+    m_baudRate = line.baudRate;
+    m_parity = line.parity;
+    m_dataBits = line.dataBits;
+    m_stopBits = line.stopBits;
+    m_settingsText = settings;
+    return std::nullopt;
+}
+
+bool MSComm::portOpen() const
+{
+    return m_port.isOpen();
+}
+
+std::optional<PortFailure> MSComm::setPortOpen(bool open)
+{
+    if (!open) {
+        closePort();
+        return std::nullopt;
+    }
+    // Opening an open port keeps it as it is, on the device it was opened on.
+    if (m_port.isOpen())
+        return std::nullopt;
+    return openPort();
+}
+
+std::optional<PortFailure> MSComm::openPort()
+{
+    const std::optional<PortDevice> device = deviceForPort(m_commPort);
+    if (!device) {
+        return PortFailure{PortFailure::Kind::InvalidPort,
+                           QStringLiteral("No device for port %1").arg(m_commPort)};
+    }
+    const QString path = systemLocation(device->path);
+#ifndef Q_OS_WIN
+    if (!QFileInfo::exists(path)) {
+        return PortFailure{PortFailure::Kind::InvalidPort,
+                           QStringLiteral("Device %1 does not exist").arg(path)};
+    }
+#endif
+
+    // Open with plain settings every device takes, then apply the chosen ones one
+    // by one, so that a refusal can name the setting the device would not take.
+    m_port.setPortName(path);
+    m_port.setBaudRate(QSerialPort::Baud9600);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_port.open(QIODevice::ReadWrite))
+        return describeOpenFailure(path);
+    m_openPath = path;
+
+    if (auto refused = applyLineSettings(m_baudRate, m_parity, m_dataBits, m_stopBits)) {
+        closePort();
+        return refused;
+    }
+    return std::nullopt;
+}
+
+PortFailure MSComm::describeOpenFailure(const QString &path) const
+{
+    switch (m_port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return PortFailure{PortFailure::Kind::InvalidPort,
+                           QStringLiteral("Device %1 does not exist").arg(path)};
+    case QSerialPort::PermissionError:
+        // A device the user may read and write is refused only while another program holds it.
+        if (readableAndWritable(path)) {
+            return PortFailure{
+                PortFailure::Kind::Other,
+                QStringLiteral("Port busy: %1 is in use by another program").arg(path)};
+        }
+        return PortFailure{
+            PortFailure::Kind::Other,
+            QStringLiteral("Permission denied: %1 (is your user in the dialout group?)").arg(path)};
+    default:
+        return PortFailure{PortFailure::Kind::Other,
+                           QStringLiteral("Cannot open %1: %2").arg(path, m_port.errorString())};
+    }
+}
+
+std::optional<PortFailure> MSComm::applyLineSettings(qint32 baudRate, QSerialPort::Parity parity,
+                                                     QSerialPort::DataBits dataBits,
+                                                     QSerialPort::StopBits stopBits)
+{
+    QString refused;
+    if (!m_port.setBaudRate(baudRate))
+        refused = describeBaudRate(baudRate);
+    else if (!m_port.setDataBits(dataBits))
+        refused = describeDataBits(dataBits);
+    else if (!m_port.setParity(parity))
+        refused = describeParity(parity);
+    else if (!m_port.setStopBits(stopBits))
+        refused = describeStopBits(stopBits);
+    else if (!m_port.setFlowControl(QSerialPort::NoFlowControl))
+        refused = QStringLiteral("to turn flow control off");
+    if (refused.isEmpty())
+        return std::nullopt;
+    return PortFailure{PortFailure::Kind::Other,
+                       QStringLiteral("The device %1 refused %2").arg(m_openPath, refused)};
+}
+
+void MSComm::closePort()
+{
+    if (m_port.isOpen()) {
+        m_closing = true;
+        m_port.close();
+        m_closing = false;
+    }
+    m_openPath.clear();
+}
+
+void MSComm::output(const QByteArray &bytes)
+{
+    if (!m_port.isOpen() || bytes.isEmpty())
+        return;
+    m_port.write(bytes);
+    // QSerialPort would otherwise hold the bytes until control returns to the
+    // event loop, which delays them and shortens the pauses seen on the wire.
+    m_port.flush();
+}
+
+QByteArray MSComm::input()
+{
+    if (!m_port.isOpen())
+        return {};
+    QByteArray byte = m_port.read(1);
+    m_bytesTaken += byte.size();
+    return byte;
+}
+
+QString MSComm::devicePath() const
+{
+    return m_openPath;
+}
+
+void MSComm::onReadyRead()
+{
+    // A handler that waits in a nested event loop lets bytes arrive meanwhile, and
+    // QSerialPort raises no readyRead for them until the outer one returns: the
+    // running loop below hands them over instead.
+    if (m_emitting)
+        return;
+    const QPointer<MSComm> alive(this);
+    m_emitting = true;
+    qint64 arrived = 0;
+    do {
+        // One event per byte waiting now; bytes the handlers leave unread wait for
+        // the next arrival rather than being offered again and again.
+        const qint64 waiting = m_port.bytesAvailable();
+        const qint64 takenBefore = m_bytesTaken;
+        for (qint64 i = 0; i < waiting && m_port.isOpen(); ++i) {
+            emit OnComm();
+            if (!alive)
+                return;
+        }
+        const qint64 unread = waiting - (m_bytesTaken - takenBefore);
+        arrived = m_port.isOpen() ? m_port.bytesAvailable() - unread : 0;
+    } while (arrived > 0);
+    m_emitting = false;
+}
+
+void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
+{
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError &&
+        error != QSerialPort::WriteError)
+        return;
+    // A vanished device raises these in floods; only the first, while open, counts.
+    if (m_closing || !m_port.isOpen())
+        return;
+
+    const QString path = m_openPath;
+    const QString reason = m_port.errorString();
+    closePort();
+    const QString description =
+        error == QSerialPort::WriteError
+            ? QStringLiteral("Writing to the device %1 failed (%2)").arg(path, reason)
+            : QStringLiteral("The device %1 was disconnected (%2)").arg(path, reason);
+    const PortFailure failure{PortFailure::Kind::Other, description};
+    // Reported from the event loop, never from inside QSerialPort's notification.
+    QMetaObject::invokeMethod(
+        this, [this, failure] { emit failed(failure); }, Qt::QueuedConnection);
+}
+
+} // namespace korva

@@ -9,7 +9,8 @@
 
 #include <optional>
 
-namespace korva {
+namespace korva
+{
 
 // The serial port control: every byte to and from the module passes through it.
 // Operations that can be refused return the failure instead of throwing.
@@ -52,6 +53,12 @@ signals:
 private:
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
+    std::optional<PortFailure> openPort();
+    void closePort();
+    PortFailure describeOpenFailure(const QString &path) const;
+    std::optional<PortFailure> applyLineSettings(qint32 baudRate, QSerialPort::Parity parity,
+                                                 QSerialPort::DataBits dataBits,
+                                                 QSerialPort::StopBits stopBits);
 
     QSerialPort m_port;
     int m_commPort = 1;
@@ -61,6 +68,9 @@ private:
     QSerialPort::DataBits m_dataBits = QSerialPort::Data8;
     QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
     bool m_emitting = false;
+    qint64 m_bytesTaken = 0; // bytes handed out by input(), to spot new arrivals
+    bool m_closing = false;  // errors raised while closing are not a new failure
+    QString m_openPath;
 };
 
 } // namespace korva

@@ -3,7 +3,8 @@
 #include <QMetaType>
 #include <QString>
 
-namespace korva {
+namespace korva
+{
 
 // A refused port operation. InvalidPort means the port number names no usable
 // device; Other covers everything else (busy, permission, refused settings, ...).
