@@ -4,9 +4,11 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
-namespace korva::emu {
+namespace korva::emu
+{
 
 // One byte on the wire, as seen by the emulated module.
 struct WireByte {
@@ -31,6 +33,9 @@ struct WireBurst {
 class ModuleEmulator
 {
 public:
+    static constexpr int kConfigSize = 15;
+    static const QByteArray kDefaultConfig; // 7F 7F 7F 7F 01 02 03 04 06 20 00 1E 1E 00 23
+
     ModuleEmulator();
     ~ModuleEmulator();
     ModuleEmulator(const ModuleEmulator &) = delete;
@@ -40,29 +45,39 @@ public:
     QString errorString() const;
     QString devicePath() const; // the slave side, e.g. "/dev/pts/4"
 
-    void setConfig(const QByteArray &block);
+    bool setConfig(const QByteArray &block); // false (and unchanged) unless 15 bytes
     QByteArray config() const;
 
     void setSilent(bool silent);
-    void setAnswerDelayMs(int ms);         // wait before answering "+++"
-    void setAnswerLength(int bytes);       // send only the first N bytes (-1: all)
-    void setSplit(int afterBytes, int gapMs); // pause gapMs after the first afterBytes (0: off)
+    void setAnswerDelayMs(int ms);                // wait before answering "+++"
+    void setAnswerLength(int bytes);              // send only the first N bytes (-1: all)
+    void setSplit(int afterBytes, int gapMs);     // pause gapMs after the first afterBytes (0: off)
     void setAnswerBytes(const QByteArray &bytes); // answer these instead of the config (empty: off)
-    void setRequiredBaud(int baud);        // 0: any; otherwise a mismatched line is ignored
-    void setHangUpAfterCommandMs(int ms);  // hang up ms after the next "+++" (-1: off)
-    void hangUp();                         // close the pty now; the tool sees the line drop
+    void setRequiredBaud(int baud);               // 0: any; otherwise a mismatched line is ignored
+    void setHangUpAfterCommandMs(int ms);         // hang up ms after the next "+++" (-1: off)
+    void setBurstSilenceMs(int ms);               // silence that ends a burst on input (default 20)
+    void hangUp();                                // close the pty now; the tool sees the line drop
+
+    // Called on the emulator's thread, without its lock held: for every byte as it
+    // is logged, and once when the line has been hung up.
+    void setByteObserver(std::function<void(const WireByte &)> observer);
+    void setHangUpObserver(std::function<void()> observer);
 
     bool inCommandMode() const;
     int lineBaud() const; // rate the tool set on the line, 0 when unknown
 
     QList<WireByte> log() const;
     QList<WireBurst> bursts(int silenceMs = 20) const; // the log, grouped
-    QByteArray receivedBytes() const; // everything the tool wrote, in order
-    QByteArray radioBytes() const;    // bytes that arrived in data mode, other than "+++"
-    void clearLog();
+    QByteArray receivedBytes() const;                  // everything the tool wrote, in order
+    QByteArray radioBytes() const; // bytes that arrived in data mode, other than "+++"
+    void clearLog();               // empties the log and the radio bytes
 
+    // Groups a log into bursts: a new one starts at a change of direction or
+    // after a gap of at least silenceMs.
+    static QList<WireBurst> groupBursts(const QList<WireByte> &log, int silenceMs);
     // Writes every logged byte as "seconds.micro > 2B" lines (">" to the module).
     static QString formatLog(const QList<WireByte> &log);
+    static QString formatByte(const WireByte &byte); // one such line, without newline
 
 private:
     struct Private;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace korva::emu
+{
+
+class ModuleEmulator;
+
+// What the command line of the emulator program asks for.
+struct EmulatorOptions {
+    int port = 0; // register the line as this port number of the tool (0: do not)
+    std::optional<QByteArray> config;
+    bool silent = false;
+    int answerDelayMs = 0;
+    int answerLength = -1;
+    int splitAfter = 0;
+    int splitGapMs = 0;
+    QByteArray answerBytes;
+    int requiredBaud = 0;
+    int hangUpAfterMs = -1;
+    bool log = false;
+};
+
+struct ParsedArguments {
+    EmulatorOptions options;
+    bool helpRequested = false;
+    QString helpText;
+    QString error; // empty when the arguments were accepted
+};
+
+// Bytes written as pairs of hex digits, either case, spaces and tabs allowed
+// anywhere between pairs; nothing on an empty text or any other character.
+std::optional<QByteArray> parseHexBytes(const QString &text);
+
+ParsedArguments parseEmulatorArguments(const QStringList &arguments);
+
+void applyOptions(const EmulatorOptions &options, ModuleEmulator &emulator);
+
+} // namespace korva::emu

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "moduleemulator.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace korva::emu
+{
+
+struct ModuleEmulator::Private {
+    using Clock = std::chrono::steady_clock;
+
+    // How the bytes of the current input burst are taken.
+    enum class BurstKind {
+        DataPrefix, // data mode, so far a prefix of "+++"
+        Radio,      // data mode, not "+++": passed on to the radio
+        Entered,    // began with "+++" and entered command mode; the rest is ignored
+        Command,    // command mode: judged as a whole once the line goes silent
+    };
+
+    // One answer on its way out, paced byte by byte.
+    struct Answer {
+        QByteArray bytes;
+        qsizetype sent = 0;
+        Clock::time_point nextAt;
+        int splitAfter = 0;
+        int splitGapMs = 0;
+    };
+
+    // Work gathered under the lock and done after it is released.
+    struct Notifications {
+        std::vector<WireByte> bytes;
+        bool hungUp = false;
+    };
+
+    Private();
+    ~Private();
+
+    bool openLine();
+    void run();
+    void wake() const;
+
+    // The helpers below expect the mutex to be held.
+    qint64 usecSinceStart(Clock::time_point t) const;
+    void logByte(Clock::time_point t, WireByte::Direction direction, quint8 value,
+                 Notifications &out);
+    void readInput(Notifications &out);
+    void takeByte(Clock::time_point t, quint8 value);
+    void endBurst();
+    void answerCommand(Clock::time_point t); // a "+++" was taken at t
+    void writeDueBytes(Notifications &out);
+    void closeLine(Notifications &out);
+    std::optional<Clock::time_point> nextDeadline() const;
+    Clock::duration byteTime() const;
+    int currentLineBaud() const;
+
+    const Clock::time_point start = Clock::now();
+    mutable std::mutex mutex;
+    std::condition_variable lineClosed;
+
+    int masterFd = -1;
+    int slaveFd = -1; // kept open so the master sees no hang-up while the tool is away
+    int wakeFd = -1;
+    bool open = false;
+    bool stopping = false;
+    bool hangUpRequested = false;
+    QString path;
+    QString error;
+
+    QByteArray config;
+    bool silent = false;
+    int answerDelayMs = 0;
+    int answerLength = -1;
+    int splitAfter = 0;
+    int splitGapMs = 0;
+    QByteArray answerBytes;
+    int requiredBaud = 0;
+    int hangUpAfterMs = -1;
+    int burstSilenceMs = 20;
+
+    bool commandMode = false;
+    bool burstOpen = false;
+    BurstKind burstKind = BurstKind::DataPrefix;
+    QByteArray burst;
+    Clock::time_point lastInput;
+
+    std::deque<Answer> answers;
+    Clock::time_point lineFreeAt;
+    bool waitWritable = false;
+    std::optional<Clock::time_point> hangUpAt;
+
+    QList<WireByte> log;
+    QByteArray radio;
+    std::function<void(const WireByte &)> byteObserver;
+    std::function<void()> hangUpObserver;
+
+    std::thread worker;
+};
+
+} // namespace korva::emu
