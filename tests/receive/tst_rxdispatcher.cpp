@@ -1,0 +1,153 @@
+#include "moduleemulator.h"
+#include "receive/rxdispatcher.h"
+#include "serial/mscomm.h"
+#include "testsettings.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using korva::RxDispatcher;
+
+namespace
+{
+
+QByteArray counting(int size, int from = 0)
+{
+    QByteArray bytes;
+    for (int i = 0; i < size; ++i)
+        bytes.append(char((from + i) & 0xFF));
+    return bytes;
+}
+
+} // namespace
+
+// The receive path over a real port: the emulated module answers "+++" with
+// whatever bytes a test gives it.
+class TestRxDispatcher : public QObject
+{
+    Q_OBJECT
+
+    struct Line {
+        korva::emu::ModuleEmulator emulator;
+        korva::MSComm port;
+        RxDispatcher receiver{port};
+        QList<QByteArray> bursts;
+
+        Line()
+        {
+            mapPort(1, emulator.devicePath());
+            QVERIFY(!port.setSettings(QStringLiteral("38400,n,8,1")));
+            QVERIFY(!port.setCommPort(QStringLiteral("1")));
+            QVERIFY(!port.setPortOpen(true));
+            // As the window does: take the burst, then rewind for the next one.
+            QObject::connect(&receiver, &RxDispatcher::burstEnded, &receiver, [this] {
+                bursts << receiver.burst();
+                receiver.rewind();
+            });
+        }
+
+        void ask(const QByteArray &answer)
+        {
+            emulator.setAnswerBytes(answer);
+            receiver.setAwaitingReply(true);
+            port.output("+++");
+        }
+    };
+
+private slots:
+    void init() { removeSettingsFile(); }
+
+    void burstFillsSlotsInOrder_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("block") << QByteArray::fromHex("7f7f7f7f010203040620001e1e0023");
+        QTest::newRow("A5 everywhere") << QByteArray(15, char(0xA5));
+        QTest::newRow("A5 at both ends") << QByteArray::fromHex("a5000102a5ff");
+        QTest::newRow("all 51 slots") << counting(51, 100);
+    }
+
+    void burstFillsSlotsInOrder()
+    {
+        QFETCH(QByteArray, answer);
+        Line line;
+        QSignalSpy ended(&line.receiver, &RxDispatcher::burstEnded);
+        line.ask(answer);
+        QTRY_COMPARE(line.bursts.size(), 1);
+        QCOMPARE(line.bursts[0], answer);
+        QCOMPARE(line.receiver.rxIndex(), 0);
+        QVERIFY(!line.receiver.awaitingReply());
+        for (int i = 0; i < answer.size(); ++i)
+            QCOMPARE(line.receiver.rxBuffer()[size_t(i)], answer.mid(i, 1));
+        QTest::qWait(250);
+        QCOMPARE(ended.size(), 1);
+    }
+
+    // Burst end comes only after 100 ms of silence after the last byte.
+    void burstEndsAfterSilence()
+    {
+        Line line;
+        QElapsedTimer clock;
+        line.ask(counting(15));
+        QTRY_VERIFY(line.receiver.timer1().isActive());
+        clock.start();
+        QTRY_COMPARE(line.bursts.size(), 1);
+        QVERIFY2(clock.elapsed() >= 95, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // After slot 50 the ring starts again at slot 0; the burst keeps 51 slots.
+    void ringWrapsAfterSlot50()
+    {
+        Line line;
+        const QByteArray answer = counting(60);
+        QObject::disconnect(&line.receiver, &RxDispatcher::burstEnded, nullptr, nullptr);
+        QSignalSpy ended(&line.receiver, &RxDispatcher::burstEnded);
+        line.ask(answer);
+        QTRY_COMPARE(ended.size(), 1);
+        QCOMPARE(line.receiver.rxIndex(), 60 - 51);
+        QCOMPARE(line.receiver.rxBuffer()[0], answer.mid(51, 1));
+        QCOMPARE(line.receiver.rxBuffer()[8], answer.mid(59, 1));
+        QCOMPARE(line.receiver.rxBuffer()[9], answer.mid(9, 1));
+        QCOMPARE(line.receiver.burst().size(), 51);
+    }
+
+    void gapSplitsTheAnswerIntoTwoBursts()
+    {
+        Line line;
+        line.emulator.setSplit(6, 250);
+        line.ask(counting(15));
+        QTRY_COMPARE(line.bursts.size(), 2);
+        QCOMPARE(line.bursts[0], counting(6));
+        QCOMPARE(line.bursts[1], counting(9, 6));
+    }
+
+    // An event with nothing to read restarts the timer and blanks the current
+    // slot, but counts nothing.
+    void eventWithNothingWaiting()
+    {
+        Line line;
+        line.ask(counting(3));
+        QTRY_VERIFY(line.receiver.rxIndex() == 3);
+        line.receiver.setAwaitingReply(true);
+        line.receiver.timer1().stop();
+        line.receiver.onComm();
+        QVERIFY(line.receiver.timer1().isActive());
+        QCOMPARE(line.receiver.rxIndex(), 3);
+        QVERIFY(line.receiver.awaitingReply());
+        QCOMPARE(line.receiver.burst(), counting(3));
+    }
+
+    void clearBufferEmptiesEverySlot()
+    {
+        Line line;
+        line.ask(counting(20));
+        QTRY_VERIFY(line.receiver.rxIndex() == 20);
+        line.receiver.clearBuffer();
+        QCOMPARE(line.receiver.rxIndex(), 0);
+        QCOMPARE(line.receiver.burst(), QByteArray());
+        for (const QByteArray &slot : line.receiver.rxBuffer())
+            QVERIFY(slot.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestRxDispatcher)
+#include "tst_rxdispatcher.moc"
