@@ -1,0 +1,233 @@
+#include "app/form1.h"
+
+#include "app/appearance.h"
+#include "app/commspage.h"
+#include "app/modempage.h"
+#include "app/prompts.h"
+#include "app/settingsstore.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+namespace korva
+{
+
+namespace
+{
+
+constexpr int kClientWidth = 425;
+constexpr int kClientHeight = 468;
+constexpr qreal kStatusPoints = 9.0;
+
+QStringList portNumbers()
+{
+    QStringList numbers;
+    for (int n = 1; n <= 15; ++n)
+        numbers << QString::number(n);
+    return numbers;
+}
+
+QStringList baudRates()
+{
+    return {QStringLiteral("2400"),  QStringLiteral("4800"),  QStringLiteral("9600"),
+            QStringLiteral("14400"), QStringLiteral("19200"), QStringLiteral("28800"),
+            QStringLiteral("38400"), QStringLiteral("56000"), QStringLiteral("128000"),
+            QStringLiteral("256000")};
+}
+
+QString windowCaption()
+{
+    return QStringLiteral("KORVA Module Setup Utility - Version:%1.%2.%3")
+        .arg(KORVA_VERSION_MAJOR)
+        .arg(KORVA_VERSION_MINOR)
+        .arg(KORVA_VERSION_PATCH);
+}
+
+} // namespace
+
+Form1::Form1(QWidget *parent)
+    : QMainWindow(parent), m_receiver(m_MSComm1), m_defaultPrompts(new MessageBoxPrompts),
+      m_prompts(m_defaultPrompts.get())
+{
+    setObjectName(QStringLiteral("Form1"));
+    m_MSComm1.setObjectName(QStringLiteral("MSComm1"));
+    buildWindow();
+    connect(&m_receiver, &RxDispatcher::burstEnded, this, &Form1::onTimer1);
+    connect(&m_MSComm1, &MSComm::failed, this, &Form1::onPortFailed);
+    // Timer1 runs from the start, so its first tick comes about 100 ms after start-up.
+    m_receiver.timer1().start();
+    load();
+}
+
+Form1::~Form1() = default;
+
+void Form1::setPrompts(Prompts *prompts)
+{
+    m_prompts = prompts ? prompts : m_defaultPrompts.get();
+}
+
+void Form1::buildWindow()
+{
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(6, 6, 6, 4);
+    layout->setSpacing(0);
+
+    m_tabStrip = new QTabBar(central);
+    m_tabStrip->setObjectName(QStringLiteral("TabStrip1"));
+    m_tabStrip->addTab(QStringLiteral("Modem Setup"));
+    m_tabStrip->addTab(QStringLiteral("Comms Port Setup"));
+    m_tabStrip->setExpanding(false);
+    m_tabStrip->setDrawBase(false);
+    layout->addWidget(m_tabStrip);
+
+    // The tab strip's display area: the page frame, and Connect below it.
+    auto *pane = new QFrame(central);
+    pane->setFrameShape(QFrame::StyledPanel);
+    auto *paneLayout = new QVBoxLayout(pane);
+    paneLayout->setContentsMargins(8, 6, 8, 8);
+    m_frame = new QGroupBox(pane);
+    m_frame->setObjectName(QStringLiteral("Frame2"));
+    auto *frameLayout = new QGridLayout(m_frame);
+    frameLayout->setContentsMargins(4, 4, 4, 4);
+    m_modem = new ModemPage(m_frame);
+    m_comms = new CommsPage(m_frame);
+    frameLayout->addWidget(m_modem, 0, 0);
+    frameLayout->addWidget(m_comms, 0, 0);
+    paneLayout->addWidget(m_frame, 1);
+
+    m_connect = new QPushButton(QStringLiteral("Connect"), pane);
+    m_connect->setObjectName(QStringLiteral("Command7"));
+    auto *connectRow = new QHBoxLayout;
+    connectRow->addStretch();
+    connectRow->addWidget(m_connect);
+    paneLayout->addLayout(connectRow);
+    layout->addWidget(pane, 1);
+    setCentralWidget(central);
+
+    auto *statusBar = new QStatusBar(this);
+    statusBar->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar->setSizeGripEnabled(false);
+    m_status = new QLabel(statusBar);
+    m_status->setObjectName(QStringLiteral("StatusPanel1"));
+    m_status->setFont(courierFont(kStatusPoints));
+    statusBar->addWidget(m_status, 1);
+    setStatusBar(statusBar);
+
+    setWindowTitle(QStringLiteral("KORVA Module Setup Utility"));
+    setFixedSize(kClientWidth, kClientHeight);
+
+    setTabOrder(m_tabStrip, m_modem->firstField());
+    setTabOrder(m_modem->lastField(), m_comms->portList());
+    setTabOrder(m_comms->baudList(), m_connect);
+
+    connect(m_tabStrip, &QTabBar::currentChanged, this, &Form1::switchPage);
+    connect(m_connect, &QPushButton::clicked, this, &Form1::onConnectClicked);
+    connect(m_comms->portList(), &QComboBox::activated, this, &Form1::onPortChosen);
+    connect(m_comms->baudList(), &QComboBox::activated, this, &Form1::onBaudChosen);
+    connect(m_modem->bandList(), &QComboBox::activated, this, &Form1::onBandChanged);
+    connect(m_modem->bandList()->lineEdit(), &QLineEdit::textEdited, this, &Form1::onBandChanged);
+    connect(m_modem->refreshButton(), &QPushButton::clicked, this, &Form1::onRefreshClicked);
+    connect(m_modem->setButton(), &QPushButton::clicked, this, &Form1::onSetClicked);
+    connect(m_modem->resetButton(), &QPushButton::clicked, this, &Form1::onResetDefaultsClicked);
+}
+
+void Form1::load()
+{
+    m_configExpected = true;
+    m_receiver.rewind();
+    m_receiver.timer1().start();
+    m_comms->portList()->clear();
+    m_comms->portList()->addItems(portNumbers());
+    m_comms->baudList()->clear();
+    m_comms->baudList()->addItems(baudRates());
+    m_modem->fillLists();
+
+    // Setting the band is a change of its text: it reads the module (the port is
+    // still closed, so every field ends up "??").
+    m_modem->bandList()->setEditText(QStringLiteral("433Mhz"));
+    onBandChanged();
+
+    switchPage();
+    setWindowTitle(windowCaption());
+    const PortSettings stored = loadPortSettings();
+    m_selectedPort = stored.port;
+    m_comms->portList()->setEditText(stored.port);
+    m_comms->baudList()->setEditText(stored.baud);
+    m_acceptedPort = stored.port;
+    m_acceptedBaud = stored.baud;
+    setStatus(QStringLiteral("Disconnected"));
+}
+
+void Form1::switchPage()
+{
+    m_modem->hide();
+    m_comms->hide();
+    if (m_tabStrip->currentIndex() == 0) {
+        m_frame->setTitle(QStringLiteral("Modem Settings"));
+        m_modem->show();
+    } else {
+        m_frame->setTitle(QStringLiteral("Comms Setup"));
+        m_comms->show();
+    }
+}
+
+QString Form1::statusText() const
+{
+    return m_status->text();
+}
+
+void Form1::setStatus(const QString &text)
+{
+    m_status->setText(text);
+}
+
+void Form1::showBusyPointer()
+{
+    if (!m_busyPointer)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_busyPointer = true;
+}
+
+void Form1::showDefaultPointer()
+{
+    if (m_busyPointer)
+        QApplication::restoreOverrideCursor();
+    m_busyPointer = false;
+}
+
+void Form1::showError(const QString &text, const QString &title)
+{
+    // The box takes the ordinary pointer even inside an operation.
+    const bool busy = m_busyPointer;
+    showDefaultPointer();
+    m_prompts->error(this, text, title);
+    if (busy)
+        showBusyPointer();
+}
+
+void Form1::setConfigButtonsEnabled(bool enabled)
+{
+    m_modem->setButton()->setEnabled(enabled);
+    m_modem->resetButton()->setEnabled(enabled);
+}
+
+void Form1::closeEvent(QCloseEvent *event)
+{
+    savePortSettings({m_comms->portList()->currentText(), m_comms->baudList()->currentText()});
+    // A running operation sees the abort at the end of its pause and writes no more.
+    m_closing = true;
+    m_pause.abort();
+    showDefaultPointer();
+    event->accept();
+}
+
+} // namespace korva

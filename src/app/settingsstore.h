@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+namespace korva
+{
+
+// The last port and baud rate, kept as plain text in the per-user settings store
+// ($XDG_CONFIG_HOME/KORVA/KORVA.ini on Linux, [Settings] Port and BAUD).
+struct PortSettings {
+    QString port;
+    QString baud;
+};
+
+// The stored texts as they stand, "1" and "38400" when absent.
+PortSettings loadPortSettings();
+
+// Writes each text as it is; a text that is blank after trimming leaves its key
+// as it was.
+void savePortSettings(const PortSettings &settings);
+
+} // namespace korva

@@ -1,0 +1,253 @@
+#include "app/form1.h"
+#include "fakeprompts.h"
+#include "testsettings.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTest>
+
+using korva::Form1;
+
+namespace
+{
+
+const QStringList kValueFields = {"Text1",  "Text2",  "Text3",  "Text4", "Text5",
+                                  "Text6",  "Text7",  "Text8",  "Text9", "Text10",
+                                  "Text11", "Text12", "Combo4", "Combo5"};
+
+QString fieldText(const Form1 &w, const QString &name)
+{
+    if (auto *box = w.findChild<QLineEdit *>(name, Qt::FindDirectChildrenOnly))
+        return box->text();
+    if (auto *box = w.findChild<QLineEdit *>(name))
+        return box->text();
+    return w.findChild<QComboBox *>(name)->currentText();
+}
+
+QStringList entries(const QComboBox *list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->itemText(i);
+    return texts;
+}
+
+} // namespace
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { removeSettingsFile(); }
+
+    void startUpState()
+    {
+        Form1 w;
+        QCOMPARE(w.windowTitle(), QStringLiteral("KORVA Module Setup Utility - Version:1.0.95"));
+        QCOMPARE(w.statusText(), QStringLiteral("Disconnected"));
+        QCOMPARE(w.findChild<QStatusBar *>("StatusBar1")->findChild<QLabel *>()->text(),
+                 QStringLiteral("Disconnected"));
+        for (const QString &name : kValueFields)
+            QCOMPARE(fieldText(w, name), QStringLiteral("??"));
+        QCOMPARE(w.findChild<QComboBox *>("Combo6")->currentText(), QStringLiteral("433Mhz"));
+        auto *connect = w.findChild<QPushButton *>("Command7");
+        QCOMPARE(connect->text(), QStringLiteral("Connect"));
+        QVERIFY(connect->isEnabled());
+        for (const char *name : {"Command2", "Command3", "Command6"})
+            QVERIFY2(!w.findChild<QPushButton *>(name)->isEnabled(), name);
+        QCOMPARE(w.findChild<QPushButton *>("Command2")->text(), QStringLiteral("Set"));
+        QCOMPARE(w.findChild<QPushButton *>("Command6")->text(), QStringLiteral("Reset Defaults"));
+        QCOMPARE(w.findChild<QPushButton *>("Command3")->text(), QStringLiteral("Refresh"));
+        QVERIFY(!w.port().portOpen());
+        QCOMPARE(w.size(), QSize(425, 468));
+    }
+
+    void tabStrip()
+    {
+        Form1 w;
+        auto *tabs = w.findChild<QTabBar *>("TabStrip1");
+        QCOMPARE(tabs->count(), 2);
+        QCOMPARE(tabs->tabText(0), QStringLiteral("Modem Setup"));
+        QCOMPARE(tabs->tabText(1), QStringLiteral("Comms Port Setup"));
+        QCOMPARE(tabs->currentIndex(), 0);
+        QCOMPARE(w.findChild<QGroupBox *>("Frame2")->title(), QStringLiteral("Modem Settings"));
+        QVERIFY(!w.findChild<QWidget *>("ModemPic")->isHidden());
+        QVERIFY(w.findChild<QWidget *>("CommsPic")->isHidden());
+    }
+
+    void controls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Label1") << "Label1"
+                                << "Destination Address";
+        QTest::newRow("Label2") << "Label2"
+                                << "Local Address";
+        QTest::newRow("Label30") << "Label30"
+                                 << "Band";
+        QTest::newRow("Label3") << "Label3"
+                                << "RF Frequency";
+        QTest::newRow("Label4") << "Label4"
+                                << "Tx Power";
+        QTest::newRow("Label23") << "Label23"
+                                 << "RSSI Threshhold";
+        QTest::newRow("Label5") << "Label5"
+                                << "Tx Packet Size";
+        QTest::newRow("Label6") << "Label6"
+                                << "Rx Packet Size";
+        QTest::newRow("Label28") << "Label28"
+                                 << "RF TX Speed";
+        QTest::newRow("Label13") << "Label13"
+                                 << "0-FF Hex";
+        QTest::newRow("Label14") << "Label14"
+                                 << "0-FF Hex";
+        QTest::newRow("Label7") << "Label7"
+                                << "MHz";
+        QTest::newRow("Label10") << "Label10"
+                                 << "Decimal (1-30)";
+        QTest::newRow("Label12") << "Label12"
+                                 << "Decimal (1-30)";
+        QTest::newRow("Label29") << "Label29"
+                                 << "BPS";
+        QTest::newRow("Label11") << "Label11"
+                                 << "Comm Port";
+        QTest::newRow("Label15") << "Label15"
+                                 << "Baud Rate";
+    }
+
+    void controls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, text);
+        Form1 w;
+        auto *label = w.findChild<QLabel *>(name);
+        QVERIFY(label);
+        QCOMPARE(label->text(), text);
+    }
+
+    void listEntries_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("items");
+        QTest::newRow("Combo1") << "Combo1"
+                                << QStringList{"1", "2",  "3",  "4",  "5",  "6",  "7", "8",
+                                               "9", "10", "11", "12", "13", "14", "15"};
+        QTest::newRow("Combo2") << "Combo2"
+                                << QStringList{"2400",  "4800",  "9600",  "14400",  "19200",
+                                               "28800", "38400", "56000", "128000", "256000"};
+        QTest::newRow("Text10") << "Text10"
+                                << QStringList{"0 dBm",   "-3 dBm",  "-6 dBm",  "-9 dBm",
+                                               "-12 dBm", "-15 dBm", "-18 dBm", "-21 dBm"};
+        QTest::newRow("Combo4") << "Combo4" << QStringList{"-103 dBm", "-97 dBm", "-91 dBm",
+                                                           "-85 dBm",  "-79 dBm", "-73 dBm"};
+        QTest::newRow("Combo5") << "Combo5"
+                                << QStringList{"1200 bps", "2400 bps", "4800 bps", "9600 bps",
+                                               "19200 bps"};
+        QTest::newRow("Combo6") << "Combo6" << QStringList{"433Mhz", "868Mhz"};
+    }
+
+    void listEntries()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, items);
+        Form1 w;
+        auto *list = w.findChild<QComboBox *>(name);
+        QVERIFY(list);
+        QCOMPARE(entries(list), items);
+        QVERIFY(list->isEnabled());
+    }
+
+    void appearance()
+    {
+        Form1 w;
+        const QColor yellow(255, 255, 0);
+        for (const QString &name : kValueFields.mid(0, 9) + QStringList{"Text11", "Text12"}) {
+            auto *box = w.findChild<QLineEdit *>(name);
+            QVERIFY2(box, qPrintable(name));
+            QCOMPARE(box->palette().color(QPalette::Text), yellow);
+            QCOMPARE(box->palette().color(QPalette::Base), QColor(Qt::black));
+            QVERIFY(box->font().bold());
+            QVERIFY(box->font().fixedPitch());
+            QCOMPARE(box->font().pointSizeF(), 10.5);
+            QCOMPARE(box->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+        }
+        for (const char *name : {"Text10", "Combo4", "Combo5", "Combo6"}) {
+            auto *list = w.findChild<QComboBox *>(name);
+            QCOMPARE(list->palette().color(QPalette::Text), yellow);
+            QCOMPARE(list->font().pointSizeF(), 11.25);
+            QVERIFY(list->font().bold());
+        }
+        QCOMPARE(w.findChild<QComboBox *>("Combo1")->font().pointSizeF(), 9.75);
+        QCOMPARE(w.findChild<QLabel *>("Label11")->font().pointSizeF(), 9.75);
+        QCOMPARE(w.findChild<QLabel *>("StatusPanel1")->font().pointSizeF(), 9.0);
+        for (const char *page : {"ModemPic", "CommsPic"})
+            QCOMPARE(w.findChild<QWidget *>(page)->palette().color(QPalette::Window),
+                     QColor(252, 252, 252));
+    }
+
+    // Switching pages changes only the page shown and the frame's caption.
+    void pageSwitching()
+    {
+        Form1 w;
+        w.show();
+        auto *tabs = w.findChild<QTabBar *>("TabStrip1");
+        auto *frame = w.findChild<QGroupBox *>("Frame2");
+        w.findChild<QLineEdit *>("Text9")->setText("433.920");
+        w.findChild<QLineEdit *>("Text1")->setText("7F");
+
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+        QCOMPARE(frame->title(), QStringLiteral("Comms Setup"));
+        QVERIFY(w.findChild<QWidget *>("CommsPic")->isVisible());
+        QVERIFY(!w.findChild<QWidget *>("ModemPic")->isVisible());
+        QCOMPARE(w.statusText(), QStringLiteral("Disconnected"));
+
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+        QCOMPARE(frame->title(), QStringLiteral("Modem Settings"));
+        QVERIFY(w.findChild<QWidget *>("ModemPic")->isVisible());
+        QVERIFY(!w.findChild<QWidget *>("CommsPic")->isVisible());
+        QCOMPARE(fieldText(w, "Text9"), QStringLiteral("433.920"));
+        QCOMPARE(fieldText(w, "Text1"), QStringLiteral("7F"));
+        QCOMPARE(fieldText(w, "Text2"), QStringLiteral("??"));
+        QCOMPARE(w.findChild<QComboBox *>("Combo6")->currentText(), QStringLiteral("433Mhz"));
+    }
+
+    // The first tick of Timer1 comes about 100 ms after start-up and finds nothing.
+    void firstTimerTick()
+    {
+        Form1 w;
+        QTRY_VERIFY(!w.configExpected());
+        for (const QString &name : kValueFields)
+            QCOMPARE(fieldText(w, name), QStringLiteral("??"));
+        QVERIFY(!w.findChild<QPushButton *>("Command2")->isEnabled());
+    }
+
+    void tabOrderTopToBottom()
+    {
+        Form1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        const QStringList expected = {"Text1",  "Text2",  "Text3",  "Text4",  "Text5",
+                                      "Text6",  "Text7",  "Text8",  "Combo6", "Text9",
+                                      "Text10", "Combo4", "Text11", "Text12", "Combo5"};
+        w.findChild<QLineEdit *>("Text1")->setFocus();
+        QStringList visited;
+        for (int i = 0; i < expected.size(); ++i) {
+            QWidget *focus = QApplication::focusWidget();
+            while (focus && focus->objectName().isEmpty())
+                focus = focus->parentWidget();
+            visited << (focus ? focus->objectName() : QString());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(visited, expected);
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
