@@ -1,0 +1,250 @@
+#include "session.h"
+
+#include <QTimer>
+
+using korva::emu::WireBurst;
+using korva::emu::WireByte;
+
+namespace
+{
+
+QList<WireBurst> sentBursts(const korva::emu::ModuleEmulator &emulator)
+{
+    QList<WireBurst> result;
+    for (const WireBurst &burst : emulator.bursts())
+        if (burst.direction == WireByte::Direction::ToModule)
+            result << burst;
+    return result;
+}
+
+QList<QByteArray> bytesOf(const QList<WireBurst> &bursts)
+{
+    QList<QByteArray> result;
+    for (const WireBurst &burst : bursts)
+        result << burst.bytes;
+    return result;
+}
+
+qint64 gapMs(const WireBurst &before, const WireBurst &after)
+{
+    return (after.firstUsec - before.lastUsec) / 1000;
+}
+
+void setText(Session &s, const char *name, const QString &text)
+{
+    if (auto *box = s.window->findChild<QLineEdit *>(name))
+        box->setText(text);
+    else
+        s.list(name)->setEditText(text);
+}
+
+} // namespace
+
+class TestWrite : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Set: "+++", the packet, "---", then the read-back "+++" and "---", each
+    // after its pause; the module then holds the page's values and shows them.
+    void setWritesThePageAndReadsItBack()
+    {
+        Session s;
+        s.connectAndRead();
+        s.emulator.clearLog();
+        setText(s, "Text1", "12");
+        setText(s, "Text9", "434");
+        setText(s, "Text11", "20");
+        setText(s, "Combo5", "19200 bps");
+        s.click("Command2");
+        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
+
+        const QByteArray packet = hex("12 7F 7F 7F 01 02 03 04 06 40 00 14 1E 00 11");
+        const QList<WireBurst> sent = sentBursts(s.emulator);
+        QCOMPARE(bytesOf(sent), (QList<QByteArray>{"+++", packet, "---", "+++", "---"}));
+        QVERIFY2(gapMs(sent[0], sent[1]) >= 200,
+                 qPrintable(QString::number(gapMs(sent[0], sent[1]))));
+        QVERIFY2(gapMs(sent[1], sent[2]) >= 200,
+                 qPrintable(QString::number(gapMs(sent[1], sent[2]))));
+        QVERIFY2(gapMs(sent[2], sent[3]) >= 500,
+                 qPrintable(QString::number(gapMs(sent[2], sent[3]))));
+        QVERIFY2(gapMs(sent[3], sent[4]) >= 100,
+                 qPrintable(QString::number(gapMs(sent[3], sent[4]))));
+        QCOMPARE(s.emulator.config(), packet);
+        QVERIFY(!s.emulator.inCommandMode());
+        QCOMPARE(s.fields(), (QStringList{"12", "7F", "7F", "7F", "1", "2", "3", "4", "434.000",
+                                          "0 dBm", "20", "30", "-103 dBm", "19200 bps"}));
+        QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
+        QVERIFY(s.prompts.shown.isEmpty());
+        QVERIFY(s.emulator.radioBytes().isEmpty());
+    }
+
+    // The module's answer to Set's own "+++" is not taken into the page.
+    void answerToSetsCommandIsNotDecoded()
+    {
+        Session s;
+        s.connectAndRead();
+        setText(s, "Text1", "55");
+        QString duringSet;
+        QTimer::singleShot(380, s.window.get(), [&] { duringSet = s.field("Text1"); });
+        s.click("Command2");
+        QCOMPARE(duringSet, QStringLiteral("55"));
+        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
+        QCOMPARE(s.field("Text1"), QStringLiteral("55"));
+    }
+
+    void resetDefaultsAnsweredNo()
+    {
+        Session s;
+        s.connectAndRead();
+        s.emulator.clearLog();
+        s.prompts.answerYes = false;
+        const QStringList before = s.fields();
+        s.click("Command6");
+        QCOMPARE(s.prompts.shown.size(), 1);
+        QVERIFY(s.prompts.shown[0].question);
+        QCOMPARE(s.prompts.shown[0].text,
+                 QStringLiteral("This will reset the unit to Factory defaults.\r\nContinue?"));
+        QCOMPARE(s.prompts.shown[0].title, korva::applicationTitle());
+        QTest::qWait(150);
+        QCOMPARE(s.fields(), before);
+        QCOMPARE(s.emulator.receivedBytes(), QByteArray());
+    }
+
+    void resetDefaultsAnsweredYes()
+    {
+        Session s;
+        s.connectAndRead();
+        s.emulator.clearLog();
+        s.click("Command6");
+        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
+        const QByteArray packet = hex("00 00 00 00 00 00 00 00 06 20 00 1E 1E 00 23");
+        QCOMPARE(bytesOf(sentBursts(s.emulator)),
+                 (QList<QByteArray>{"+++", packet, "---", "+++", "---"}));
+        QCOMPARE(s.emulator.config(), packet);
+        QCOMPARE(s.fields().mid(0, 8), QStringList(8, QStringLiteral("0")));
+    }
+
+    // A refused value shows its message and sends no packet; Set still ends
+    // with the read-back.
+    void refusedValueSendsNoPacket_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("address ??") << "Text4"
+                                    << "??"
+                                    << "Invalid input (00-FF)"
+                                    << "Error!!";
+        QTest::newRow("address empty") << "Text8"
+                                       << ""
+                                       << "Invalid input (00-FF)"
+                                       << "Error!!";
+        QTest::newRow("size 256") << "Text12"
+                                  << "256"
+                                  << "Incorrect value"
+                                  << "Error";
+        QTest::newRow("below band") << "Text9"
+                                    << "429.999"
+                                    << "Incorrect Frequency value"
+                                    << "Error";
+        QTest::newRow("above band") << "Text9"
+                                    << "593.84"
+                                    << "Incorrect Frequency value"
+                                    << "Error";
+    }
+
+    void refusedValueSendsNoPacket()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        QFETCH(QString, title);
+        Session s;
+        s.connectAndRead();
+        s.emulator.clearLog();
+        setText(s, qPrintable(field), text);
+        s.click("Command2");
+        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
+        QCOMPARE(s.prompts.shown.size(), 1);
+        QCOMPARE(s.prompts.shown[0].text, message);
+        QCOMPARE(s.prompts.shown[0].title, title);
+        QCOMPARE(s.emulator.receivedBytes(), QByteArray("+++---+++---"));
+        QCOMPARE(s.emulator.config(), korva::emu::ModuleEmulator::kDefaultConfig);
+        QCOMPARE(s.field("Text9"), QStringLiteral("433.920"));
+        QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
+    }
+
+    // Clicks on every button and choices in every list while Set runs start
+    // nothing: the wire carries one clean Set and the lists keep their texts.
+    void clickStormDuringSet()
+    {
+        Session s;
+        mapPort(2, s.emulator.devicePath());
+        s.connectAndRead();
+        s.emulator.clearLog();
+        QTimer storm;
+        int rounds = 0;
+        QObject::connect(&storm, &QTimer::timeout, [&] {
+            ++rounds;
+            for (const char *name : {"Command2", "Command3", "Command6", "Command7"})
+                s.click(name);
+            s.choose("Combo1", "2");
+            s.choose("Combo2", "9600");
+            s.choose("Combo6", "868Mhz");
+            QTest::keyClicks(s.list("Combo6")->lineEdit(), "x");
+        });
+        storm.start(15);
+        s.click("Command2");
+        storm.stop();
+        QVERIFY(rounds > 20);
+        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
+        QCOMPARE(s.prompts.shown.size(), 0);
+        QCOMPARE(bytesOf(sentBursts(s.emulator)),
+                 (QList<QByteArray>{"+++", korva::emu::ModuleEmulator::kDefaultConfig, "---", "+++",
+                                    "---"}));
+        QCOMPARE(s.field("Combo1"), QStringLiteral("1"));
+        QCOMPARE(s.field("Combo2"), QStringLiteral("38400"));
+        QCOMPARE(s.field("Combo6"), QStringLiteral("433Mhz"));
+        QCOMPARE(s.window->selectedPort(), QStringLiteral("1"));
+        QCOMPARE(s.emulator.lineBaud(), 38400);
+        QVERIFY(s.window->port().portOpen());
+        QCOMPARE(s.field("Text9"), QStringLiteral("433.920"));
+    }
+
+    // Closing the window in any pause of Set ends it cleanly: settings saved,
+    // nothing written after the close, never part of a packet.
+    void closeDuringSet_data()
+    {
+        QTest::addColumn<int>("closeAfterMs");
+        QTest::addColumn<QList<QByteArray>>("sent");
+        const QByteArray block = korva::emu::ModuleEmulator::kDefaultConfig;
+        QTest::newRow("before the packet") << 100 << QList<QByteArray>{"+++"};
+        QTest::newRow("after the packet") << 300 << QList<QByteArray>{"+++", block};
+        QTest::newRow("before the read-back") << 650 << QList<QByteArray>{"+++", block, "---"};
+        QTest::newRow("in the read-back") << 950 << QList<QByteArray>{"+++", block, "---", "+++"};
+    }
+
+    void closeDuringSet()
+    {
+        QFETCH(int, closeAfterMs);
+        QFETCH(QList<QByteArray>, sent);
+        Session s;
+        s.connectAndRead();
+        s.emulator.clearLog();
+        s.list("Combo2")->setEditText(QStringLiteral("19200"));
+        QTimer::singleShot(closeAfterMs, s.window.get(), [&] { s.window->close(); });
+        s.click("Command2");
+        QVERIFY(!s.window->operationRunning());
+        QTest::qWait(300);
+        QCOMPARE(bytesOf(sentBursts(s.emulator)), sent);
+        QSettings store(settingsFilePath(), QSettings::IniFormat);
+        QCOMPARE(store.value("Settings/BAUD").toString(), QStringLiteral("19200"));
+        s.window.reset();
+        QTest::qWait(50);
+    }
+};
+
+QTEST_MAIN(TestWrite)
+#include "tst_write.moc"
