@@ -1,0 +1,51 @@
+# Front door over CMake. `make run` and `make test` are all a fresh Debian 12
+# machine needs: each installs what is missing first.
+
+BUILD_DIR   ?= build
+ASAN_DIR    ?= build-asan
+FUZZ_DIR    ?= build-fuzz
+BUILD_TYPE  ?= RelWithDebInfo
+JOBS        ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+
+# Debian packages: to build and test, to run the benchmark and screenshots
+# under a virtual X server, and to fuzz.
+PACKAGES       := cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev fonts-liberation
+BENCH_PACKAGES := xvfb xdotool imagemagick
+FUZZ_PACKAGES  := clang libclang-rt-14-dev
+
+.PHONY: all deps deps-bench deps-fuzz build run test sanitize bench fuzz screenshots package clean
+
+all: build
+
+deps:
+	@scripts/install-packages.sh $(PACKAGES)
+
+deps-bench: deps
+	@scripts/install-packages.sh $(BENCH_PACKAGES)
+
+deps-fuzz: deps
+	@scripts/install-packages.sh $(FUZZ_PACKAGES)
+
+$(BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+build: deps $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	@scripts/run-with-emulator.sh $(BUILD_DIR)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure
+
+sanitize: deps
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DKORVA_SANITIZE=ON
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	ctest --test-dir $(ASAN_DIR) --output-on-failure
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
