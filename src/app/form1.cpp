@@ -158,13 +158,16 @@ void Form1::load()
 
     switchPage();
     setWindowTitle(windowCaption());
-    const PortSettings stored = loadPortSettings();
-    m_selectedPort = stored.port;
-    m_comms->portList()->setEditText(stored.port);
-    m_comms->baudList()->setEditText(stored.baud);
-    m_acceptedPort = stored.port;
-    m_acceptedBaud = stored.baud;
-    setStatus(QStringLiteral("Disconnected"));
+    const LoadedPortSettings loaded = loadPortSettings();
+    m_selectedPort = loaded.settings.port;
+    m_comms->portList()->setEditText(loaded.settings.port);
+    m_comms->baudList()->setEditText(loaded.settings.baud);
+    m_acceptedPort = loaded.settings.port;
+    m_acceptedBaud = loaded.settings.baud;
+    if (loaded.problem.isEmpty())
+        setStatus(QStringLiteral("Disconnected"));
+    else
+        setStatus(QStringLiteral("Disconnected (%1)").arg(loaded.problem));
 }
 
 void Form1::switchPage()
@@ -222,7 +225,10 @@ void Form1::setConfigButtonsEnabled(bool enabled)
 
 void Form1::closeEvent(QCloseEvent *event)
 {
-    savePortSettings({m_comms->portList()->currentText(), m_comms->baudList()->currentText()});
+    const QString problem =
+        savePortSettings({m_comms->portList()->currentText(), m_comms->baudList()->currentText()});
+    if (!problem.isEmpty() && !m_closing)
+        showError(problem, applicationTitle());
     // A running operation sees the abort at the end of its pause and writes no more.
     m_closing = true;
     m_pause.abort();

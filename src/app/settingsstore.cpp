@@ -2,6 +2,7 @@
 
 #include "serial/portmap.h"
 
+#include <QDir>
 #include <QSettings>
 
 namespace korva
@@ -16,16 +17,23 @@ constexpr auto kBaudKey = "BAUD";
 
 } // namespace
 
-PortSettings loadPortSettings()
+LoadedPortSettings loadPortSettings()
 {
     QSettings store(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
                     kSettingsApplication);
     store.beginGroup(kGroup);
-    return {store.value(kPortKey, QStringLiteral("1")).toString(),
-            store.value(kBaudKey, QStringLiteral("38400")).toString()};
+    LoadedPortSettings loaded{{store.value(kPortKey, QStringLiteral("1")).toString(),
+                               store.value(kBaudKey, QStringLiteral("38400")).toString()},
+                              {}};
+    const QString path = QDir::toNativeSeparators(store.fileName());
+    if (store.status() == QSettings::AccessError)
+        loaded.problem = QStringLiteral("settings file %1 could not be read").arg(path);
+    else if (store.status() == QSettings::FormatError)
+        loaded.problem = QStringLiteral("settings file %1 is damaged").arg(path);
+    return loaded;
 }
 
-void savePortSettings(const PortSettings &settings)
+QString savePortSettings(const PortSettings &settings)
 {
     QSettings store(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
                     kSettingsApplication);
@@ -34,6 +42,13 @@ void savePortSettings(const PortSettings &settings)
         store.setValue(kPortKey, settings.port);
     if (!settings.baud.trimmed().isEmpty())
         store.setValue(kBaudKey, settings.baud);
+    store.sync();
+    // A damaged file is rewritten whole; only a refused write loses the texts.
+    if (store.status() == QSettings::AccessError)
+        return QStringLiteral("The port and baud rate could not be saved: the settings file %1 "
+                              "is not writable.")
+            .arg(QDir::toNativeSeparators(store.fileName()));
+    return {};
 }
 
 } // namespace korva

@@ -12,11 +12,17 @@ struct PortSettings {
     QString baud;
 };
 
-// The stored texts as they stand, "1" and "38400" when absent.
-PortSettings loadPortSettings();
+struct LoadedPortSettings {
+    PortSettings settings;
+    // Why the store could not be read in full; empty when it could.
+    QString problem;
+};
+
+// The stored texts as they stand, "1" and "38400" where nothing could be read.
+LoadedPortSettings loadPortSettings();
 
 // Writes each text as it is; a text that is blank after trimming leaves its key
-// as it was.
-void savePortSettings(const PortSettings &settings);
+// as it was. Returns why the store could not be written, or an empty text.
+QString savePortSettings(const PortSettings &settings);
 
 } // namespace korva

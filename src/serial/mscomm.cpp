@@ -8,6 +8,7 @@
 #include <QPointer>
 
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -33,7 +34,8 @@ QString systemLocation(const QString &name)
 bool readableAndWritable(const QString &path)
 {
 #ifdef Q_OS_UNIX
-    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
+    // Checked with the effective identity, the one the open itself used.
+    return ::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), R_OK | W_OK, AT_EACCESS) == 0;
 #else
     Q_UNUSED(path);
     // Elsewhere a refused open of a port the user may use means another program holds it.

@@ -68,6 +68,9 @@ struct Session {
     {
         click("Command7");
         QTRY_VERIFY(!window->receiver().timer1().isActive());
+        // The request's "---" has reached the module before the test goes on.
+        if (window->port().portOpen())
+            QTRY_VERIFY(emulator.receivedBytes().endsWith("---"));
     }
 };
 

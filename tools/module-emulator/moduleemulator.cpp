@@ -158,6 +158,15 @@ void ModuleEmulator::setBurstSilenceMs(int ms)
     d->burstSilenceMs = std::max(ms, 1);
 }
 
+void ModuleEmulator::transmit(const QByteArray &bytes)
+{
+    std::lock_guard lock(d->mutex);
+    if (!d->open || bytes.isEmpty())
+        return;
+    d->answers.push_back(Private::Answer{bytes, 0, Private::Clock::now(), 0, 0});
+    d->wake();
+}
+
 void ModuleEmulator::hangUp()
 {
     std::unique_lock lock(d->mutex);

@@ -57,6 +57,8 @@ public:
     void setHangUpAfterCommandMs(int ms);         // hang up ms after the next "+++" (-1: off)
     void setBurstSilenceMs(int ms);               // silence that ends a burst on input (default 20)
     void hangUp();                                // close the pty now; the tool sees the line drop
+    // Sends bytes to the tool as data from the radio link, paced at the line rate.
+    void transmit(const QByteArray &bytes);
 
     // Called on the emulator's thread, without its lock held: for every byte as it
     // is logged, and once when the line has been hung up.

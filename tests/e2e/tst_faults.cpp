@@ -1,0 +1,214 @@
+#include "filepermissions.h"
+#include "session.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+using korva::emu::WireBurst;
+using korva::emu::WireByte;
+
+namespace
+{
+
+QList<QByteArray> sentBursts(const korva::emu::ModuleEmulator &emulator)
+{
+    QList<QByteArray> result;
+    for (const WireBurst &burst : emulator.bursts())
+        if (burst.direction == WireByte::Direction::ToModule)
+            result << burst.bytes;
+    return result;
+}
+
+// The window after the line dropped: port closed, one report, nothing running.
+void verifyLineLost(Session &s)
+{
+    QTRY_COMPARE(s.prompts.shown.size(), 1);
+    QVERIFY(!s.window->operationRunning());
+    QTest::qWait(250);
+    QCOMPARE(s.prompts.shown.size(), 1);
+    QVERIFY(s.prompts.shown[0].text.startsWith(QStringLiteral("Error: ")));
+    QCOMPARE(s.prompts.shown[0].title, QStringLiteral("Error"));
+    QCOMPARE(s.window->statusText(), QStringLiteral("Error!! ") + s.prompts.shown[0].text.mid(7));
+    QVERIFY(!s.window->port().portOpen());
+    QCOMPARE(s.button("Command7")->text(), QStringLiteral("Connect"));
+    for (const char *name : {"Command2", "Command3", "Command6"})
+        QVERIFY2(!s.button(name)->isEnabled(), name);
+}
+
+} // namespace
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Gives the settings folder its rights back after a test took them away.
+    void cleanup()
+    {
+        QFile::setPermissions(QFileInfo(settingsFilePath()).path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void hangUpDuringTheRequest()
+    {
+        Session s;
+        s.emulator.setHangUpAfterCommandMs(40);
+        s.click("Command7");
+        verifyLineLost(s);
+        QCOMPARE(s.emulator.receivedBytes(), QByteArray("+++"));
+    }
+
+    // The line drops in each pause of Set: the port closes, the status says why,
+    // and nothing more is written.
+    void hangUpDuringSet_data()
+    {
+        QTest::addColumn<int>("afterMs");
+        QTest::addColumn<QList<QByteArray>>("sent");
+        const QByteArray block = korva::emu::ModuleEmulator::kDefaultConfig;
+        QTest::newRow("before the packet") << 60 << QList<QByteArray>{"+++"};
+        QTest::newRow("after the packet") << 300 << QList<QByteArray>{"+++", block};
+        QTest::newRow("before the read-back") << 650 << QList<QByteArray>{"+++", block, "---"};
+        QTest::newRow("in the read-back") << 940 << QList<QByteArray>{"+++", block, "---", "+++"};
+    }
+
+    void hangUpDuringSet()
+    {
+        QFETCH(int, afterMs);
+        QFETCH(QList<QByteArray>, sent);
+        Session s;
+        s.connectAndRead();
+        s.emulator.clearLog();
+        s.emulator.setHangUpAfterCommandMs(afterMs);
+        s.click("Command2");
+        verifyLineLost(s);
+        QCOMPARE(sentBursts(s.emulator), sent);
+    }
+
+    void permissionRefused()
+    {
+        Session s;
+        const QByteArray device = QFile::encodeName(s.emulator.devicePath());
+        struct stat before {
+        };
+        QCOMPARE(::stat(device.constData(), &before), 0);
+        QCOMPARE(::chmod(device.constData(), 0), 0);
+        {
+            FilePermissionsEnforced permissions;
+            if (!permissions.enforced()) {
+                ::chmod(device.constData(), before.st_mode & 07777);
+                QSKIP("running as root without the right to drop file-permission overrides");
+            }
+            s.click("Command7");
+        }
+        ::chmod(device.constData(), before.st_mode & 07777);
+        QCOMPARE(s.prompts.shown.size(), 1);
+        QCOMPARE(s.prompts.shown[0].text,
+                 QStringLiteral("Error: Permission denied: %1 (is your user in the dialout group?)")
+                     .arg(s.emulator.devicePath()));
+        QVERIFY(!s.window->port().portOpen());
+        QCOMPARE(s.emulator.receivedBytes(), QByteArray());
+    }
+
+    void damagedSettingsFile()
+    {
+        removeSettingsFile();
+        QDir().mkpath(QFileInfo(settingsFilePath()).path());
+        QFile file(settingsFilePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Settings\nPort=3\n\x01\xff garbage [[[\n");
+        file.close();
+        {
+            FakePrompts prompts;
+            korva::Form1 w;
+            w.setPrompts(&prompts);
+            QCOMPARE(w.statusText(), QStringLiteral("Disconnected (settings file %1 is damaged)")
+                                         .arg(QDir::toNativeSeparators(settingsFilePath())));
+            w.findChild<QComboBox *>("Combo2")->setEditText("4800");
+            w.close();
+            QVERIFY(prompts.shown.isEmpty());
+        }
+        korva::Form1 again;
+        QCOMPARE(again.statusText(), QStringLiteral("Disconnected"));
+        QCOMPARE(again.findChild<QComboBox *>("Combo2")->currentText(), QStringLiteral("4800"));
+    }
+
+    void unreadableSettingsFile()
+    {
+        // Every QSettings object reads the file into a cache shared by the process,
+        // so the path is taken once, before the file is written.
+        removeSettingsFile();
+        const QString path = settingsFilePath();
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Settings]\nPort=5\nBAUD=4800\n");
+        file.close();
+        QVERIFY(QFile::setPermissions(path, {}));
+        FilePermissionsEnforced permissions;
+        if (!permissions.enforced())
+            QSKIP("running as root without the right to drop file-permission overrides");
+        korva::Form1 w;
+        QCOMPARE(w.findChild<QComboBox *>("Combo1")->currentText(), QStringLiteral("1"));
+        QVERIFY(w.statusText().startsWith(QStringLiteral("Disconnected (settings file ")));
+        QVERIFY(w.statusText().endsWith(QStringLiteral(" could not be read)")));
+    }
+
+    // The folder of the settings is read-only: the tool works, and says at close
+    // that the port and baud rate were not saved.
+    void readOnlySettingsFolder()
+    {
+        removeSettingsFile();
+        const QString folder = QFileInfo(settingsFilePath()).path();
+        QDir().mkpath(folder);
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        FilePermissionsEnforced permissions;
+        if (!permissions.enforced())
+            QSKIP("running as root without the right to drop file-permission overrides");
+        FakePrompts prompts;
+        korva::Form1 w;
+        w.setPrompts(&prompts);
+        QCOMPARE(w.statusText(), QStringLiteral("Disconnected"));
+        w.close();
+        QCOMPARE(prompts.shown.size(), 1);
+        QVERIFY(prompts.shown[0].text.startsWith(
+            QStringLiteral("The port and baud rate could not be saved")));
+        QVERIFY(!QFile::exists(settingsFilePath()));
+    }
+
+    // 64 KiB of noise while connected and idle: nothing is decoded, the window
+    // keeps handling events, and the next request reads the module as usual.
+    void noiseWhileIdle()
+    {
+        Session s;
+        s.list("Combo2")->setEditText(QStringLiteral("256000"));
+        s.connectAndRead();
+        const QStringList shown = s.fields();
+        QByteArray noise(64 * 1024, Qt::Uninitialized);
+        QRandomGenerator generator(20261206);
+        for (char &byte : noise)
+            byte = char(generator.bounded(256));
+        int ticks = 0;
+        QTimer heartbeat;
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] { ++ticks; });
+        heartbeat.start(50);
+        s.emulator.transmit(noise);
+        QTRY_VERIFY_WITH_TIMEOUT(s.window->receiver().timer1().isActive(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.window->receiver().timer1().isActive(), 20000);
+        QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+        QCOMPARE(s.fields(), shown);
+        QVERIFY(s.prompts.shown.isEmpty());
+
+        s.click("Command3");
+        QTRY_VERIFY(!s.window->configExpected());
+        QCOMPARE(s.fields(), shown);
+        QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
+    }
+};
+
+QTEST_MAIN(TestFaults)
+#include "tst_faults.moc"
