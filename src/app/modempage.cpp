@@ -20,12 +20,21 @@ namespace
 constexpr qreal kTextBoxPoints = 10.5;
 constexpr qreal kListPoints = 11.25;
 constexpr int kAddressBoxWidth = 34;
-constexpr int kFieldWidth = 150;
+// Four address boxes and their spacing: every field of the page is this wide.
+constexpr int kFieldWidth = 4 * kAddressBoxWidth + 3 * 4;
 
 QLabel *makeLabel(const QString &name, const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(name);
+    return label;
+}
+
+// A hint beside a field, kept clear of the field's edge.
+QLabel *makeHint(const QString &name, const QString &text, QWidget *parent)
+{
+    QLabel *label = makeLabel(name, text, parent);
+    label->setContentsMargins(6, 0, 0, 0);
     return label;
 }
 
@@ -46,7 +55,7 @@ QComboBox *makeList(const QString &name, QWidget *parent)
     // Typed text stays as typed: no entry is added on Enter, nothing is completed.
     list->setInsertPolicy(QComboBox::NoInsert);
     list->setCompleter(nullptr);
-    list->setMinimumWidth(kFieldWidth);
+    list->setFixedWidth(kFieldWidth);
     styleValueField(list, kListPoints);
     return list;
 }
@@ -79,14 +88,14 @@ ModemPage::ModemPage(QWidget *parent) : QWidget(parent)
         }
         boxes->addStretch();
         grid->addLayout(boxes, row, 1);
-        grid->addWidget(makeLabel(hintName, QStringLiteral("0-FF Hex"), this), row, 2);
+        grid->addWidget(makeHint(hintName, QStringLiteral("0-FF Hex"), this), row, 2);
     };
     auto addRow = [&](int row, const QString &labelName, const QString &caption, QWidget *field,
                       const QString &hintName = {}, const QString &hint = {}) {
         grid->addWidget(makeLabel(labelName, caption, this), row, 0);
         grid->addWidget(field, row, 1);
         if (!hintName.isEmpty())
-            grid->addWidget(makeLabel(hintName, hint, this), row, 2);
+            grid->addWidget(makeHint(hintName, hint, this), row, 2);
     };
 
     addAddressRow(0, QStringLiteral("Label1"), QStringLiteral("Destination Address"), 0,
@@ -96,6 +105,7 @@ ModemPage::ModemPage(QWidget *parent) : QWidget(parent)
     m_band = makeList(QStringLiteral("Combo6"), this);
     addRow(2, QStringLiteral("Label30"), QStringLiteral("Band"), m_band);
     m_frequency = makeTextBox(QStringLiteral("Text9"), this);
+    m_frequency->setFixedWidth(kFieldWidth);
     addRow(3, QStringLiteral("Label3"), QStringLiteral("RF Frequency"), m_frequency,
            QStringLiteral("Label7"), QStringLiteral("MHz"));
     m_txPower = makeList(QStringLiteral("Text10"), this);
@@ -103,9 +113,11 @@ ModemPage::ModemPage(QWidget *parent) : QWidget(parent)
     m_rssi = makeList(QStringLiteral("Combo4"), this);
     addRow(5, QStringLiteral("Label23"), QStringLiteral("RSSI Threshhold"), m_rssi);
     m_txPacketSize = makeTextBox(QStringLiteral("Text11"), this);
+    m_txPacketSize->setFixedWidth(kFieldWidth);
     addRow(6, QStringLiteral("Label5"), QStringLiteral("Tx Packet Size"), m_txPacketSize,
            QStringLiteral("Label10"), QStringLiteral("Decimal (1-30)"));
     m_rxPacketSize = makeTextBox(QStringLiteral("Text12"), this);
+    m_rxPacketSize->setFixedWidth(kFieldWidth);
     addRow(7, QStringLiteral("Label6"), QStringLiteral("Rx Packet Size"), m_rxPacketSize,
            QStringLiteral("Label12"), QStringLiteral("Decimal (1-30)"));
     m_rfTxSpeed = makeList(QStringLiteral("Combo5"), this);
