@@ -1,0 +1,40 @@
+# Installs the tool like any desktop program (binary, menu entry, icon) and describes
+# the Debian package that `cpack -G DEB` builds. The emulator, tests and benchmark
+# are development tools and are not installed.
+include(GNUInstallDirs)
+
+install(TARGETS korva-setup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/korva-setup.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/korva-setup.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+
+set(CPACK_PACKAGE_NAME korva-setup)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "KORVA")
+set(CPACK_PACKAGE_CONTACT "KORVA tools team <tools@korva.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Set up KORVA radio modem modules over a serial port")
+set(CPACK_PACKAGE_DESCRIPTION
+    "A small desktop tool that reads the configuration of a KORVA radio modem module \
+attached by a serial port, shows its addresses, RF frequency, transmit power, packet \
+sizes, RSSI threshold and RF speed, and writes changed values back to the module.")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY korva-setup)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The platform plugins are loaded at run time, so no library scan finds them. The Qt
+# libraries come from dpkg-shlibdeps where it is installed, else from the list.
+find_program(KORVA_DPKG_SHLIBDEPS dpkg-shlibdeps)
+mark_as_advanced(KORVA_DPKG_SHLIBDEPS)
+if(KORVA_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins (>= 6.4)")
+else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS
+        "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), \
+libqt6serialport6 (>= 6.4), qt6-qpa-plugins (>= 6.4)")
+endif()
+
+include(CPack)
