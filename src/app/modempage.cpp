@@ -19,22 +19,15 @@ namespace
 
 constexpr qreal kTextBoxPoints = 10.5;
 constexpr qreal kListPoints = 11.25;
-constexpr int kAddressBoxWidth = 34;
+constexpr int kAddressBoxWidth = 30;
+constexpr int kAddressBoxSpacing = 3;
 // Four address boxes and their spacing: every field of the page is this wide.
-constexpr int kFieldWidth = 4 * kAddressBoxWidth + 3 * 4;
+constexpr int kFieldWidth = 4 * kAddressBoxWidth + 3 * kAddressBoxSpacing;
 
 QLabel *makeLabel(const QString &name, const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(name);
-    return label;
-}
-
-// A hint beside a field, kept clear of the field's edge.
-QLabel *makeHint(const QString &name, const QString &text, QWidget *parent)
-{
-    QLabel *label = makeLabel(name, text, parent);
-    label->setContentsMargins(6, 0, 0, 0);
     return label;
 }
 
@@ -68,8 +61,8 @@ ModemPage::ModemPage(QWidget *parent) : QWidget(parent)
     stylePage(this);
 
     auto *grid = new QGridLayout(this);
-    grid->setContentsMargins(8, 6, 8, 6);
-    grid->setHorizontalSpacing(8);
+    grid->setContentsMargins(6, 6, 6, 6);
+    grid->setHorizontalSpacing(7);
     grid->setVerticalSpacing(5);
     grid->setColumnStretch(2, 1);
 
@@ -77,7 +70,7 @@ ModemPage::ModemPage(QWidget *parent) : QWidget(parent)
                              int firstBox, const QString &hintName) {
         grid->addWidget(makeLabel(labelName, caption, this), row, 0);
         auto *boxes = new QHBoxLayout;
-        boxes->setSpacing(4);
+        boxes->setSpacing(kAddressBoxSpacing);
         for (int i = firstBox; i < firstBox + 4; ++i) {
             auto *box = makeTextBox(QStringLiteral("Text%1").arg(i + 1), this);
             box->setMaxLength(2);
@@ -88,14 +81,14 @@ ModemPage::ModemPage(QWidget *parent) : QWidget(parent)
         }
         boxes->addStretch();
         grid->addLayout(boxes, row, 1);
-        grid->addWidget(makeHint(hintName, QStringLiteral("0-FF Hex"), this), row, 2);
+        grid->addWidget(makeLabel(hintName, QStringLiteral("0-FF Hex"), this), row, 2);
     };
     auto addRow = [&](int row, const QString &labelName, const QString &caption, QWidget *field,
                       const QString &hintName = {}, const QString &hint = {}) {
         grid->addWidget(makeLabel(labelName, caption, this), row, 0);
         grid->addWidget(field, row, 1);
         if (!hintName.isEmpty())
-            grid->addWidget(makeHint(hintName, hint, this), row, 2);
+            grid->addWidget(makeLabel(hintName, hint, this), row, 2);
     };
 
     addAddressRow(0, QStringLiteral("Label1"), QStringLiteral("Destination Address"), 0,
