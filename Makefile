@@ -13,8 +13,9 @@ FUZZ_SECONDS ?= 60
 PACKAGES       := cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev fonts-liberation
 BENCH_PACKAGES := xvfb xdotool imagemagick
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
+PACKAGE_PACKAGES := dpkg-dev
 
-.PHONY: all deps deps-bench deps-fuzz build run test sanitize bench fuzz screenshots package clean
+.PHONY: all deps deps-bench deps-fuzz deps-package build run test sanitize bench fuzz screenshots package clean
 
 all: build
 
@@ -26,6 +27,9 @@ deps-bench: deps
 
 deps-fuzz: deps
 	@scripts/install-packages.sh $(FUZZ_PACKAGES)
+
+deps-package: deps
+	@scripts/install-packages.sh $(PACKAGE_PACKAGES)
 
 $(BUILD_DIR)/CMakeCache.txt:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
@@ -43,9 +47,20 @@ sanitize: deps
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DKORVA_SANITIZE=ON
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	ctest --test-dir $(ASAN_DIR) --output-on-failure
+
+bench: deps-bench build
+	xvfb-run -a -s "-screen 0 1024x768x24" $(BUILD_DIR)/korva-bench
+
+fuzz: deps-fuzz
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) FUZZ_DIR=$(FUZZ_DIR) scripts/fuzz.sh
+
+screenshots: deps-bench build
+	xvfb-run -a -s "-screen 0 1024x768x24" scripts/screenshots.sh $(BUILD_DIR) docs
+
+package: deps-package build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)
