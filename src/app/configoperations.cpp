@@ -123,11 +123,21 @@ void Form1::onResetDefaultsClicked()
     sendConfiguration();
 }
 
-void Form1::onBandChanged()
+void Form1::onBandChosen()
 {
     if (m_operationRunning)
         return restoreListText(m_modem->bandList(), m_acceptedBand);
     m_acceptedBand = m_modem->bandList()->currentText();
+    Operation operation(*this);
+    requestConfiguration();
+}
+
+void Form1::onBandEdited()
+{
+    // A key typed while an operation runs stays in the box but starts nothing.
+    m_acceptedBand = m_modem->bandList()->currentText();
+    if (m_operationRunning)
+        return;
     Operation operation(*this);
     requestConfiguration();
 }

@@ -11,7 +11,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
@@ -133,8 +132,8 @@ void Form1::buildWindow()
     connect(m_connect, &QPushButton::clicked, this, &Form1::onConnectClicked);
     connect(m_comms->portList(), &QComboBox::activated, this, &Form1::onPortChosen);
     connect(m_comms->baudList(), &QComboBox::activated, this, &Form1::onBaudChosen);
-    connect(m_modem->bandList(), &QComboBox::activated, this, &Form1::onBandChanged);
-    connect(m_modem->bandList()->lineEdit(), &QLineEdit::textEdited, this, &Form1::onBandChanged);
+    connect(m_modem, &ModemPage::bandChosen, this, &Form1::onBandChosen);
+    connect(m_modem, &ModemPage::bandEdited, this, &Form1::onBandEdited);
     connect(m_modem->refreshButton(), &QPushButton::clicked, this, &Form1::onRefreshClicked);
     connect(m_modem->setButton(), &QPushButton::clicked, this, &Form1::onSetClicked);
     connect(m_modem->resetButton(), &QPushButton::clicked, this, &Form1::onResetDefaultsClicked);
@@ -154,7 +153,7 @@ void Form1::load()
     // Setting the band is a change of its text: it reads the module (the port is
     // still closed, so every field ends up "??").
     m_modem->bandList()->setEditText(QStringLiteral("433Mhz"));
-    onBandChanged();
+    onBandEdited();
 
     switchPage();
     setWindowTitle(windowCaption());

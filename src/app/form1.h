@@ -85,7 +85,8 @@ private:
     void onPortChosen();
     void onBaudChosen();
     // A band chosen from the list or typed: reads the module again.
-    void onBandChanged();
+    void onBandChosen();
+    void onBandEdited();
     void onRefreshClicked();
     void onSetClicked();
     void onResetDefaultsClicked();

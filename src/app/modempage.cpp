@@ -6,9 +6,11 @@
 #include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 namespace korva
@@ -51,6 +53,16 @@ QComboBox *makeList(const QString &name, QWidget *parent)
     list->setFixedWidth(kFieldWidth);
     styleValueField(list, kListPoints);
     return list;
+}
+
+bool isEndOfBandEdit(const QEvent *event)
+{
+    if (event->type() == QEvent::FocusOut)
+        return true;
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<const QKeyEvent *>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
 }
 
 } // namespace
@@ -136,6 +148,14 @@ ModemPage::ModemPage(QWidget *parent) : QWidget(parent)
     grid->addLayout(buttons, 10, 0, 1, 3);
     grid->setRowStretch(11, 1);
 
+    connect(m_band, &QComboBox::activated, this, [this] {
+        if (!m_finishingBandEdit)
+            emit bandChosen();
+    });
+    connect(m_band->lineEdit(), &QLineEdit::textEdited, this, &ModemPage::bandEdited);
+    m_band->installEventFilter(this);
+    m_band->lineEdit()->installEventFilter(this);
+
     QWidget *previous = nullptr;
     for (QWidget *next : std::initializer_list<QWidget *>{
              m_address[0], m_address[1], m_address[2], m_address[3], m_address[4], m_address[5],
@@ -193,6 +213,14 @@ void ModemPage::setTexts(const ConfigTexts &texts)
 
 bool ModemPage::eventFilter(QObject *watched, QEvent *event)
 {
+    if ((watched == m_band || watched == m_band->lineEdit()) && !m_finishingBandEdit &&
+        isEndOfBandEdit(event)) {
+        // Finishing a typed text that equals an entry makes the list pick that
+        // entry and report it as chosen; the typing already read the module.
+        const QScopedValueRollback finishing(m_finishingBandEdit, true);
+        watched->event(event);
+        return true;
+    }
     if (event->type() == QEvent::FocusIn) {
         auto *box = qobject_cast<QLineEdit *>(watched);
         if (box) {

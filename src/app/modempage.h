@@ -44,6 +44,12 @@ public:
     QWidget *firstField() const;
     QWidget *lastField() const;
 
+signals:
+    // The user chose a band from the list (mouse or keyboard).
+    void bandChosen();
+    // The user changed the band's text by typing.
+    void bandEdited();
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -59,6 +65,8 @@ private:
     QPushButton *m_set = nullptr;
     QPushButton *m_reset = nullptr;
     QPushButton *m_refresh = nullptr;
+    // True while the band's typed text is being finished (Enter, focus leaving).
+    bool m_finishingBandEdit = false;
 };
 
 } // namespace korva

@@ -9,20 +9,8 @@
 
 #include <sys/stat.h>
 
-using korva::emu::WireBurst;
-using korva::emu::WireByte;
-
 namespace
 {
-
-QList<QByteArray> sentBursts(const korva::emu::ModuleEmulator &emulator)
-{
-    QList<QByteArray> result;
-    for (const WireBurst &burst : emulator.bursts())
-        if (burst.direction == WireByte::Direction::ToModule)
-            result << burst.bytes;
-    return result;
-}
 
 // The window after the line dropped: port closed, one report, nothing running.
 void verifyLineLost(Session &s)
@@ -86,7 +74,7 @@ private slots:
         s.emulator.setHangUpAfterCommandMs(afterMs);
         s.click("Command2");
         verifyLineLost(s);
-        QCOMPARE(sentBursts(s.emulator), sent);
+        QCOMPARE(bytesOf(sentBursts(s.emulator)), sent);
     }
 
     void permissionRefused()

@@ -277,6 +277,26 @@ private slots:
         QCOMPARE(replacement.receivedBytes(), QByteArray("+++---"));
     }
 
+    // Each typed change of the band reads the module once; leaving the box
+    // afterwards reads nothing more.
+    void typingABandReadsOncePerKey()
+    {
+        Session s;
+        s.connectAndRead();
+        s.emulator.clearLog();
+        QLineEdit *band = s.list("Combo6")->lineEdit();
+        band->setFocus();
+        band->selectAll();
+        QTest::keyClicks(band, "868Mhz");
+        QTest::keyClick(band, Qt::Key_Tab);
+        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
+        QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++---").repeated(6));
+        QTest::qWait(150);
+        QCOMPARE(s.emulator.receivedBytes(), QByteArray("+++---").repeated(6));
+        QCOMPARE(s.field("Combo6"), QStringLiteral("868Mhz"));
+        QCOMPARE(s.field("Text9"), QStringLiteral("867.840"));
+    }
+
     void bandChangeReadsTheModuleAgain()
     {
         Session s;

@@ -74,6 +74,24 @@ struct Session {
     }
 };
 
+// What the tool wrote, burst by burst.
+inline QList<korva::emu::WireBurst> sentBursts(const korva::emu::ModuleEmulator &emulator)
+{
+    QList<korva::emu::WireBurst> result;
+    for (const korva::emu::WireBurst &burst : emulator.bursts())
+        if (burst.direction == korva::emu::WireByte::Direction::ToModule)
+            result << burst;
+    return result;
+}
+
+inline QList<QByteArray> bytesOf(const QList<korva::emu::WireBurst> &bursts)
+{
+    QList<QByteArray> result;
+    for (const korva::emu::WireBurst &burst : bursts)
+        result << burst.bytes;
+    return result;
+}
+
 inline QByteArray hex(const char *text)
 {
     return QByteArray::fromHex(QByteArray(text).replace(' ', ""));

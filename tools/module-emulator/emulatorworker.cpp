@@ -20,6 +20,19 @@ namespace
 
 const QByteArray kEnterCommand = QByteArrayLiteral("+++");
 const QByteArray kLeaveCommand = QByteArrayLiteral("---");
+
+// A burst made only of "+++" and "---", as the tool's commands in a row.
+bool isCommandSequence(const QByteArray &burst)
+{
+    if (burst.isEmpty() || burst.size() % kLeaveCommand.size() != 0)
+        return false;
+    for (qsizetype i = 0; i < burst.size(); i += kLeaveCommand.size()) {
+        const QByteArray token = burst.mid(i, kLeaveCommand.size());
+        if (token != kEnterCommand && token != kLeaveCommand)
+            return false;
+    }
+    return true;
+}
 constexpr qint64 kBitsPerByte = 10; // start bit, 8 data bits, stop bit
 
 timespec timeoutUntil(std::chrono::steady_clock::time_point deadline)
@@ -170,12 +183,18 @@ void ModuleEmulator::Private::endBurst()
         radio.append(burst);
         break;
     case BurstKind::Command:
-        if (burst == kEnterCommand) {
-            answerCommand(Clock::now());
-        } else if (burst == kLeaveCommand) {
-            commandMode = false;
-        } else if (burst.size() == ModuleEmulator::kConfigSize) {
+        if (burst.size() == ModuleEmulator::kConfigSize) {
             config = burst;
+        } else if (isCommandSequence(burst)) {
+            // "---" and "+++" sent back to back, as two requests in a row do.
+            for (qsizetype i = 0; i < burst.size(); i += kLeaveCommand.size()) {
+                if (burst.mid(i, kLeaveCommand.size()) == kEnterCommand) {
+                    commandMode = true;
+                    answerCommand(Clock::now());
+                } else {
+                    commandMode = false;
+                }
+            }
         } else {
             qCInfo(lcEmulator) << "ignored a command-mode burst of" << burst.size()
                                << "bytes:" << burst.toHex(' ');
