@@ -25,9 +25,10 @@ bool Pause::wait(int ms)
             timedOut = true;
             loop.quit();
         });
-        // One millisecond beyond the length, so that one timer period covers the
-        // whole wait and the gap on the wire is never shorter than the pause.
-        timer.start(int(leftNs / 1000000) + 2);
+        // Two milliseconds beyond the length: one timer period covers the whole
+        // wait, and a reader that stamps bytes a little late still sees a gap on
+        // the wire no shorter than the pause.
+        timer.start(int(leftNs / 1000000) + 3);
         m_loops.append(&loop);
         loop.exec();
         m_loops.removeOne(&loop);
