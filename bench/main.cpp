@@ -1,0 +1,158 @@
+#include "benchtable.h"
+#include "startupbench.h"
+#include "windowbench.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <thread>
+
+using namespace korva::bench;
+
+namespace
+{
+
+constexpr int kRuns = 20;
+constexpr int kDefaultSoak = 1000;
+
+int soakRequests()
+{
+    bool ok = false;
+    const int requests = qEnvironmentVariableIntValue("KORVA_BENCH_SOAK", &ok);
+    return ok && requests > 0 ? requests : kDefaultSoak;
+}
+
+void progress(const char *text)
+{
+    std::fprintf(stderr, "korva-bench: %s\n", text);
+}
+
+void print(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+QString mib(qint64 kib)
+{
+    return kib < 0 ? QStringLiteral("unknown") : number(double(kib) / 1024.0);
+}
+
+void addStartupRows(BenchTable &table, const StartupFigures &startup)
+{
+    const QString mapped = QStringLiteral("Start-up: process start to window mapped (ms)");
+    const QString resident = QStringLiteral("Start-up: resident memory once idle (MB)");
+    if (!startup.skipped.isEmpty()) {
+        table.addSkipped(mapped, startup.skipped, QStringLiteral("< 200 median"));
+        table.addSkipped(resident, startup.skipped, QStringLiteral("< 40"));
+        return;
+    }
+    table.addSamples(mapped, startup.mappedMs, QStringLiteral("< 200 median"));
+    table.addSamples(resident, startup.residentMiB, QStringLiteral("< 40"));
+    table.addRow(QStringLiteral("Start-up: starts that ended or never mapped a window"), QString(),
+                 QString(), QString::number(startup.failedRuns), startup.failure,
+                 QStringLiteral("0"));
+    table.addRow(QStringLiteral("Start-up: starts refused by the X server, retried"), QString(),
+                 QString(), QString::number(startup.refusedStarts), QString(), QString());
+}
+
+void addReadRows(BenchTable &table, const ReadFigures &reads)
+{
+    table.addSamples(QStringLiteral("Read: click on Connect to last field decoded (ms)"),
+                     reads.latencyMs, QString());
+    table.addSamples(QStringLiteral("Read: protocol floor, last answer byte + 100 ms (ms)"),
+                     reads.floorMs, QString());
+    table.addSamples(QStringLiteral("Read: excess over the floor (ms)"), reads.excessMs,
+                     QStringLiteral("< 5 median at 38400 baud"));
+    table.addSamples(QStringLiteral("Wire: request \"+++\" to \"---\" (ms)"), reads.requestGapMs,
+                     QStringLiteral("100 to 105"));
+}
+
+void addSetRows(BenchTable &table, const SetFigures &sets)
+{
+    table.addSamples(QStringLiteral("Wire: Set \"+++\" to packet (ms)"), sets.beforePacketMs,
+                     QStringLiteral("200 to 205"));
+    table.addSamples(QStringLiteral("Wire: Set packet to \"---\" (ms)"), sets.afterPacketMs,
+                     QStringLiteral("200 to 205"));
+    table.addSamples(QStringLiteral("Wire: Set \"---\" to read-back \"+++\" (ms)"),
+                     sets.beforeReadBackMs, QStringLiteral("500 to 505"));
+    table.addSamples(QStringLiteral("Wire: read-back \"+++\" to \"---\" (ms)"), sets.readBackMs,
+                     QStringLiteral("100 to 105"));
+    table.addRow(QStringLiteral("Wire: Set runs not decoded or with unexpected bytes"),
+                 QString::number(kRuns), QString(), QString::number(sets.malformed), QString(),
+                 QStringLiteral("0"));
+    table.addSamples(QStringLiteral("CPU: one Set with read-back, whole process (ms)"),
+                     sets.processCpuMs, QStringLiteral("< 20"));
+    table.addSamples(QStringLiteral("CPU: one Set with read-back, main thread (ms)"),
+                     sets.threadCpuMs, QStringLiteral("< 20"));
+}
+
+void addSoakRows(BenchTable &table, const SoakFigures &soak)
+{
+    const QString runs = QString::number(soak.requests);
+    table.addRow(QStringLiteral("Soak: requests decoded"), runs, QString(),
+                 QStringLiteral("%1 of %2").arg(soak.decoded).arg(soak.requests), QString(),
+                 QStringLiteral("all"));
+    table.addRow(QStringLiteral("Soak: decoded with a different text"), runs, QString(),
+                 QString::number(soak.wrongText), QString(), QStringLiteral("0"));
+    table.addRow(QStringLiteral("Soak: resident memory after 50 requests (MB)"), runs, QString(),
+                 mib(soak.rssAfter50KiB), QString(), QString());
+    table.addRow(QStringLiteral("Soak: resident memory at the end (MB)"), runs, QString(),
+                 mib(soak.rssAtEndKiB), QString(), QString());
+    const bool known = soak.rssAfter50KiB >= 0 && soak.rssAtEndKiB >= 0;
+    table.addRow(QStringLiteral("Soak: growth after the first 50 (MB)"), runs, QString(),
+                 known ? mib(soak.rssAtEndKiB - soak.rssAfter50KiB) : QStringLiteral("unknown"),
+                 QString(), QStringLiteral("within 1"));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The window runs offscreen in this process, with a settings store of its own
+    // that must be in place before anything opens QSettings.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir config;
+    if (!config.isValid()) {
+        progress("cannot create a temporary settings folder");
+        return 1;
+    }
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    const int soak = soakRequests();
+
+    BenchTable table;
+    progress("start-up of the program under the X server");
+    addStartupRows(table, measureStartup(kRuns));
+
+    WindowBench bench;
+    QString error;
+    if (!bench.start(&error)) {
+        progress(qPrintable(error));
+        return 1;
+    }
+    progress("configuration reads");
+    addReadRows(table, bench.measureReads(kRuns));
+    const int baud = bench.lineBaud();
+    progress("Set with read-back");
+    addSetRows(table, bench.measureSets(kRuns));
+    progress("soak");
+    addSoakRows(table, bench.soak(soak));
+    table.addRow(QStringLiteral("Message boxes shown during the runs"), QString(), QString(),
+                 QString::number(bench.messageBoxes()), QString(), QStringLiteral("0"));
+
+    print(QStringLiteral("KORVA benchmark, %1\n\n")
+              .arg(QDateTime::currentDateTime().toString(Qt::ISODate)));
+    print(QStringLiteral("- cores: %1\n- Qt: %2 (built with %3)\n- build type: %4\n"
+                         "- line rate: %5 baud\n- soak: %6 requests\n\n")
+              .arg(std::thread::hardware_concurrency())
+              .arg(QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR),
+                   QStringLiteral(KORVA_BENCH_BUILD_TYPE))
+              .arg(baud)
+              .arg(soak));
+    print(table.text());
+    return 0;
+}

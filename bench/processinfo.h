@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace korva::bench
+{
+
+// Resident memory of a process in KiB from /proc/<pid>/status ("self" for this
+// one); -1 when it cannot be read.
+qint64 residentKiB(const QString &pid = QStringLiteral("self"));
+
+// CPU time (user + system) in milliseconds: of the whole process, and of the
+// calling thread alone.
+double processCpuMs();
+double threadCpuMs();
+
+} // namespace korva::bench

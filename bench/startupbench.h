@@ -1,0 +1,23 @@
+#pragma once
+
+#include "benchtable.h"
+
+#include <QString>
+
+namespace korva::bench
+{
+
+struct StartupFigures {
+    Samples mappedMs;      // process start until its window is mapped
+    Samples residentMiB;   // resident memory once idle
+    QString skipped;       // why nothing was measured, if so
+    int failedRuns = 0;    // starts that ended or never mapped a window
+    QString failure;       // the last such start's last line of output
+    int refusedStarts = 0; // starts the X server refused a connection, retried
+};
+
+// Starts the real program `runs` times under the X server named by DISPLAY (plus
+// one uncounted warm-up start), each with a settings store of its own.
+StartupFigures measureStartup(int runs);
+
+} // namespace korva::bench
