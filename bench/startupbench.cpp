@@ -20,9 +20,9 @@ namespace
 using Clock = std::chrono::steady_clock;
 
 constexpr int kMapTimeoutMs = 10000;
-constexpr int kPollSleepMs = 2;
+constexpr int kPollSleepMs = 5;
 constexpr int kIdleMs = 1000;
-constexpr int kAttemptsPerRun = 5;
+constexpr int kAttemptsPerRun = 10;
 
 struct StartupRun {
     enum class Outcome { Mapped, RefusedByServer, Ended, NeverMapped };
