@@ -38,6 +38,11 @@ void ChoiceList::showPopup()
 
 bool ChoiceList::eventFilter(QObject *watched, QEvent *event)
 {
+    // The text cannot be edited, so a click on it opens the list, as on the arrow.
+    if (watched == lineEdit() && event->type() == QEvent::MouseButtonPress) {
+        showPopup();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         if (!key->text().isEmpty() && key->text().at(0).isPrint())

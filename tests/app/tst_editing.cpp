@@ -3,7 +3,9 @@
 #include "testsettings.h"
 
 #include <QComboBox>
+#include <QAbstractItemView>
 #include <QLineEdit>
+#include <QTabBar>
 #include <QTest>
 
 using korva::Form1;
@@ -79,6 +81,20 @@ private slots:
         QVERIFY(!w.port().portOpen());
         QCOMPARE(w.statusText(), QStringLiteral("Disconnected"));
         QVERIFY(prompts.shown.isEmpty());
+    }
+
+    // The port and baud lists open on a click anywhere on them, text included.
+    void clickOnChoiceListTextOpensIt()
+    {
+        Form1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.findChild<QTabBar *>("TabStrip1")->setCurrentIndex(1);
+        auto *combo = w.findChild<QComboBox *>("Combo2");
+        QTest::mouseClick(combo->lineEdit(), Qt::LeftButton);
+        QTRY_VERIFY(combo->view()->isVisible());
+        combo->hidePopup();
+        QCOMPARE(combo->currentText(), QStringLiteral("38400"));
     }
 
     // Each typed change of the band reads the module again, which clears the page.
