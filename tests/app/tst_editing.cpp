@@ -2,8 +2,8 @@
 #include "fakeprompts.h"
 #include "testsettings.h"
 
-#include <QComboBox>
 #include <QAbstractItemView>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QTabBar>
 #include <QTest>
