@@ -115,6 +115,7 @@ void Form1::buildWindow()
     auto *statusBar = new QStatusBar(this);
     statusBar->setObjectName(QStringLiteral("StatusBar1"));
     statusBar->setSizeGripEnabled(false);
+    statusBar->setFont(courierFont(kStatusPoints));
     m_status = new QLabel(statusBar);
     m_status->setObjectName(QStringLiteral("StatusPanel1"));
     m_status->setFont(courierFont(kStatusPoints));
@@ -189,7 +190,10 @@ QString Form1::statusText() const
 
 void Form1::setStatus(const QString &text)
 {
+    // The text is the bar's message and its one panel's text alike, so tools
+    // that read either find it; the message is what the bar shows.
     m_status->setText(text);
+    statusBar()->showMessage(text);
 }
 
 void Form1::showBusyPointer()

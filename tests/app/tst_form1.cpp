@@ -51,8 +51,10 @@ private slots:
         Form1 w;
         QCOMPARE(w.windowTitle(), QStringLiteral("KORVA Module Setup Utility - Version:1.0.95"));
         QCOMPARE(w.statusText(), QStringLiteral("Disconnected"));
-        QCOMPARE(w.findChild<QStatusBar *>("StatusBar1")->findChild<QLabel *>()->text(),
-                 QStringLiteral("Disconnected"));
+        auto *statusBar = w.findChild<QStatusBar *>("StatusBar1");
+        QCOMPARE(statusBar->currentMessage(), QStringLiteral("Disconnected"));
+        QCOMPARE(statusBar->findChild<QLabel *>()->text(), QStringLiteral("Disconnected"));
+        QCOMPARE(statusBar->font().pointSizeF(), 9.0);
         for (const QString &name : kValueFields)
             QCOMPARE(fieldText(w, name), QStringLiteral("??"));
         QCOMPARE(w.findChild<QComboBox *>("Combo6")->currentText(), QStringLiteral("433Mhz"));
