@@ -165,21 +165,21 @@ void TestEmulatorParts::parseArguments()
     if (arguments.isEmpty()) {
         QCOMPARE(parsed.options.port, 0);
         QVERIFY(!parsed.options.config);
-        QCOMPARE(parsed.options.answerLength, -1);
-        QCOMPARE(parsed.options.hangUpAfterMs, -1);
+        QCOMPARE(parsed.options.behaviour.answerLength, -1);
+        QCOMPARE(parsed.options.behaviour.hangUpAfterMs, -1);
         return;
     }
     const auto &options = parsed.options;
     QCOMPARE(options.port, 3);
     QCOMPARE(*options.config, QByteArray::fromHex("000102030405060708090A0B0C0D0E"));
-    QVERIFY(options.silent);
-    QCOMPARE(options.answerDelayMs, 200);
-    QCOMPARE(options.answerLength, 4);
-    QCOMPARE(options.splitAfter, 5);
-    QCOMPARE(options.splitGapMs, 150);
-    QCOMPARE(options.answerBytes, QByteArray("\x01\x02"));
-    QCOMPARE(options.requiredBaud, 9600);
-    QCOMPARE(options.hangUpAfterMs, 300);
+    QVERIFY(options.behaviour.silent);
+    QCOMPARE(options.behaviour.answerDelayMs, 200);
+    QCOMPARE(options.behaviour.answerLength, 4);
+    QCOMPARE(options.behaviour.splitAfter, 5);
+    QCOMPARE(options.behaviour.splitGapMs, 150);
+    QCOMPARE(options.behaviour.answerBytes, QByteArray("\x01\x02"));
+    QCOMPARE(options.behaviour.requiredBaud, 9600);
+    QCOMPARE(options.behaviour.hangUpAfterMs, 300);
     QVERIFY(options.log);
 }
 

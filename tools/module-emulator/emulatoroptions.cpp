@@ -124,39 +124,40 @@ ParsedArguments parseEmulatorArguments(const QStringList &arguments)
                                    "\"7F7F7F7F 01020304 0620 00 1E 1E 00 23\", not \"%1\"")
                         .arg(parser.value(config));
     }
-    options.silent = parser.isSet(silent);
+    options.behaviour.silent = parser.isSet(silent);
     if (error.isEmpty() && parser.isSet(delay))
-        options.answerDelayMs =
+        options.behaviour.answerDelayMs =
             readNumber(parser.value(delay), QStringLiteral("delay"), 0, kLongestMs, error);
     if (error.isEmpty() && parser.isSet(shortAnswer))
-        options.answerLength = readNumber(parser.value(shortAnswer), QStringLiteral("short"), 0,
-                                          std::numeric_limits<int>::max(), error);
+        options.behaviour.answerLength =
+            readNumber(parser.value(shortAnswer), QStringLiteral("short"), 0,
+                       std::numeric_limits<int>::max(), error);
     if (error.isEmpty() && parser.isSet(split)) {
         const QStringList parts = parser.value(split).split(QLatin1Char(':'));
         if (parts.size() != 2) {
             error = QStringLiteral("--split needs K:G, such as 5:150, not \"%1\"")
                         .arg(parser.value(split));
         } else {
-            options.splitAfter = readNumber(parts[0], QStringLiteral("split"), 1,
-                                            std::numeric_limits<int>::max(), error);
+            options.behaviour.splitAfter = readNumber(parts[0], QStringLiteral("split"), 1,
+                                                      std::numeric_limits<int>::max(), error);
             if (error.isEmpty())
-                options.splitGapMs =
+                options.behaviour.splitGapMs =
                     readNumber(parts[1], QStringLiteral("split"), 0, kLongestMs, error);
         }
     }
     if (error.isEmpty() && parser.isSet(answer)) {
         const std::optional<QByteArray> bytes = parseHexBytes(parser.value(answer));
         if (bytes)
-            options.answerBytes = *bytes;
+            options.behaviour.answerBytes = *bytes;
         else
             error = QStringLiteral("--answer needs bytes in hex, such as \"7F 7F 01\", not \"%1\"")
                         .arg(parser.value(answer));
     }
     if (error.isEmpty() && parser.isSet(baud))
-        options.requiredBaud = readNumber(parser.value(baud), QStringLiteral("baud"), 1,
-                                          std::numeric_limits<int>::max(), error);
+        options.behaviour.requiredBaud = readNumber(parser.value(baud), QStringLiteral("baud"), 1,
+                                                    std::numeric_limits<int>::max(), error);
     if (error.isEmpty() && parser.isSet(hangUp))
-        options.hangUpAfterMs =
+        options.behaviour.hangUpAfterMs =
             readNumber(parser.value(hangUp), QStringLiteral("hang-up-after"), 0, kLongestMs, error);
     options.log = parser.isSet(log);
     return parsed;
@@ -166,13 +167,7 @@ void applyOptions(const EmulatorOptions &options, ModuleEmulator &emulator)
 {
     if (options.config)
         emulator.setConfig(*options.config);
-    emulator.setSilent(options.silent);
-    emulator.setAnswerDelayMs(options.answerDelayMs);
-    emulator.setAnswerLength(options.answerLength);
-    emulator.setSplit(options.splitAfter, options.splitGapMs);
-    emulator.setAnswerBytes(options.answerBytes);
-    emulator.setRequiredBaud(options.requiredBaud);
-    emulator.setHangUpAfterCommandMs(options.hangUpAfterMs);
+    emulator.setBehaviour(options.behaviour);
 }
 
 } // namespace korva::emu

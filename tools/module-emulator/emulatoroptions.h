@@ -1,5 +1,7 @@
 #pragma once
 
+#include "moduleemulator.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -9,20 +11,11 @@
 namespace korva::emu
 {
 
-class ModuleEmulator;
-
 // What the command line of the emulator program asks for.
 struct EmulatorOptions {
     int port = 0; // register the line as this port number of the tool (0: do not)
     std::optional<QByteArray> config;
-    bool silent = false;
-    int answerDelayMs = 0;
-    int answerLength = -1;
-    int splitAfter = 0;
-    int splitGapMs = 0;
-    QByteArray answerBytes;
-    int requiredBaud = 0;
-    int hangUpAfterMs = -1;
+    ModuleBehaviour behaviour;
     bool log = false;
 };
 

@@ -132,7 +132,8 @@ void ModuleEmulator::Private::readInput(Notifications &out)
             return;
         }
         const auto t = Clock::now();
-        const bool accepted = requiredBaud == 0 || currentLineBaud() == requiredBaud;
+        const bool accepted =
+            behaviour.requiredBaud == 0 || currentLineBaud() == behaviour.requiredBaud;
         for (ssize_t i = 0; i < n; ++i) {
             const auto value = static_cast<quint8>(buffer[i]);
             logByte(t, WireByte::Direction::ToModule, value, out);
@@ -210,19 +211,19 @@ void ModuleEmulator::Private::endBurst()
 
 void ModuleEmulator::Private::answerCommand(Clock::time_point t)
 {
-    if (hangUpAfterMs >= 0) {
-        hangUpAt = t + std::chrono::milliseconds(hangUpAfterMs);
-        hangUpAfterMs = -1;
+    if (behaviour.hangUpAfterMs >= 0) {
+        hangUpAt = t + std::chrono::milliseconds(behaviour.hangUpAfterMs);
+        behaviour.hangUpAfterMs = -1;
     }
-    if (silent)
+    if (behaviour.silent)
         return;
-    QByteArray bytes = answerBytes.isEmpty() ? config : answerBytes;
-    if (answerLength >= 0)
-        bytes.truncate(answerLength);
+    QByteArray bytes = behaviour.answerBytes.isEmpty() ? config : behaviour.answerBytes;
+    if (behaviour.answerLength >= 0)
+        bytes.truncate(behaviour.answerLength);
     if (bytes.isEmpty())
         return;
-    answers.push_back(
-        Answer{bytes, 0, t + std::chrono::milliseconds(answerDelayMs), splitAfter, splitGapMs});
+    answers.push_back(Answer{bytes, 0, t + std::chrono::milliseconds(behaviour.answerDelayMs),
+                             behaviour.splitAfter, behaviour.splitGapMs});
 }
 
 void ModuleEmulator::Private::writeDueBytes(Notifications &out)

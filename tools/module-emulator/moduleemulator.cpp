@@ -109,47 +109,53 @@ QByteArray ModuleEmulator::config() const
     return d->config;
 }
 
+void ModuleEmulator::setBehaviour(const ModuleBehaviour &behaviour)
+{
+    std::lock_guard lock(d->mutex);
+    d->behaviour = behaviour;
+}
+
 void ModuleEmulator::setSilent(bool silent)
 {
     std::lock_guard lock(d->mutex);
-    d->silent = silent;
+    d->behaviour.silent = silent;
 }
 
 void ModuleEmulator::setAnswerDelayMs(int ms)
 {
     std::lock_guard lock(d->mutex);
-    d->answerDelayMs = std::max(ms, 0);
+    d->behaviour.answerDelayMs = std::max(ms, 0);
 }
 
 void ModuleEmulator::setAnswerLength(int bytes)
 {
     std::lock_guard lock(d->mutex);
-    d->answerLength = bytes < 0 ? -1 : bytes;
+    d->behaviour.answerLength = bytes < 0 ? -1 : bytes;
 }
 
 void ModuleEmulator::setSplit(int afterBytes, int gapMs)
 {
     std::lock_guard lock(d->mutex);
-    d->splitAfter = std::max(afterBytes, 0);
-    d->splitGapMs = std::max(gapMs, 0);
+    d->behaviour.splitAfter = std::max(afterBytes, 0);
+    d->behaviour.splitGapMs = std::max(gapMs, 0);
 }
 
 void ModuleEmulator::setAnswerBytes(const QByteArray &bytes)
 {
     std::lock_guard lock(d->mutex);
-    d->answerBytes = bytes;
+    d->behaviour.answerBytes = bytes;
 }
 
 void ModuleEmulator::setRequiredBaud(int baud)
 {
     std::lock_guard lock(d->mutex);
-    d->requiredBaud = std::max(baud, 0);
+    d->behaviour.requiredBaud = std::max(baud, 0);
 }
 
 void ModuleEmulator::setHangUpAfterCommandMs(int ms)
 {
     std::lock_guard lock(d->mutex);
-    d->hangUpAfterMs = ms < 0 ? -1 : ms;
+    d->behaviour.hangUpAfterMs = ms < 0 ? -1 : ms;
 }
 
 void ModuleEmulator::setBurstSilenceMs(int ms)

@@ -26,6 +26,18 @@ struct WireBurst {
     QByteArray bytes;
 };
 
+// How the module answers, and whether it drops the line.
+struct ModuleBehaviour {
+    bool silent = false;   // never answers
+    int answerDelayMs = 0; // wait before answering "+++"
+    int answerLength = -1; // send only the first N bytes (-1: all)
+    int splitAfter = 0;    // pause splitGapMs after the first splitAfter bytes (0: off)
+    int splitGapMs = 0;
+    QByteArray answerBytes; // answer these instead of the configuration (empty: off)
+    int requiredBaud = 0;   // 0: any; otherwise a mismatched line is ignored
+    int hangUpAfterMs = -1; // hang up this long after the next "+++" (-1: off)
+};
+
 // Emulates the radio module on the master side of a pseudo-terminal, on a
 // thread of its own. In data mode "+++" enters command mode and the module
 // answers with its 15-byte configuration; in command mode a 15-byte burst
@@ -48,6 +60,7 @@ public:
     bool setConfig(const QByteArray &block); // false (and unchanged) unless 15 bytes
     QByteArray config() const;
 
+    void setBehaviour(const ModuleBehaviour &behaviour);
     void setSilent(bool silent);
     void setAnswerDelayMs(int ms);                // wait before answering "+++"
     void setAnswerLength(int bytes);              // send only the first N bytes (-1: all)

@@ -74,14 +74,7 @@ struct ModuleEmulator::Private {
     QString error;
 
     QByteArray config;
-    bool silent = false;
-    int answerDelayMs = 0;
-    int answerLength = -1;
-    int splitAfter = 0;
-    int splitGapMs = 0;
-    QByteArray answerBytes;
-    int requiredBaud = 0;
-    int hangUpAfterMs = -1;
+    ModuleBehaviour behaviour;
     int burstSilenceMs = 20;
 
     bool commandMode = false;
