@@ -17,7 +17,6 @@ public:
     bool wait(int ms);
     // Ends every running wait at once; waits started afterwards end at once too.
     void abort();
-    bool aborted() const { return m_aborted; }
 
 private:
     QList<QEventLoop *> m_loops;
