@@ -48,7 +48,7 @@ private slots:
         s.emulator.setHangUpAfterCommandMs(40);
         s.click("Command7");
         verifyLineLost(s);
-        QCOMPARE(s.emulator.receivedBytes(), QByteArray("+++"));
+        QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++"));
     }
 
     // The line drops in each pause of Set: the port closes, the status says why,
@@ -74,7 +74,7 @@ private slots:
         s.emulator.setHangUpAfterCommandMs(afterMs);
         s.click("Command2");
         verifyLineLost(s);
-        QCOMPARE(bytesOf(sentBursts(s.emulator)), sent);
+        QTRY_COMPARE(bytesOf(sentBursts(s.emulator)), sent);
     }
 
     void permissionRefused()

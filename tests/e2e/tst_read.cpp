@@ -53,7 +53,7 @@ private slots:
     {
         Session s;
         s.connectAndRead();
-        QCOMPARE(s.emulator.receivedBytes(), QByteArray("+++---"));
+        QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++---"));
         const QList<WireBurst> bursts = s.emulator.bursts();
         QCOMPARE(bursts.size(), 3);
         QCOMPARE(bursts[0].bytes, QByteArray("+++"));
@@ -179,7 +179,7 @@ private slots:
         QTRY_VERIFY(!s.window->receiver().timer1().isActive());
         QCOMPARE(s.emulator.lineBaud(), 9600);
         QCOMPARE(s.window->port().settings(), QStringLiteral("9600,n,8,1"));
-        QCOMPARE(s.emulator.receivedBytes(), QByteArray("+++---"));
+        QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++---"));
         QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
         QCOMPARE(s.field("Combo5"), QStringLiteral("9600 bps"));
         QVERIFY(s.button("Command2")->isEnabled());
@@ -304,7 +304,7 @@ private slots:
         s.emulator.clearLog();
         s.choose("Combo6", "868Mhz");
         QTRY_VERIFY(!s.window->receiver().timer1().isActive());
-        QCOMPARE(s.emulator.receivedBytes(), QByteArray("+++---"));
+        QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++---"));
         QCOMPARE(s.field("Text9"), QStringLiteral("867.840"));
         QCOMPARE(s.field("Combo6"), QStringLiteral("868Mhz"));
     }
