@@ -7,6 +7,20 @@
 namespace korva
 {
 
+namespace
+{
+
+const QColor kValueText(255, 255, 0);
+const QColor kWarningText(255, 90, 90);
+
+void setValueTextColour(QPalette &palette, const QColor &colour)
+{
+    for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+        palette.setColor(role, colour);
+}
+
+} // namespace
+
 QFont courierFont(qreal pointSize, bool bold)
 {
     QFont font(QStringLiteral("Courier New"));
@@ -23,10 +37,16 @@ void styleValueField(QWidget *field, qreal pointSize)
     QPalette palette = field->palette();
     for (const auto role : {QPalette::Base, QPalette::Window, QPalette::Button})
         palette.setColor(role, Qt::black);
-    for (const auto role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
-        palette.setColor(role, QColor(255, 255, 0));
-    palette.setColor(QPalette::Highlight, QColor(255, 255, 0));
+    setValueTextColour(palette, kValueText);
+    palette.setColor(QPalette::Highlight, kValueText);
     palette.setColor(QPalette::HighlightedText, Qt::black);
+    field->setPalette(palette);
+}
+
+void setValueFieldWarning(QWidget *field, bool warning)
+{
+    QPalette palette = field->palette();
+    setValueTextColour(palette, warning ? kWarningText : kValueText);
     field->setPalette(palette);
 }
 

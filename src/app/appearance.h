@@ -14,6 +14,10 @@ QFont courierFont(qreal pointSize, bool bold = false);
 // Yellow bold fixed-pitch text on black, as the configuration fields show it.
 void styleValueField(QWidget *field, qreal pointSize);
 
+// Shows a value field's text in the warning colour (light red, which reads well
+// on black and apart from yellow) or back in yellow.
+void setValueFieldWarning(QWidget *field, bool warning);
+
 // The light page background, shown by the page's labels too.
 void stylePage(QWidget *page);
 

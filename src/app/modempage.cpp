@@ -156,6 +156,16 @@ ModemPage::ModemPage(QWidget *parent) : QWidget(parent)
     m_band->installEventFilter(this);
     m_band->lineEdit()->installEventFilter(this);
 
+    for (int field = 0; field < kPageFieldCount; ++field) {
+        QWidget *widget = valueField(field);
+        auto *box = qobject_cast<QLineEdit *>(widget);
+        if (auto *list = qobject_cast<QComboBox *>(widget)) {
+            box = list->lineEdit();
+            connect(list, &QComboBox::activated, this, [this, field] { clearMark(field); });
+        }
+        connect(box, &QLineEdit::textEdited, this, [this, field] { clearMark(field); });
+    }
+
     QWidget *previous = nullptr;
     for (QWidget *next : std::initializer_list<QWidget *>{
              m_address[0], m_address[1], m_address[2], m_address[3], m_address[4], m_address[5],
@@ -209,6 +219,38 @@ void ModemPage::setTexts(const ConfigTexts &texts)
     m_rxPacketSize->setText(texts.rxPacketSize);
     m_rssi->setEditText(texts.rssiThreshold);
     m_rfTxSpeed->setEditText(texts.rfTxSpeed);
+}
+
+QWidget *ModemPage::valueField(int field) const
+{
+    if (field < kAddressBytes)
+        return m_address[size_t(field)];
+    const std::array<QWidget *, kPageFieldCount - kAddressBytes> others{
+        m_frequency, m_txPower, m_txPacketSize, m_rxPacketSize, m_rssi, m_rfTxSpeed};
+    return others[size_t(field - kAddressBytes)];
+}
+
+void ModemPage::markDifferences(const QList<FieldMismatch> &mismatches)
+{
+    for (const FieldMismatch &mismatch : mismatches) {
+        QWidget *widget = valueField(mismatch.field);
+        setValueFieldWarning(widget, true);
+        widget->setToolTip(QStringLiteral("Written: %1. The module holds: %2.")
+                               .arg(mismatch.written, mismatch.held));
+    }
+}
+
+void ModemPage::clearMarks()
+{
+    for (int field = 0; field < kPageFieldCount; ++field)
+        clearMark(field);
+}
+
+void ModemPage::clearMark(int field)
+{
+    QWidget *widget = valueField(field);
+    setValueFieldWarning(widget, false);
+    widget->setToolTip({});
 }
 
 bool ModemPage::eventFilter(QObject *watched, QEvent *event)

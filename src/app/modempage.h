@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/moduleconfig.h"
+#include "config/readback.h"
 
 #include <QWidget>
 
@@ -37,6 +38,14 @@ public:
     QPushButton *resetButton() const { return m_reset; }                        // Command6
     QPushButton *refreshButton() const { return m_refresh; }                    // Command3
 
+    // Marks the fields a read-back showed different from what was written: text
+    // in the warning colour and a tooltip naming both values. A mark stays until
+    // clearMarks() or until the user edits that field.
+    void markDifferences(const QList<FieldMismatch> &mismatches);
+    void clearMarks();
+    // The widget of value field 0..13, in ConfigTexts order.
+    QWidget *valueField(int field) const;
+
     // Fills the four lists with their entries, in list order.
     void fillLists();
 
@@ -54,6 +63,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void clearMark(int field);
+
     std::array<QLineEdit *, kAddressBytes> m_address{};
     QLineEdit *m_frequency = nullptr;
     QComboBox *m_txPower = nullptr;
