@@ -91,10 +91,25 @@ ParsedArguments parseEmulatorArguments(const QStringList &arguments)
     const QCommandLineOption hangUp(QStringLiteral("hang-up-after"),
                                     QStringLiteral("Hang up MS ms after the first \"+++\"."),
                                     QStringLiteral("MS"));
+    const QCommandLineOption keepBytes(
+        QStringLiteral("keep-bytes"),
+        QStringLiteral("Leave these byte positions (0-14, comma-separated) of a written "
+                       "configuration at their old value."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption link(
+        QStringLiteral("link"),
+        QStringLiteral("Keep a symbolic link at PATH pointing at the current line."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption swapAfter(
+        QStringLiteral("swap-after"),
+        QStringLiteral("MS ms after the tool last left command mode following a write, take "
+                       "the unit off the line; MS ms later attach a new one with the starting "
+                       "configuration."),
+        QStringLiteral("MS"));
     const QCommandLineOption log(QStringLiteral("log"),
                                  QStringLiteral("Print every byte each way as it passes."));
-    parser.addOptions(
-        {help, port, config, silent, delay, shortAnswer, split, answer, baud, hangUp, log});
+    parser.addOptions({help, port, config, silent, delay, shortAnswer, split, answer, baud, hangUp,
+                       keepBytes, link, swapAfter, log});
 
     ParsedArguments parsed;
     parsed.helpText = parser.helpText();
@@ -159,6 +174,18 @@ ParsedArguments parseEmulatorArguments(const QStringList &arguments)
     if (error.isEmpty() && parser.isSet(hangUp))
         options.behaviour.hangUpAfterMs =
             readNumber(parser.value(hangUp), QStringLiteral("hang-up-after"), 0, kLongestMs, error);
+    if (error.isEmpty() && parser.isSet(keepBytes)) {
+        for (const QString &position : parser.value(keepBytes).split(QLatin1Char(','))) {
+            options.behaviour.keptBytes.append(readNumber(position, QStringLiteral("keep-bytes"), 0,
+                                                          ModuleEmulator::kConfigSize - 1, error));
+            if (!error.isEmpty())
+                break;
+        }
+    }
+    options.link = parser.value(link);
+    if (error.isEmpty() && parser.isSet(swapAfter))
+        options.swapAfterMs =
+            readNumber(parser.value(swapAfter), QStringLiteral("swap-after"), 0, kLongestMs, error);
     options.log = parser.isSet(log);
     return parsed;
 }
@@ -168,6 +195,10 @@ void applyOptions(const EmulatorOptions &options, ModuleEmulator &emulator)
     if (options.config)
         emulator.setConfig(*options.config);
     emulator.setBehaviour(options.behaviour);
+    if (!options.link.isEmpty())
+        emulator.setLinkPath(options.link);
+    if (options.swapAfterMs >= 0)
+        emulator.setUnitSwap(options.swapAfterMs, emulator.config());
 }
 
 } // namespace korva::emu

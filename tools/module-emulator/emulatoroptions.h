@@ -16,6 +16,8 @@ struct EmulatorOptions {
     int port = 0; // register the line as this port number of the tool (0: do not)
     std::optional<QByteArray> config;
     ModuleBehaviour behaviour;
+    QString link;         // keep a symbolic link here to the current line (empty: none)
+    int swapAfterMs = -1; // take the unit off and attach a new one after a write (-1: off)
     bool log = false;
 };
 

@@ -67,6 +67,16 @@ void ModuleEmulator::Private::run()
             if (open && (hangUpRequested || (hangUpAt && now >= *hangUpAt)))
                 closeLine(out);
             hangUpRequested = false;
+            if (open && unplugAt && now >= *unplugAt) {
+                unplugAt.reset();
+                closeLine(out);
+                plugInAt = now + std::chrono::milliseconds(swapAfterMs);
+            }
+            if (!open && plugInAt && now >= *plugInAt) {
+                plugInAt.reset();
+                if (!startUnit(newUnitConfig))
+                    qCWarning(lcEmulator) << "cannot attach the next unit:" << error;
+            }
             if (open) {
                 if (burstOpen && now - lastInput >= std::chrono::milliseconds(burstSilenceMs))
                     endBurst();
@@ -75,8 +85,8 @@ void ModuleEmulator::Private::run()
             if (open) {
                 fds[1] = {masterFd, static_cast<short>(POLLIN | (waitWritable ? POLLOUT : 0)), 0};
                 count = 2;
-                deadline = nextDeadline();
             }
+            deadline = nextDeadline();
             if (!out.bytes.empty())
                 notifyByte = byteObserver;
             if (out.hungUp)
@@ -185,7 +195,12 @@ void ModuleEmulator::Private::endBurst()
         break;
     case BurstKind::Command:
         if (burst.size() == ModuleEmulator::kConfigSize) {
+            for (const int position : std::as_const(behaviour.keptBytes)) {
+                if (position >= 0 && position < ModuleEmulator::kConfigSize)
+                    burst[position] = config.at(position);
+            }
             config = burst;
+            packetTaken = true;
         } else if (isCommandSequence(burst)) {
             // "---" and "+++" sent back to back, as two requests in a row do.
             for (qsizetype i = 0; i < burst.size(); i += kLeaveCommand.size()) {
@@ -194,6 +209,8 @@ void ModuleEmulator::Private::endBurst()
                     answerCommand(Clock::now());
                 } else {
                     commandMode = false;
+                    if (packetTaken && swapAfterMs >= 0)
+                        unplugAt = Clock::now() + std::chrono::milliseconds(swapAfterMs);
                 }
             }
         } else {
@@ -211,6 +228,8 @@ void ModuleEmulator::Private::endBurst()
 
 void ModuleEmulator::Private::answerCommand(Clock::time_point t)
 {
+    // A tool still talking to the unit keeps it on the line.
+    unplugAt.reset();
     if (behaviour.hangUpAfterMs >= 0) {
         hangUpAt = t + std::chrono::milliseconds(behaviour.hangUpAfterMs);
         behaviour.hangUpAfterMs = -1;
@@ -271,6 +290,9 @@ void ModuleEmulator::Private::closeLine(Notifications &out)
     burstOpen = false;
     burst.clear();
     waitWritable = false;
+    packetTaken = false;
+    unplugAt.reset();
+    removeLink();
     out.hungUp = true;
     lineClosed.notify_all();
 }
@@ -278,11 +300,15 @@ void ModuleEmulator::Private::closeLine(Notifications &out)
 std::optional<ModuleEmulator::Private::Clock::time_point>
 ModuleEmulator::Private::nextDeadline() const
 {
-    std::optional<Clock::time_point> deadline = hangUpAt;
+    std::optional<Clock::time_point> deadline = open ? hangUpAt : plugInAt;
     const auto consider = [&deadline](Clock::time_point t) {
         if (!deadline || t < *deadline)
             deadline = t;
     };
+    if (!open)
+        return deadline;
+    if (unplugAt)
+        consider(*unplugAt);
     if (burstOpen)
         consider(lastInput + std::chrono::milliseconds(burstSilenceMs));
     if (!answers.empty() && !waitWritable)

@@ -3,6 +3,7 @@
 #include "portregistration.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -88,12 +89,22 @@ int main(int argc, char *argv[])
         return 1;
     }
     applyOptions(parsed.options, emulator);
-    emulator.setHangUpObserver([&app] {
-        QMetaObject::invokeMethod(
-            &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-    });
+    const QString &link = parsed.options.link;
+    if (!link.isEmpty() && !QFileInfo(link).isSymLink()) {
+        printLine(stderr, QStringLiteral("korva-module-emulator: %1").arg(emulator.errorString()));
+        return 1;
+    }
+    // A unit taken off the line comes back as the next one: no reason to stop then.
+    if (parsed.options.swapAfterMs < 0) {
+        emulator.setHangUpObserver([&app] {
+            QMetaObject::invokeMethod(
+                &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        });
+    }
+    // With a link, the link is the line's name for the tool: it outlives every unit.
+    const QString line = link.isEmpty() ? emulator.devicePath() : link;
 
-    const PortRegistration registration(parsed.options.port, emulator.devicePath());
+    const PortRegistration registration(parsed.options.port, line);
     if (parsed.options.port > 0 && !registration.isRegistered()) {
         printLine(stderr,
                   QStringLiteral("korva-module-emulator: %1").arg(registration.errorString()));
@@ -103,6 +114,6 @@ int main(int argc, char *argv[])
     if (parsed.options.log)
         emulator.setByteObserver(
             [](const WireByte &byte) { printLine(stdout, ModuleEmulator::formatByte(byte)); });
-    printLine(stdout, emulator.devicePath());
+    printLine(stdout, line);
     return app.exec();
 }

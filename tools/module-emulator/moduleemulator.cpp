@@ -3,6 +3,8 @@
 #include "linerate.h"
 #include "moduleemulator_p.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstring>
 
@@ -34,6 +36,8 @@ ModuleEmulator::Private::~Private()
         if (fd >= 0)
             ::close(fd);
     }
+    if (open)
+        removeLink();
 }
 
 bool ModuleEmulator::Private::openLine()
@@ -41,6 +45,11 @@ bool ModuleEmulator::Private::openLine()
     const auto fail = [this](const char *what) {
         error = QStringLiteral("%1: %2").arg(QLatin1String(what),
                                              QString::fromLocal8Bit(std::strerror(errno)));
+        for (int *fd : {&masterFd, &slaveFd}) {
+            if (*fd >= 0)
+                ::close(*fd);
+            *fd = -1;
+        }
         return false;
     };
     if (::openpty(&masterFd, &slaveFd, nullptr, nullptr, nullptr) != 0)
@@ -60,12 +69,45 @@ bool ModuleEmulator::Private::openLine()
     if (::fcntl(masterFd, F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(slaveFd, F_SETFD, FD_CLOEXEC) != 0 ||
         ::fcntl(masterFd, F_SETFL, ::fcntl(masterFd, F_GETFL) | O_NONBLOCK) != 0)
         return fail("cannot set up the pseudo-terminal");
-    wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0)
+        wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd < 0)
         return fail("cannot create the wake-up event");
     lineFreeAt = Clock::now();
     open = true;
     return true;
+}
+
+bool ModuleEmulator::Private::startUnit(const QByteArray &unitConfig)
+{
+    if (!openLine())
+        return false;
+    config = unitConfig;
+    commandMode = false;
+    packetTaken = false;
+    pointLink();
+    return true;
+}
+
+// Re-pointed by renaming a fresh link over the old one, so the path never
+// names a half-made link.
+void ModuleEmulator::Private::pointLink()
+{
+    if (linkPath.isEmpty() || !open)
+        return;
+    const QByteArray link = QFile::encodeName(linkPath);
+    const QByteArray fresh = link + ".new";
+    ::unlink(fresh.constData());
+    if (::symlink(QFile::encodeName(path).constData(), fresh.constData()) != 0 ||
+        ::rename(fresh.constData(), link.constData()) != 0)
+        error = QStringLiteral("cannot link %1: %2")
+                    .arg(linkPath, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+void ModuleEmulator::Private::removeLink() const
+{
+    if (!linkPath.isEmpty())
+        ::unlink(QFile::encodeName(linkPath).constData());
 }
 
 ModuleEmulator::ModuleEmulator() : d(std::make_unique<Private>())
@@ -156,6 +198,44 @@ void ModuleEmulator::setHangUpAfterCommandMs(int ms)
 {
     std::lock_guard lock(d->mutex);
     d->behaviour.hangUpAfterMs = ms < 0 ? -1 : ms;
+}
+
+void ModuleEmulator::setKeptBytes(const QList<int> &positions)
+{
+    std::lock_guard lock(d->mutex);
+    d->behaviour.keptBytes = positions;
+}
+
+void ModuleEmulator::setLinkPath(const QString &path)
+{
+    std::lock_guard lock(d->mutex);
+    d->removeLink();
+    d->linkPath = path;
+    d->pointLink();
+}
+
+bool ModuleEmulator::plugInNewUnit(const QByteArray &config)
+{
+    if (config.size() != kConfigSize)
+        return false;
+    hangUp();
+    std::lock_guard lock(d->mutex);
+    if (!d->startUnit(config))
+        return false;
+    d->wake();
+    return true;
+}
+
+void ModuleEmulator::setUnitSwap(int afterMs, const QByteArray &newUnitConfig)
+{
+    std::lock_guard lock(d->mutex);
+    d->swapAfterMs = afterMs < 0 ? -1 : afterMs;
+    d->newUnitConfig = newUnitConfig.size() == kConfigSize ? newUnitConfig : d->config;
+    if (d->swapAfterMs < 0) {
+        d->unplugAt.reset();
+        d->plugInAt.reset();
+    }
+    d->wake();
 }
 
 void ModuleEmulator::setBurstSilenceMs(int ms)

@@ -36,6 +36,7 @@ struct ModuleBehaviour {
     QByteArray answerBytes; // answer these instead of the configuration (empty: off)
     int requiredBaud = 0;   // 0: any; otherwise a mismatched line is ignored
     int hangUpAfterMs = -1; // hang up this long after the next "+++" (-1: off)
+    QList<int> keptBytes;   // positions a written configuration leaves at their old value
 };
 
 // Emulates the radio module on the master side of a pseudo-terminal, on a
@@ -68,8 +69,21 @@ public:
     void setAnswerBytes(const QByteArray &bytes); // answer these instead of the config (empty: off)
     void setRequiredBaud(int baud);               // 0: any; otherwise a mismatched line is ignored
     void setHangUpAfterCommandMs(int ms);         // hang up ms after the next "+++" (-1: off)
-    void setBurstSilenceMs(int ms);               // silence that ends a burst on input (default 20)
-    void hangUp();                                // close the pty now; the tool sees the line drop
+    void setKeptBytes(const QList<int> &positions); // written bytes there are not taken
+    void setBurstSilenceMs(int ms); // silence that ends a burst on input (default 20)
+    void hangUp();                  // close the pty now; the tool sees the line drop
+
+    // A unit taken off the line and another attached, as on a production line.
+    // The link is a symbolic link kept pointing at the current line, removed
+    // while no line is open, so the tool can open one stable path for every unit.
+    void setLinkPath(const QString &path);
+    // Hangs up (if a line is open) and opens a new line for a new unit with this
+    // configuration, out of command mode; false when no line could be opened.
+    bool plugInNewUnit(const QByteArray &config);
+    // afterMs after the tool last left command mode following a written
+    // configuration, the unit is taken off the line; afterMs later a new unit
+    // with newUnitConfig is attached (-1: off).
+    void setUnitSwap(int afterMs, const QByteArray &newUnitConfig);
     // Sends bytes to the tool as data from the radio link, paced at the line rate.
     void transmit(const QByteArray &bytes);
 

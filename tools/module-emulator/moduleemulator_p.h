@@ -56,6 +56,9 @@ struct ModuleEmulator::Private {
     void answerCommand(Clock::time_point t); // a "+++" was taken at t
     void writeDueBytes(Notifications &out);
     void closeLine(Notifications &out);
+    bool startUnit(const QByteArray &unitConfig);
+    void pointLink();
+    void removeLink() const;
     std::optional<Clock::time_point> nextDeadline() const;
     Clock::duration byteTime() const;
     int currentLineBaud() const;
@@ -87,6 +90,13 @@ struct ModuleEmulator::Private {
     Clock::time_point lineFreeAt;
     bool waitWritable = false;
     std::optional<Clock::time_point> hangUpAt;
+
+    QString linkPath;
+    int swapAfterMs = -1;
+    QByteArray newUnitConfig;
+    bool packetTaken = false; // a configuration was written since the line opened
+    std::optional<Clock::time_point> unplugAt;
+    std::optional<Clock::time_point> plugInAt;
 
     QList<WireByte> log;
     QByteArray radio;
