@@ -1,0 +1,55 @@
+#include "serial/settingsstore.h"
+
+#include "serial/portmap.h"
+
+#include <QDir>
+#include <QSettings>
+
+namespace korva
+{
+
+namespace
+{
+
+constexpr auto kGroup = "Settings";
+constexpr auto kPortKey = "Port";
+constexpr auto kBaudKey = "BAUD";
+
+} // namespace
+
+LoadedPortSettings loadPortSettings()
+{
+    QSettings store(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
+                    kSettingsApplication);
+    store.beginGroup(kGroup);
+    LoadedPortSettings loaded{{store.value(kPortKey, QStringLiteral("1")).toString(),
+                               store.value(kBaudKey, QStringLiteral("38400")).toString()},
+                              store.contains(kPortKey),
+                              {}};
+    const QString path = QDir::toNativeSeparators(store.fileName());
+    if (store.status() == QSettings::AccessError)
+        loaded.problem = QStringLiteral("settings file %1 could not be read").arg(path);
+    else if (store.status() == QSettings::FormatError)
+        loaded.problem = QStringLiteral("settings file %1 is damaged").arg(path);
+    return loaded;
+}
+
+QString savePortSettings(const PortSettings &settings)
+{
+    QSettings store(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
+                    kSettingsApplication);
+    store.beginGroup(kGroup);
+    if (!settings.port.trimmed().isEmpty())
+        store.setValue(kPortKey, settings.port);
+    if (!settings.baud.trimmed().isEmpty())
+        store.setValue(kBaudKey, settings.baud);
+    store.sync();
+    // A damaged file is rewritten whole; only a refused write loses the texts.
+    if (store.status() == QSettings::AccessError)
+        return QStringLiteral("The port and baud rate could not be saved: the settings file %1 "
+                              "is not writable.")
+            .arg(QDir::toNativeSeparators(store.fileName()));
+    return {};
+}
+
+} // namespace korva
