@@ -1,9 +1,10 @@
-# Installs the tool like any desktop program (binary, menu entry, icon) and describes
+# Installs the tool like any desktop program (binary, menu entry, icon), with its
+# command-line companion korva-cli, and describes
 # the Debian package that `cpack -G DEB` builds. The emulator, tests and benchmark
 # are development tools and are not installed.
 include(GNUInstallDirs)
 
-install(TARGETS korva-setup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS korva-setup korva-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/korva-setup.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/korva-setup.svg

@@ -20,7 +20,9 @@ namespace korva::cli
 namespace
 {
 
-constexpr int kRetryGapMs = 200;
+// Quiet time between two operations (a retry, or a read and the Set after it),
+// as long as Set leaves between its "---" and its read-back.
+constexpr int kBetweenOperationsMs = 500;
 
 void print(std::FILE *stream, const QString &text)
 {
@@ -200,6 +202,8 @@ int Run::failedRead(const ReadResult &result)
 int Run::readModule(ReadResult &result, int attempts)
 {
     for (int attempt = 1;; ++attempt) {
+        if (m_engine.stopRequested())
+            return stopped();
         if (attempt > 1 || result.block.isEmpty())
             result = m_engine.readConfiguration(m_options.timeoutMs);
         const bool whole =
@@ -216,7 +220,7 @@ int Run::readModule(ReadResult &result, int attempts)
                  ? QStringLiteral("no answer; trying again")
                  : QStringLiteral("a short answer; trying again"));
         Pause gap;
-        gap.wait(kRetryGapMs);
+        gap.wait(kBetweenOperationsMs);
         result = {};
     }
 }
@@ -263,11 +267,15 @@ int Run::writeVerb()
         printReport(encoded.packet, written);
         return kExitDone;
     }
+    Pause gap;
+    gap.wait(kBetweenOperationsMs);
     if (m_engine.stopRequested())
         return stopped();
 
     m_engine.setTextsSource([texts] { return texts; });
     WriteResult result = m_engine.writeConfiguration(m_options.timeoutMs);
+    if (m_engine.stopRequested())
+        return stopped();
     if (m_engine.portLost()) {
         result.readBack.outcome = ReadResult::Outcome::PortLost;
         return failedRead(result.readBack);
