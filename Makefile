@@ -10,7 +10,8 @@ FUZZ_SECONDS ?= 60
 
 # Debian packages: to build and test, to run the benchmark and screenshots
 # under a virtual X server, and to fuzz.
-PACKAGES       := cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev fonts-liberation
+PACKAGES       := cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev fonts-liberation \
+                  appstream desktop-file-utils groff-base
 BENCH_PACKAGES := xvfb xdotool imagemagick
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 PACKAGE_PACKAGES := dpkg-dev

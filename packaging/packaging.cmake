@@ -1,14 +1,24 @@
-# Installs the tool like any desktop program (binary, menu entry, icon), with its
-# command-line companion korva-cli, and describes
-# the Debian package that `cpack -G DEB` builds. The emulator, tests and benchmark
-# are development tools and are not installed.
+# Installs the tool like any desktop program (binaries, korva-cli among them, menu
+# entry, icons, AppStream metainfo, man pages) and describes the Debian package that
+# `cpack -G DEB` builds.
+# The module emulator is installed too, so the tool can be tried without a module;
+# the tests and the benchmark are not.
 include(GNUInstallDirs)
 
-install(TARGETS korva-setup korva-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/korva-setup.desktop
+install(TARGETS korva-setup korva-cli korva-module-emulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/${KORVA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/${KORVA_APP_ID}.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/korva-setup.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+foreach(size IN LISTS KORVA_ICON_SIZES)
+    install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/korva-setup-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME korva-setup.png)
+endforeach()
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/man/korva-setup.1 ${CMAKE_CURRENT_LIST_DIR}/man/korva-cli.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_PACKAGE_NAME korva-setup)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -18,7 +28,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Set up KORVA radio modem modules over a s
 set(CPACK_PACKAGE_DESCRIPTION
     "A small desktop tool that reads the configuration of a KORVA radio modem module \
 attached by a serial port, shows its addresses, RF frequency, transmit power, packet \
-sizes, RSSI threshold and RF speed, and writes changed values back to the module.")
+sizes, RSSI threshold and RF speed, and writes changed values back to the module. \
+The command-line program korva-cli reads, writes, verifies and clones modules from \
+scripts, and korva-module-emulator emulates a module on a pseudo-terminal, so the \
+tools can be tried before the hardware arrives.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY korva-setup)
 set(CPACK_STRIP_FILES ON)
 

@@ -243,8 +243,7 @@ int Run::verifyVerb()
     for (const auto &entry : m_changes.fields)
         given << entry.first;
     const auto found = differences(canonicalTexts(m_changes, m_band), result.texts, given);
-    if (!m_options.quiet)
-        printReport(result.block, result.texts);
+    printReport(result.block, result.texts);
     print(stderr, formatDifferences(found, QStringLiteral("expected")));
     return found.isEmpty() ? kExitDone : kExitDifferent;
 }
@@ -290,8 +289,7 @@ int Run::writeVerb()
         QStringLiteral("written: %1").arg(QString::fromLatin1(result.packet.toHex(' ').toUpper())));
     if (const int code = readModule(result.readBack, m_options.retries + 1))
         return code;
-    if (!m_options.quiet)
-        printReport(result.readBack.block, result.readBack.texts);
+    printReport(result.readBack.block, result.readBack.texts);
     if (m_options.noVerify)
         return kExitDone;
     const auto found = differences(written, result.readBack.texts, allFields());

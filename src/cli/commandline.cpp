@@ -38,15 +38,15 @@ Options:
   --set KEY=VALUE            A value to write or verify; may be repeated.
   --profile FILE             Values from a JSON profile ("-" reads stdin).
   --dry-run                  write: print the packet, write nothing.
-  --no-verify                write: skip the comparison after the read-back.
+  --no-verify                write: skip the comparison after the read-back (the
+                             read-back itself is part of the write).
   --yes                      reset-defaults: do not ask.
   --timeout MS               Wait this long for an answer to end. Default: 1000.
   --retries N                Try a read with no or a short answer again N times.
                              Default: 1.
   --trace                    Print every byte each way, with a millisecond
                              timestamp, on stderr.
-  -q, --quiet                Print only errors (read and --dry-run still print
-                             their output).
+  -q, --quiet                Print only the result and errors, no progress notes.
   -h, --help                 Print this help.
   --version                  Print the version.
 
