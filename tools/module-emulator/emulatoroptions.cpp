@@ -91,6 +91,9 @@ ParsedArguments parseEmulatorArguments(const QStringList &arguments)
     const QCommandLineOption hangUp(QStringLiteral("hang-up-after"),
                                     QStringLiteral("Hang up MS ms after the first \"+++\"."),
                                     QStringLiteral("MS"));
+    const QCommandLineOption ignorePacket(
+        QStringLiteral("ignore-packet"),
+        QStringLiteral("Take no written configuration: keep answering the one held."));
     const QCommandLineOption keepBytes(
         QStringLiteral("keep-bytes"),
         QStringLiteral("Leave these byte positions (0-14, comma-separated) of a written "
@@ -109,7 +112,7 @@ ParsedArguments parseEmulatorArguments(const QStringList &arguments)
     const QCommandLineOption log(QStringLiteral("log"),
                                  QStringLiteral("Print every byte each way as it passes."));
     parser.addOptions({help, port, config, silent, delay, shortAnswer, split, answer, baud, hangUp,
-                       keepBytes, link, swapAfter, log});
+                       ignorePacket, keepBytes, link, swapAfter, log});
 
     ParsedArguments parsed;
     parsed.helpText = parser.helpText();
@@ -140,6 +143,7 @@ ParsedArguments parseEmulatorArguments(const QStringList &arguments)
                         .arg(parser.value(config));
     }
     options.behaviour.silent = parser.isSet(silent);
+    options.behaviour.ignorePacket = parser.isSet(ignorePacket);
     if (error.isEmpty() && parser.isSet(delay))
         options.behaviour.answerDelayMs =
             readNumber(parser.value(delay), QStringLiteral("delay"), 0, kLongestMs, error);

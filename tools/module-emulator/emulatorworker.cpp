@@ -195,11 +195,13 @@ void ModuleEmulator::Private::endBurst()
         break;
     case BurstKind::Command:
         if (burst.size() == ModuleEmulator::kConfigSize) {
-            for (const int position : std::as_const(behaviour.keptBytes)) {
-                if (position >= 0 && position < ModuleEmulator::kConfigSize)
-                    burst[position] = config.at(position);
+            if (!behaviour.ignorePacket) {
+                for (const int position : std::as_const(behaviour.keptBytes)) {
+                    if (position >= 0 && position < ModuleEmulator::kConfigSize)
+                        burst[position] = config.at(position);
+                }
+                config = burst;
             }
-            config = burst;
             packetTaken = true;
         } else if (isCommandSequence(burst)) {
             // "---" and "+++" sent back to back, as two requests in a row do.

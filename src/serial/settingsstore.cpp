@@ -1,4 +1,4 @@
-#include "app/settingsstore.h"
+#include "serial/settingsstore.h"
 
 #include "serial/portmap.h"
 
@@ -24,6 +24,7 @@ LoadedPortSettings loadPortSettings()
     store.beginGroup(kGroup);
     LoadedPortSettings loaded{{store.value(kPortKey, QStringLiteral("1")).toString(),
                                store.value(kBaudKey, QStringLiteral("38400")).toString()},
+                              store.contains(kPortKey),
                               {}};
     const QString path = QDir::toNativeSeparators(store.fileName());
     if (store.status() == QSettings::AccessError)
