@@ -29,6 +29,7 @@ void Form1::onSetClicked()
     if (operationRunning())
         return;
     Operation operation(m_engine);
+    m_modem->clearMarks();
     m_engine.sendConfiguration();
 }
 
@@ -44,6 +45,7 @@ void Form1::onResetDefaultsClicked()
         return;
     for (int i = 0; i < kAddressBytes; ++i)
         m_modem->addressBox(i)->setText(QStringLiteral("00"));
+    m_modem->clearMarks();
     m_engine.sendConfiguration();
 }
 

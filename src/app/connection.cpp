@@ -43,6 +43,7 @@ void Form1::CloseComms()
     }
     setConfigButtonsEnabled(false);
     m_modem->refreshButton()->setEnabled(false);
+    m_modem->clearMarks();
     setStatus(QStringLiteral("Disconnected"));
 }
 

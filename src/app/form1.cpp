@@ -147,8 +147,11 @@ void Form1::connectEngine()
     connect(&m_engine, &ModuleEngine::statusChanged, this, &Form1::setStatus);
     connect(&m_engine, &ModuleEngine::busyChanged, this,
             [this](bool busy) { busy ? showBusyPointer() : showDefaultPointer(); });
-    connect(&m_engine, &ModuleEngine::requestStarted, this,
-            [this] { m_modem->setTexts(placeholderTexts()); });
+    connect(&m_engine, &ModuleEngine::requestStarted, this, [this] {
+        m_modem->setTexts(placeholderTexts());
+        m_modem->clearMarks();
+    });
+    connect(&m_engine, &ModuleEngine::readBackChecked, m_modem, &ModemPage::markDifferences);
     connect(
         &m_engine, &ModuleEngine::configurationDecoded, this,
         [this](const QByteArray &, const ConfigTexts &texts) { onConfigurationDecoded(texts); });

@@ -64,6 +64,7 @@ std::optional<PortFailure> ModuleEngine::openDevice(const QString &path)
 
 void ModuleEngine::closePort()
 {
+    m_verifyPacket.clear();
     m_MSComm1.setPortOpen(false);
 }
 
@@ -90,6 +91,13 @@ bool ModuleEngine::pauseWithin(int ms)
 }
 
 void ModuleEngine::requestConfiguration()
+{
+    // A request of its own reads the module afresh: nothing to check it against.
+    m_verifyPacket.clear();
+    runRequest();
+}
+
+void ModuleEngine::runRequest()
 {
     emit busyChanged(true);
     emit requestStarted();
@@ -120,6 +128,11 @@ void ModuleEngine::onBurstEnded()
         m_lastTexts = decoded.texts;
         ++m_decodedCount;
         emit configurationDecoded(block, decoded.texts);
+        if (!m_verifyPacket.isEmpty()) {
+            m_lastMismatches = readBackMismatches(m_verifyPacket, band, decoded.texts);
+            m_verifyPacket.clear();
+            emit readBackChecked(*m_lastMismatches);
+        }
         m_configExpected = false;
         if (m_answerLoop)
             m_answerLoop->quit();
@@ -149,9 +162,10 @@ void ModuleEngine::sendConfiguration()
     emit statusChanged(QStringLiteral("Sending Configuration..."));
     m_configExpected = false;
     EnterATMode();
+    m_verifyPacket.clear();
     if (!pauseWithin(kBeforePacketMs))
         return emit busyChanged(false);
-    SendConfigPacket();
+    const QByteArray written = SendConfigPacket() ? m_lastPacket : QByteArray();
     if (!pauseWithin(kAfterPacketMs))
         return emit busyChanged(false);
     CloseATMode();
@@ -159,7 +173,9 @@ void ModuleEngine::sendConfiguration()
     if (!pauseWithin(kBeforeReadBackMs))
         return emit busyChanged(false);
     emit statusChanged(QStringLiteral("Send Complete"));
-    requestConfiguration();
+    // Armed only now: a stray burst decoded during the pauses is no read-back.
+    m_verifyPacket = written;
+    runRequest();
     emit busyChanged(false);
 }
 
@@ -176,6 +192,7 @@ WriteResult ModuleEngine::writeConfiguration(int answerMs)
     Operation operation(*this);
     m_lastPacket.clear();
     m_lastRefusal.reset();
+    m_lastMismatches.reset();
     // Only the read-back's answer counts; the first "+++" is answered too, but
     // that answer arrives while no configuration is expected.
     const int decodedBefore = m_decodedCount;
@@ -184,6 +201,7 @@ WriteResult ModuleEngine::writeConfiguration(int answerMs)
     result.refused = m_lastRefusal;
     result.packet = m_lastPacket;
     result.readBack = awaitDecoded(answerMs, decodedBefore);
+    result.mismatches = m_lastMismatches;
     return result;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/moduleconfig.h"
+#include "config/readback.h"
 #include "module/pause.h"
 #include "receive/rxdispatcher.h"
 #include "serial/mscomm.h"
@@ -34,6 +35,9 @@ struct WriteResult {
     std::optional<EncodeFailure> refused;
     QByteArray packet;
     ReadResult readBack;
+    // The fields the read-back showed different from the packet; nothing when
+    // no packet was written or its read-back was not decoded.
+    std::optional<QList<FieldMismatch>> mismatches;
 };
 
 // The operations that talk to the module: the configuration request, Set, their
@@ -91,7 +95,8 @@ public:
 
     // The configuration request: placeholders, "+++", 0.1 s, "---", verdict.
     void requestConfiguration();
-    // Set: "+++", 0.2 s, the packet, 0.2 s, "---", 0.5 s, then the request.
+    // Set: "+++", 0.2 s, the packet, 0.2 s, "---", 0.5 s, then the request,
+    // whose decoded answer is compared with the packet (readBackChecked).
     void sendConfiguration();
 
     // Runs the request as one operation and waits up to answerMs after it for
@@ -119,11 +124,15 @@ signals:
     // The end of a burst was decoded as a configuration.
     void configurationDecoded(const QByteArray &block, const korva::ConfigTexts &texts);
     void packetRefused(const korva::EncodeFailure &failure);
+    // The read-back of a Set that wrote a packet was decoded and compared with
+    // the packet: the fields that differ, none when the module took it all.
+    void readBackChecked(const QList<korva::FieldMismatch> &mismatches);
     // The open port failed; it is already closed.
     void portFailed(const korva::PortFailure &failure);
 
 private:
     void onBurstEnded();
+    void runRequest();
     void onPortFailed(const PortFailure &failure);
     // Pauses while events run; false when the operation must end here.
     bool pauseWithin(int ms);
@@ -147,6 +156,9 @@ private:
     QByteArray m_lastBlock;
     ConfigTexts m_lastTexts;
     QByteArray m_lastPacket;
+    // The packet the coming read-back is checked against (empty: none).
+    QByteArray m_verifyPacket;
+    std::optional<QList<FieldMismatch>> m_lastMismatches;
     std::optional<EncodeFailure> m_lastRefusal;
     QEventLoop *m_answerLoop = nullptr;
 };
