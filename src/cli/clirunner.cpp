@@ -3,6 +3,7 @@
 #include "cli/fieldvalues.h"
 #include "cli/output.h"
 #include "cli/profile.h"
+#include "cli/provision.h"
 #include "cli/stopsignals.h"
 #include "module/moduleengine.h"
 #include "serial/linesettings.h"
@@ -347,6 +348,7 @@ int Run::execute()
             code = writeVerb();
             break;
         case Verb::Ports:
+        case Verb::Provision:
             break;
         }
     }
@@ -360,6 +362,8 @@ int Run::execute()
 
 int runCli(const CliOptions &options)
 {
+    if (options.verb == Verb::Provision)
+        return runProvision(options);
     Run run(options);
     return run.execute();
 }

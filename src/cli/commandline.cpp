@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 
+#include <limits>
+
 namespace korva::cli
 {
 
@@ -26,6 +28,11 @@ Verbs:
                              Read the module and compare; write nothing.
   reset-defaults [--yes]     Set both addresses to 00000000 (other fields keep the
                              module's values), as the window's Reset Defaults.
+  provision --profile FILE [--local-address-from HEX8] [--count N] [--log FILE]
+                             Program modules attached one after another: wait
+                             for a module, write the profile, verify (one more
+                             write on a difference), print one JSON line per
+                             unit, wait until it is removed, then the next.
 
 Options:
   --port N|PATH              Port number (the window's port map, [Ports] entries
@@ -41,6 +48,12 @@ Options:
   --no-verify                write: skip the comparison after the read-back (the
                              read-back itself is part of the write).
   --yes                      reset-defaults: do not ask.
+  --local-address-from HEX8  provision: the n-th unit gets this local address
+                             plus n-1 (never past FFFFFFFF).
+  --count N                  provision: stop after N units. Default: until
+                             Ctrl-C or SIGTERM.
+  --log FILE                 provision: append each unit's line to FILE too,
+                             flushed to disk per unit.
   --timeout MS               Wait this long for an answer to end. Default: 1000.
   --retries N                Try a read with no or a short answer again N times.
                              Default: 1.
@@ -56,8 +69,9 @@ tx-packet-size, rx-packet-size, rf-tx-speed. Values as the window's lists show
 them ("0 dBm", "9600 bps"), in any case.
 
 Exit codes:
-  0  done
-  1  verify found a difference (each differing field is printed)
+  0  done (provision: every unit ok)
+  1  verify found a difference (each differing field is printed); provision:
+     a unit failed
   2  usage error or a value refused (nothing written)
   3  the port could not be opened
   4  no answer or a short answer after the retries
@@ -111,8 +125,12 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption retries(QStringLiteral("retries"), {}, QStringLiteral("N"));
     const QCommandLineOption trace(QStringLiteral("trace"), {});
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, {});
+    const QCommandLineOption localAddressFrom(QStringLiteral("local-address-from"), {},
+                                              QStringLiteral("HEX8"));
+    const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
+    const QCommandLineOption logFile(QStringLiteral("log"), {}, QStringLiteral("FILE"));
     parser.addOptions({help, version, port, baud, band, format, set, profile, dryRun, noVerify, yes,
-                       timeout, retries, trace, quiet});
+                       timeout, retries, trace, quiet, localAddressFrom, count, logFile});
 
     ParsedCommandLine parsed;
     const auto refuse = [&](const QString &error) {
@@ -134,7 +152,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     CliOptions &options = parsed.options;
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
-        return refuse(QStringLiteral("no verb given (ports, read, write, verify, reset-defaults)"));
+        return refuse(QStringLiteral(
+            "no verb given (ports, read, write, verify, reset-defaults, provision)"));
     if (positional.size() > 1)
         return refuse(QStringLiteral("unexpected argument \"%1\"").arg(positional.at(1)));
     const QString verb = positional.constFirst();
@@ -148,6 +167,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         options.verb = Verb::Verify;
     else if (verb == QLatin1String("reset-defaults"))
         options.verb = Verb::ResetDefaults;
+    else if (verb == QLatin1String("provision"))
+        options.verb = Verb::Provision;
     else
         return refuse(QStringLiteral("unknown verb \"%1\"").arg(verb));
 
@@ -187,7 +208,25 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     options.yes = parser.isSet(yes);
     options.trace = parser.isSet(trace);
     options.quiet = parser.isSet(quiet);
+    options.localAddressFrom = parser.value(localAddressFrom);
+    options.logFile = parser.value(logFile);
+    if (parser.isSet(count) &&
+        !readNumber(parser.value(count), 1, std::numeric_limits<int>::max(), options.count))
+        return refuse(QStringLiteral("--count needs a number of units, 1 or more"));
 
+    if (options.verb == Verb::Provision) {
+        if (options.profile.isEmpty() || !options.sets.isEmpty())
+            return refuse(QStringLiteral("provision needs --profile FILE (and no --set)"));
+        if (parser.isSet(format) && options.format != Format::Json)
+            return refuse(QStringLiteral("provision prints JSON Lines; --format does not apply"));
+        if (options.dryRun || options.noVerify || options.yes)
+            return refuse(QStringLiteral("--dry-run, --no-verify and --yes do not apply to "
+                                         "provision"));
+        return parsed;
+    }
+    if (parser.isSet(localAddressFrom) || parser.isSet(count) || parser.isSet(logFile))
+        return refuse(
+            QStringLiteral("--local-address-from, --count and --log belong to provision"));
     const bool takesValues = options.verb == Verb::Write || options.verb == Verb::Verify;
     if (takesValues && options.sets.isEmpty() && options.profile.isEmpty())
         return refuse(QStringLiteral("%1 needs --set KEY=VALUE or --profile FILE").arg(verb));

@@ -16,7 +16,7 @@ enum ExitCode {
     kExitPortLost = 5,  // the device failed during the operation
 };
 
-enum class Verb { Ports, Read, Write, Verify, ResetDefaults };
+enum class Verb { Ports, Read, Write, Verify, ResetDefaults, Provision };
 enum class Format { Text, Json, Hex };
 
 struct CliOptions {
@@ -34,6 +34,9 @@ struct CliOptions {
     bool dryRun = false;
     bool noVerify = false;
     bool yes = false;
+    QString localAddressFrom; // provision: the first unit's local address (empty: the profile's)
+    int count = 0;            // provision: units to program (0: until stopped)
+    QString logFile;          // provision: where each unit's line is appended too
 };
 
 struct ParsedCommandLine {

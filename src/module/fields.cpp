@@ -1,5 +1,8 @@
 #include "module/fields.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace korva
 {
 
@@ -95,6 +98,17 @@ QList<int> fieldBytes(Field field)
         return {kRfTxSpeedByte};
     }
     return {};
+}
+
+Field fieldOfPageField(int pageField)
+{
+    if (pageField < kLocalAddressByte)
+        return Field::DestinationAddress;
+    if (pageField < kAddressBytes)
+        return Field::LocalAddress;
+    static const Field others[] = {Field::RfFrequency,  Field::TxPower,       Field::TxPacketSize,
+                                   Field::RxPacketSize, Field::RssiThreshold, Field::RfTxSpeed};
+    return others[std::min(pageField - kAddressBytes, int(std::size(others)) - 1)];
 }
 
 QList<FieldDifference> differences(const ConfigTexts &expected, const ConfigTexts &actual,

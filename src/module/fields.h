@@ -36,6 +36,10 @@ QString fieldText(const ConfigTexts &texts, Field field);
 // Positions of a field's bytes in the block.
 QList<int> fieldBytes(Field field);
 
+// The field that page field 0..13 (ConfigTexts order, each address byte on its
+// own) belongs to.
+Field fieldOfPageField(int pageField);
+
 struct FieldDifference {
     Field field;
     QString expected; // what was written or asked for

@@ -211,7 +211,7 @@ void ModuleEmulator::Private::endBurst()
                     answerCommand(Clock::now());
                 } else {
                     commandMode = false;
-                    if (packetTaken && swapAfterMs >= 0)
+                    if (readBackAsked && swapAfterMs >= 0)
                         unplugAt = Clock::now() + std::chrono::milliseconds(swapAfterMs);
                 }
             }
@@ -232,6 +232,7 @@ void ModuleEmulator::Private::answerCommand(Clock::time_point t)
 {
     // A tool still talking to the unit keeps it on the line.
     unplugAt.reset();
+    readBackAsked = packetTaken;
     if (behaviour.hangUpAfterMs >= 0) {
         hangUpAt = t + std::chrono::milliseconds(behaviour.hangUpAfterMs);
         behaviour.hangUpAfterMs = -1;
@@ -293,6 +294,7 @@ void ModuleEmulator::Private::closeLine(Notifications &out)
     burst.clear();
     waitWritable = false;
     packetTaken = false;
+    readBackAsked = false;
     unplugAt.reset();
     removeLink();
     out.hungUp = true;

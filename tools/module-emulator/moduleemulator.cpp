@@ -85,6 +85,7 @@ bool ModuleEmulator::Private::startUnit(const QByteArray &unitConfig)
     config = unitConfig;
     commandMode = false;
     packetTaken = false;
+    readBackAsked = false;
     pointLink();
     return true;
 }

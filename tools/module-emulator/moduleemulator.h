@@ -82,9 +82,9 @@ public:
     // Hangs up (if a line is open) and opens a new line for a new unit with this
     // configuration, out of command mode; false when no line could be opened.
     bool plugInNewUnit(const QByteArray &config);
-    // afterMs after the tool last left command mode following a written
-    // configuration, the unit is taken off the line; afterMs later a new unit
-    // with newUnitConfig is attached (-1: off).
+    // afterMs after the tool last left command mode once it had read the unit
+    // back after a write, the unit is taken off the line; afterMs later a new
+    // unit with newUnitConfig is attached (-1: off).
     void setUnitSwap(int afterMs, const QByteArray &newUnitConfig);
     // Sends bytes to the tool as data from the radio link, paced at the line rate.
     void transmit(const QByteArray &bytes);

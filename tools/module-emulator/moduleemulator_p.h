@@ -94,7 +94,8 @@ struct ModuleEmulator::Private {
     QString linkPath;
     int swapAfterMs = -1;
     QByteArray newUnitConfig;
-    bool packetTaken = false; // a configuration was written since the line opened
+    bool packetTaken = false;   // a configuration was written since the line opened
+    bool readBackAsked = false; // and "+++" came after it
     std::optional<Clock::time_point> unplugAt;
     std::optional<Clock::time_point> plugInAt;
 
