@@ -129,6 +129,11 @@ private slots:
                                   << "256"
                                   << "Incorrect value"
                                   << "Error";
+        QTest::newRow("RF speed ??") << "Combo5"
+                                     << "??"
+                                     << "Error!! RF TX Speed ?? is not in its list; it takes one "
+                                        "of: 1200 bps, 2400 bps, 4800 bps, 9600 bps, 19200 bps"
+                                     << korva::applicationTitle();
         QTest::newRow("below band") << "Text9"
                                     << "429.999"
                                     << "Incorrect Frequency value"
