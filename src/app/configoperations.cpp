@@ -34,6 +34,9 @@ void Form1::requestConfiguration()
     setStatus(QStringLiteral("Requesting Configuration..."));
     m_receiver.setAwaitingReply(true);
     m_configExpected = true;
+    // Bytes that arrived unread before "+++" (radio traffic in data mode) would
+    // otherwise lead the answer and shift every field.
+    m_MSComm1.discardInput();
     EnterATMode();
     if (!pauseWithin(kRequestPauseMs))
         return showDefaultPointer();
