@@ -227,6 +227,7 @@ private slots:
         QVERIFY(!s.window->operationRunning());
         QTest::qWait(300);
         QTRY_COMPARE(bytesOf(sentBursts(s.emulator)), sent);
+        QCOMPARE(s.window->statusText(), QStringLiteral("Stopped: the window was closed"));
         QSettings store(settingsFilePath(), QSettings::IniFormat);
         QCOMPARE(store.value("Settings/BAUD").toString(), QStringLiteral("19200"));
         s.window.reset();
