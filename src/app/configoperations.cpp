@@ -21,7 +21,19 @@ constexpr int kBeforeReadBackMs = 500;
 
 bool Form1::pauseWithin(int ms)
 {
-    return m_pause.wait(ms) && !m_portLost && !m_closing;
+    if (m_pause.wait(ms) && !m_portLost && !m_closing)
+        return true;
+    stopOperation();
+    return false;
+}
+
+void Form1::stopOperation()
+{
+    showDefaultPointer();
+    // A lost port has already put its failure into the status; otherwise the
+    // progress text would stay as if the operation were still under way.
+    if (!m_portLost || m_closing)
+        setStatus(QStringLiteral("Stopped: the window was closed"));
 }
 
 void Form1::requestConfiguration()
@@ -34,9 +46,12 @@ void Form1::requestConfiguration()
     setStatus(QStringLiteral("Requesting Configuration..."));
     m_receiver.setAwaitingReply(true);
     m_configExpected = true;
+    // Bytes that arrived unread before "+++" (radio traffic in data mode) would
+    // otherwise lead the answer and shift every field.
+    m_MSComm1.discardInput();
     EnterATMode();
     if (!pauseWithin(kRequestPauseMs))
-        return showDefaultPointer();
+        return;
     CloseATMode();
     setStatus(m_receiver.awaitingReply()
                   ? QStringLiteral("No Response from Modem. Check Comms Port & Baud rate")
@@ -79,14 +94,14 @@ void Form1::sendConfiguration()
     m_configExpected = false;
     EnterATMode();
     if (!pauseWithin(kBeforePacketMs))
-        return showDefaultPointer();
+        return;
     SendConfigPacket();
     if (!pauseWithin(kAfterPacketMs))
-        return showDefaultPointer();
+        return;
     CloseATMode();
     m_configExpected = true;
     if (!pauseWithin(kBeforeReadBackMs))
-        return showDefaultPointer();
+        return;
     setStatus(QStringLiteral("Send Complete"));
     requestConfiguration();
     showDefaultPointer();
@@ -117,6 +132,10 @@ void Form1::onResetDefaultsClicked()
                              QStringLiteral("This will reset the unit to Factory defaults.\r\n"
                                             "Continue?"),
                              applicationTitle()))
+        return;
+    // The device may have gone, or the window closed, while the question was open:
+    // then nothing is changed or sent.
+    if (m_closing || !m_MSComm1.portOpen())
         return;
     for (int i = 0; i < kAddressBytes; ++i)
         m_modem->addressBox(i)->setText(QStringLiteral("00"));

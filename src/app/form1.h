@@ -103,6 +103,8 @@ private:
     // Pauses while events run; false when the operation must end here (window
     // closing, or the port was lost during the pause).
     bool pauseWithin(int ms);
+    // Ends an operation early with a final status, never a progress text.
+    void stopOperation();
 
     MSComm m_MSComm1;
     RxDispatcher m_receiver;

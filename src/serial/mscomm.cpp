@@ -139,6 +139,9 @@ std::optional<PortFailure> MSComm::openPort()
         closePort();
         return refused;
     }
+    // Bytes the device held before this open (radio traffic, an earlier session's
+    // answer) belong to nobody's request.
+    discardInput();
     return std::nullopt;
 }
 
@@ -212,6 +215,12 @@ QByteArray MSComm::input()
     QByteArray byte = m_port.read(1);
     m_bytesTaken += byte.size();
     return byte;
+}
+
+void MSComm::discardInput()
+{
+    if (m_port.isOpen())
+        m_port.clear(QSerialPort::Input);
 }
 
 QString MSComm::devicePath() const
