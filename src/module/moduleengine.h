@@ -119,6 +119,8 @@ signals:
     // The end of a burst was decoded as a configuration.
     void configurationDecoded(const QByteArray &block, const korva::ConfigTexts &texts);
     void packetRefused(const korva::EncodeFailure &failure);
+    // An operation ended before its last step (port lost, abort or stop).
+    void stoppedEarly();
     // The open port failed; it is already closed.
     void portFailed(const korva::PortFailure &failure);
 
