@@ -43,6 +43,10 @@ void Form1::onResetDefaultsClicked()
                                             "Continue?"),
                              applicationTitle()))
         return;
+    // The device may have gone, or the window closed, while the question was open:
+    // then nothing is changed or sent.
+    if (m_closing || !port().portOpen())
+        return;
     for (int i = 0; i < kAddressBytes; ++i)
         m_modem->addressBox(i)->setText(QStringLiteral("00"));
     m_modem->clearMarks();

@@ -158,6 +158,12 @@ void Form1::connectEngine()
     connect(&m_engine, &ModuleEngine::packetRefused, this,
             [this](const EncodeFailure &failure) { showError(failure.text, failure.title); });
     connect(&m_engine, &ModuleEngine::portFailed, this, &Form1::onPortFailed);
+    // A lost port has already put its failure into the status; otherwise the
+    // progress text would stay as if the operation were still under way.
+    connect(&m_engine, &ModuleEngine::stoppedEarly, this, [this] {
+        if (!m_engine.portLost() || m_closing)
+            setStatus(QStringLiteral("Stopped: the window was closed"));
+    });
 }
 
 void Form1::load()

@@ -48,7 +48,7 @@ private:
     int prepareChanges();
     int confirmReset();
     int openPort();
-    int readModule(ReadResult &result, int attempts);
+    int readModule(ReadResult &result, bool given = false);
     int failedRead(const ReadResult &result);
     int readVerb();
     int verifyVerb();
@@ -198,38 +198,38 @@ int Run::failedRead(const ReadResult &result)
     return kExitNoAnswer;
 }
 
-// Reads until a whole block came or `attempts` reads were made; a result that
-// came before (a Set's read-back) counts as the first attempt when given.
-int Run::readModule(ReadResult &result, int attempts)
+// Reads until a whole block came or the retries are used up. `given` is a
+// result already at hand (a Set's read-back), which counts as the first read.
+int Run::readModule(ReadResult &result, bool given)
 {
-    for (int attempt = 1;; ++attempt) {
+    for (int attempt = 0;; ++attempt) {
         if (m_engine.stopRequested())
             return stopped();
-        if (attempt > 1 || result.block.isEmpty())
+        if (attempt > 0 || !given)
             result = m_engine.readConfiguration(m_options.timeoutMs);
-        const bool whole =
-            result.outcome == ReadResult::Outcome::Answered && result.block.size() == kBlockSize;
-        if (whole)
+        if (result.outcome == ReadResult::Outcome::Answered && result.block.size() == kBlockSize)
             return kExitDone;
+        if (m_engine.stopRequested())
+            return stopped();
         if (m_engine.portLost())
             result.outcome = ReadResult::Outcome::PortLost;
-        if (result.outcome == ReadResult::Outcome::PortLost ||
-            result.outcome == ReadResult::Outcome::Stopped || m_engine.stopRequested() ||
-            attempt >= attempts)
-            return m_engine.stopRequested() ? stopped() : failedRead(result);
+        if (result.outcome != ReadResult::Outcome::NoAnswer &&
+            result.outcome != ReadResult::Outcome::Answered)
+            return failedRead(result);
+        if (attempt >= m_options.retries)
+            return failedRead(result);
         note(result.outcome == ReadResult::Outcome::NoAnswer
                  ? QStringLiteral("no answer; trying again")
                  : QStringLiteral("a short answer; trying again"));
         Pause gap;
         gap.wait(kBetweenOperationsMs);
-        result = {};
     }
 }
 
 int Run::readVerb()
 {
     ReadResult result;
-    if (const int code = readModule(result, m_options.retries + 1))
+    if (const int code = readModule(result))
         return code;
     printReport(result.block, result.texts);
     return kExitDone;
@@ -238,7 +238,7 @@ int Run::readVerb()
 int Run::verifyVerb()
 {
     ReadResult result;
-    if (const int code = readModule(result, m_options.retries + 1))
+    if (const int code = readModule(result))
         return code;
     QList<Field> given;
     for (const auto &entry : m_changes.fields)
@@ -252,7 +252,7 @@ int Run::verifyVerb()
 int Run::writeVerb()
 {
     ReadResult current;
-    if (const int code = readModule(current, m_options.retries + 1))
+    if (const int code = readModule(current))
         return code;
     ConfigTexts texts = current.texts;
     applyChanges(texts, m_changes);
@@ -285,10 +285,10 @@ int Run::writeVerb()
         return kExitUsage;
     }
     if (result.packet.isEmpty())
-        return m_engine.stopRequested() ? stopped() : failedRead(result.readBack);
+        return failedRead(result.readBack);
     note(
         QStringLiteral("written: %1").arg(QString::fromLatin1(result.packet.toHex(' ').toUpper())));
-    if (const int code = readModule(result.readBack, m_options.retries + 1))
+    if (const int code = readModule(result.readBack, true))
         return code;
     printReport(result.readBack.block, result.readBack.texts);
     if (m_options.noVerify)

@@ -106,6 +106,17 @@ std::optional<double> readDecimalNumber(const QString &s)
     return value;
 }
 
+QString withoutBlanks(const QString &text)
+{
+    QString s;
+    s.reserve(text.size());
+    for (const QChar c : text) {
+        if (c != u' ' && c != u'\t' && c != u'\n')
+            s.append(c);
+    }
+    return s;
+}
+
 } // namespace
 
 HexReading readHexWord(const QString &text)
@@ -126,12 +137,7 @@ HexReading readHexWord(const QString &text)
 
 std::optional<double> readLeadingNumber(const QString &text)
 {
-    QString s;
-    s.reserve(text.size());
-    for (const QChar c : text) {
-        if (c != u' ' && c != u'\t' && c != u'\n')
-            s.append(c);
-    }
+    const QString s = withoutBlanks(text);
     if (s.size() >= 2 && s.at(0) == u'&') {
         const QChar prefix = s.at(1);
         if (prefix == u'H' || prefix == u'h')
@@ -141,6 +147,24 @@ std::optional<double> readLeadingNumber(const QString &text)
         return 0.0;
     }
     return readDecimalNumber(s);
+}
+
+bool beginsWithNumber(const QString &text)
+{
+    const QString s = withoutBlanks(text);
+    if (s.size() >= 2 && s.at(0) == u'&') {
+        const QChar prefix = s.at(1);
+        const int radix = prefix == u'H' || prefix == u'h'   ? 16
+                          : prefix == u'O' || prefix == u'o' ? 8
+                                                             : 0;
+        return radix != 0 && s.size() > 2 && digitValue(s.at(2), radix) >= 0;
+    }
+    qsizetype i = 0;
+    if (i < s.size() && (s.at(i) == u'+' || s.at(i) == u'-'))
+        ++i;
+    if (i < s.size() && s.at(i) == u'.')
+        ++i;
+    return isDecimalDigit(s, i);
 }
 
 double roundHalfEven(double value)

@@ -31,6 +31,10 @@ HexReading readHexWord(const QString &text);
 // beyond the range of a double or a hex or octal number beyond 32 bits.
 std::optional<double> readLeadingNumber(const QString &text);
 
+// Whether the text, blanks ignored as above, begins with a number at all: at least one digit
+// after the optional sign (or point), or after "&H" / "&O". readLeadingNumber reads 0 otherwise.
+bool beginsWithNumber(const QString &text);
+
 // The nearest whole number, a half going to the even neighbour (12.5 -> 12, 13.5 -> 14).
 double roundHalfEven(double value);
 

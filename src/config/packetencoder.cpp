@@ -30,7 +30,8 @@ EncodeFailure otherFailure(const QString &field, const QString &text, const QStr
     constexpr qsizetype kShownLength = 24;
     const QString shown =
         text.size() > kShownLength ? text.left(kShownLength - 3) + QStringLiteral("...") : text;
-    return {QStringLiteral("Error!! %1 %2 %3").arg(field, shown, problem), applicationTitle()};
+    const QString subject = shown.isEmpty() ? field : field + u' ' + shown;
+    return {QStringLiteral("Error!! %1 %2").arg(subject, problem), applicationTitle()};
 }
 
 QString addressField(int box)
@@ -84,6 +85,10 @@ Check appendChannelByte(QByteArray &packet, int value)
 
 Check appendPacketSize(QByteArray &packet, const QString &text, const QString &field)
 {
+    // A text with no number would be sent as 0, a size nobody chose ("??" included).
+    if (!beginsWithNumber(text))
+        return otherFailure(field, text,
+                            QStringLiteral("holds no number; it takes a whole number 0 to 255"));
     const std::optional<double> number = readLeadingNumber(text);
     if (!number)
         return otherFailure(field, text, QStringLiteral("is too large to be read"));
@@ -100,25 +105,47 @@ Check appendPacketSize(QByteArray &packet, const QString &text, const QString &f
     return std::nullopt;
 }
 
-int codeOf(const QStringList &texts, const QString &text, int fallback)
+// The code of a list's entry. Any other text ("??" for a value not received, or a
+// hand-typed one) stops the packet rather than sending a code nobody chose.
+Check appendCode(QByteArray &packet, const QString &text, const QStringList &entries,
+                 const QString &field, int (*codeAt)(qsizetype))
 {
-    const qsizetype position = texts.indexOf(text);
-    return position < 0 ? fallback : int(position);
+    const qsizetype position = entries.indexOf(text);
+    if (position < 0) {
+        return otherFailure(field, text,
+                            QStringLiteral("is not in its list; it takes one of: %1")
+                                .arg(entries.join(QStringLiteral(", "))));
+    }
+    packet.append(char(codeAt(position)));
+    return std::nullopt;
+}
+
+int positionCode(qsizetype position)
+{
+    return int(position);
+}
+
+int rfTxSpeedCode(qsizetype position)
+{
+    return rfTxSpeedCodes()[std::size_t(position)];
 }
 
 Check appendCodes(QByteArray &packet, const ConfigTexts &texts)
 {
-    packet.append(char(codeOf(txPowerTexts(), texts.txPower, 0)));
+    if (Check failure = appendCode(packet, texts.txPower, txPowerTexts(),
+                                   QStringLiteral("Tx Power"), positionCode))
+        return failure;
     if (Check failure =
             appendPacketSize(packet, texts.txPacketSize, QStringLiteral("Tx Packet Size")))
         return failure;
     if (Check failure =
             appendPacketSize(packet, texts.rxPacketSize, QStringLiteral("Rx Packet Size")))
         return failure;
-    packet.append(char(codeOf(rssiThresholdTexts(), texts.rssiThreshold, 0)));
-    const qsizetype speed = rfTxSpeedTexts().indexOf(texts.rfTxSpeed);
-    packet.append(char(speed < 0 ? 163 : rfTxSpeedCodes()[std::size_t(speed)]));
-    return std::nullopt;
+    if (Check failure = appendCode(packet, texts.rssiThreshold, rssiThresholdTexts(),
+                                   QStringLiteral("RSSI Threshhold"), positionCode))
+        return failure;
+    return appendCode(packet, texts.rfTxSpeed, rfTxSpeedTexts(), QStringLiteral("RF TX Speed"),
+                      rfTxSpeedCode);
 }
 
 Check buildPacket(QByteArray &packet, const ConfigTexts &texts, const QString &band,

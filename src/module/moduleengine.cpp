@@ -87,7 +87,11 @@ void ModuleEngine::CloseATMode()
 
 bool ModuleEngine::pauseWithin(int ms)
 {
-    return m_pause.wait(ms) && !m_portLost && !m_closing && !m_stopRequested;
+    if (m_pause.wait(ms) && !m_portLost && !m_closing && !m_stopRequested)
+        return true;
+    emit busyChanged(false);
+    emit stoppedEarly();
+    return false;
 }
 
 void ModuleEngine::requestConfiguration()
@@ -107,9 +111,12 @@ void ModuleEngine::runRequest()
     emit statusChanged(QStringLiteral("Requesting Configuration..."));
     m_receiver.setAwaitingReply(true);
     m_configExpected = true;
+    // Bytes that arrived unread before "+++" (radio traffic in data mode) would
+    // otherwise lead the answer and shift every field.
+    m_MSComm1.discardInput();
     EnterATMode();
     if (!pauseWithin(kRequestPauseMs))
-        return emit busyChanged(false);
+        return;
     CloseATMode();
     emit statusChanged(m_receiver.awaitingReply()
                            ? QStringLiteral("No Response from Modem. Check Comms Port & Baud rate")
@@ -164,14 +171,14 @@ void ModuleEngine::sendConfiguration()
     EnterATMode();
     m_verifyPacket.clear();
     if (!pauseWithin(kBeforePacketMs))
-        return emit busyChanged(false);
+        return;
     const QByteArray written = SendConfigPacket() ? m_lastPacket : QByteArray();
     if (!pauseWithin(kAfterPacketMs))
-        return emit busyChanged(false);
+        return;
     CloseATMode();
     m_configExpected = true;
     if (!pauseWithin(kBeforeReadBackMs))
-        return emit busyChanged(false);
+        return;
     emit statusChanged(QStringLiteral("Send Complete"));
     // Armed only now: a stray burst decoded during the pauses is no read-back.
     m_verifyPacket = written;

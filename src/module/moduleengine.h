@@ -127,6 +127,8 @@ signals:
     // The read-back of a Set that wrote a packet was decoded and compared with
     // the packet: the fields that differ, none when the module took it all.
     void readBackChecked(const QList<korva::FieldMismatch> &mismatches);
+    // An operation ended before its last step (port lost, abort or stop).
+    void stoppedEarly();
     // The open port failed; it is already closed.
     void portFailed(const korva::PortFailure &failure);
 

@@ -163,6 +163,9 @@ std::optional<PortFailure> MSComm::openPort()
         closePort();
         return refused;
     }
+    // Bytes the device held before this open (radio traffic, an earlier session's
+    // answer) belong to nobody's request.
+    discardInput();
     return std::nullopt;
 }
 
@@ -240,6 +243,12 @@ QByteArray MSComm::input()
     if (!byte.isEmpty() && lcWire().isDebugEnabled())
         traceBytes("<", byte);
     return byte;
+}
+
+void MSComm::discardInput()
+{
+    if (m_port.isOpen())
+        m_port.clear(QSerialPort::Input);
 }
 
 QString MSComm::devicePath() const

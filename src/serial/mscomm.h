@@ -50,6 +50,10 @@ public:
     // The next received byte not yet read, or an empty array when none waits.
     QByteArray input();
 
+    // Drops every received byte not yet read, so that what arrived before a request
+    // is never taken as its answer.
+    void discardInput();
+
     // The device path of the open port (empty when closed).
     QString devicePath() const;
 

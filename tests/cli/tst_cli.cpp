@@ -93,12 +93,13 @@ private slots:
         const QList<QByteArray> read{on, off};
         const QList<QByteArray> write{on, off, on, kPacket, off, on, off};
 
-        QTest::newRow("read text") << QStringList{"read"} << "" << 0
-                                   << "RF Frequency         433.920   06 20" << read;
+        QTest::newRow("read text")
+            << QStringList{"read"} << "" << 0 << "RF Frequency         433.920   06 20" << read;
         QTest::newRow("read hex") << QStringList{"read", "--format", "hex"} << "" << 0
-                                  << "7F7F7F7F010203040620001E1E0023\n" << read;
-        QTest::newRow("read 868") << QStringList{"read", "--band", "868mhz"} << "" << 0
-                                  << "867.840" << read;
+                                  << "7F7F7F7F010203040620001E1E0023\n"
+                                  << read;
+        QTest::newRow("read 868") << QStringList{"read", "--band", "868mhz"} << "" << 0 << "867.840"
+                                  << read;
         QTest::newRow("no answer, one retry")
             << QStringList{"read"} << "silent" << 4
             << "No Response from Modem. Check Comms Port & Baud rate"
@@ -109,32 +110,38 @@ private slots:
                                    << "Please select a valid comms port" << QList<QByteArray>{};
         QTest::newRow("write") << QStringList{"write", "--set", "tx-power=-21 dBm"} << "" << 0
                                << "Tx Power             -21 dBm   07" << write;
-        QTest::newRow("write ignored") << QStringList{"write", "--set", "tx-power=-21 dBm"}
-                                       << "ignore" << 1
-                                       << "tx-power: written -21 dBm, the module holds 0 dBm"
-                                       << write;
+        QTest::newRow("write ignored")
+            << QStringList{"write", "--set", "tx-power=-21 dBm"} << "ignore" << 1
+            << "tx-power: written -21 dBm, the module holds 0 dBm" << write;
         QTest::newRow("write ignored, no verify")
             << QStringList{"write", "--set", "tx-power=-21 dBm", "--no-verify"} << "ignore" << 0
             << "0 dBm" << write;
         QTest::newRow("refused value")
             << QStringList{"write", "--set", "tx-power=-21 dBm", "--set", "rf-frequency=600"} << ""
             << 2 << "rf-frequency: Incorrect Frequency value" << QList<QByteArray>{};
-        QTest::newRow("dry run") << QStringList{"write", "--dry-run", "--format", "hex", "--set",
-                                                "tx-power=-21 dBm"}
-                                 << "" << 0 << "7F7F7F7F010203040620071E1E0023\n" << read;
+        QTest::newRow("dry run") << QStringList{"write", "--dry-run", "--format",
+                                                "hex",   "--set",     "tx-power=-21 dBm"}
+                                 << "" << 0 << "7F7F7F7F010203040620071E1E0023\n"
+                                 << read;
         QTest::newRow("verify same") << QStringList{"verify", "--set", "local-address=1:2:3:4"}
                                      << "" << 0 << "01020304" << read;
         QTest::newRow("verify differs")
-            << QStringList{"verify", "--set", "rf-frequency=434.5", "--set", "tx-power=0 dbm"}
-            << "" << 1 << "rf-frequency: expected 434.500, the module holds 433.920\n" << read;
+            << QStringList{"verify", "--set", "rf-frequency=434.5", "--set", "tx-power=0 dbm"} << ""
+            << 1 << "rf-frequency: expected 434.500, the module holds 433.920\n"
+            << read;
         QTest::newRow("reset defaults")
             << QStringList{"reset-defaults", "--yes", "--format", "hex"} << "" << 0
             << "00000000000000000620001E1E0023"
-            << QList<QByteArray>{on, off, on, QByteArray::fromHex("0000000000000000062000"
-                                                                  "1E1E0023"),
-                                 off, on, off};
-        QTest::newRow("reset asks") << QStringList{"reset-defaults"} << "" << 2 << "give --yes"
-                                    << QList<QByteArray>{};
+            << QList<QByteArray>{on,
+                                 off,
+                                 on,
+                                 QByteArray::fromHex("0000000000000000062000"
+                                                     "1E1E0023"),
+                                 off,
+                                 on,
+                                 off};
+        QTest::newRow("reset asks")
+            << QStringList{"reset-defaults"} << "" << 2 << "give --yes" << QList<QByteArray>{};
     }
     void verbs()
     {
@@ -163,9 +170,8 @@ private slots:
     {
         const QByteArray source = QByteArray::fromHex("0A0B0C0D112233440640051E0C0311");
         QVERIFY(m_emulator->setConfig(source));
-        const Outcome read =
-            runCli({"read", "--format", "json", "--band", "868Mhz", "--port",
-                    m_emulator->devicePath()});
+        const Outcome read = runCli(
+            {"read", "--format", "json", "--band", "868Mhz", "--port", m_emulator->devicePath()});
         QCOMPARE(read.code, 0);
         QVERIFY2(read.out.contains("\"block\": \"0A0B0C0D112233440640051E0C0311\""),
                  qPrintable(read.out));
@@ -177,6 +183,11 @@ private slots:
 
         ModuleEmulator other;
         const QString port = other.devicePath();
+        // A profile that gives every value needs nothing from the module for a dry run.
+        const Outcome dryRun = runCli({"write", "--dry-run", "--format", "hex", "--profile",
+                                       profile.fileName(), "--port", port});
+        QCOMPARE(dryRun.out, QStringLiteral("0A0B0C0D112233440640051E0C0311\n"));
+        QVERIFY(other.receivedBytes().isEmpty());
         QCOMPARE(runCli({"write", "--profile", profile.fileName(), "--port", port}).code, 0);
         QCOMPARE(other.config(), source);
         QCOMPARE(runCli({"verify", "--profile", profile.fileName(), "--port", port}).code, 0);
@@ -225,8 +236,8 @@ private slots:
             if (seen == after)
                 m_emulator->hangUp();
         });
-        const Outcome outcome = runCli(
-            {"write", "--set", "tx-power=-21 dBm", "--port", m_emulator->devicePath()});
+        const Outcome outcome =
+            runCli({"write", "--set", "tx-power=-21 dBm", "--port", m_emulator->devicePath()});
         m_emulator->setByteObserver({});
         QCOMPARE(outcome.code, 5);
         QVERIFY2(outcome.err.contains("disconnected"), qPrintable(outcome.err));

@@ -130,14 +130,24 @@ void TestPacketEncoder::encodes_data()
         << "433MHz" << withChannel(0x1122) << QString() << QString() << kPrevious.high
         << kPrevious.low;
 
-    ok("Tx power placeholder", 9, "??", kExample);
-    ok("Tx power 0", 9, "0", kExample);
+    const QString power = QStringLiteral(" is not in its list; it takes one of: 0 dBm, -3 dBm, "
+                                         "-6 dBm, -9 dBm, -12 dBm, -15 dBm, -18 dBm, -21 dBm");
     ok("Tx power -21 dBm", 9, "-21 dBm", withByte(kExample, 10, 7));
-    ok("Tx power case differs", 9, "-21 DBM", kExample);
-    ok("Tx power trailing blank", 9, "-3 dBm ", kExample);
+    fails("Tx power placeholder", 9, "??", "Error!! Tx Power ??" + power, app);
+    fails("Tx power 0", 9, "0", "Error!! Tx Power 0" + power, app);
+    fails("Tx power case differs", 9, "-21 DBM", "Error!! Tx Power -21 DBM" + power, app);
+    fails("Tx power trailing text", 9, "0 dBmxyz", "Error!! Tx Power 0 dBmxyz" + power, app);
+    fails("Tx power empty", 9, "", "Error!! Tx Power" + power, app);
 
     ok("Tx size 255", 10, "255", withByte(kExample, 11, 0xFF));
-    ok("Tx size without number", 10, "abc", withByte(kExample, 11, 0));
+    ok("Tx size followed by text", 10, "12 bytes", withByte(kExample, 11, 12));
+    const QString noNumber = QStringLiteral(" holds no number; it takes a whole number 0 to 255");
+    fails("Tx size without number", 10, "abc", "Error!! Tx Packet Size abc" + noNumber, app);
+    fails("Tx size placeholder", 10, "??", "Error!! Tx Packet Size ??" + noNumber, app);
+    fails("Tx size number later", 10, "x12", "Error!! Tx Packet Size x12" + noNumber, app);
+    fails("Tx size bare sign", 10, "-", "Error!! Tx Packet Size -" + noNumber, app);
+    fails("Tx size bare hex prefix", 10, "&H", "Error!! Tx Packet Size &H" + noNumber, app);
+    fails("Tx size other prefix", 10, "&B1", "Error!! Tx Packet Size &B1" + noNumber, app);
     ok("Tx size half to even down", 10, "12.5", withByte(kExample, 11, 12));
     ok("Tx size half to even up", 10, "13.5", withByte(kExample, 11, 14));
     ok("Tx size small negative rounds to 0", 10, "-0.4", withByte(kExample, 11, 0));
@@ -159,15 +169,23 @@ void TestPacketEncoder::encodes_data()
               "... is negative and cannot be sent as a byte",
           app);
     ok("Rx size 0", 11, "0", withByte(kExample, 12, 0));
+    ok("Rx size octal", 11, "&o17", withByte(kExample, 12, 15));
+    fails("Rx size empty", 11, "", "Error!! Rx Packet Size" + noNumber, app);
     fails("Rx size 256", 11, "256", value, kError);
     fails("Rx size -1", 11, "-1",
           "Error!! Rx Packet Size -1 is negative and cannot be sent as a byte", app);
 
-    ok("RSSI placeholder", 12, "??", kExample);
+    const QString rssi = QStringLiteral(" is not in its list; it takes one of: -103 dBm, "
+                                        "-97 dBm, -91 dBm, -85 dBm, -79 dBm, -73 dBm");
+    const QString speed = QStringLiteral(" is not in its list; it takes one of: 1200 bps, "
+                                         "2400 bps, 4800 bps, 9600 bps, 19200 bps");
     ok("RSSI -73 dBm", 12, "-73 dBm", withByte(kExample, 13, 5));
-    ok("RF speed placeholder", 13, "??", withByte(kExample, 14, 0xA3));
+    fails("RSSI placeholder", 12, "??", "Error!! RSSI Threshhold ??" + rssi, app);
+    fails("RSSI without blank", 12, "-12dBm", "Error!! RSSI Threshhold -12dBm" + rssi, app);
     ok("RF speed 19200", 13, "19200 bps", withByte(kExample, 14, 0x11));
-    ok("RF speed without unit", 13, "9600", withByte(kExample, 14, 0xA3));
+    ok("RF speed 1200", 13, "1200 bps", withByte(kExample, 14, 0xA3));
+    fails("RF speed placeholder", 13, "??", "Error!! RF TX Speed ??" + speed, app);
+    fails("RF speed without unit", 13, "9600", "Error!! RF TX Speed 9600" + speed, app);
 }
 
 void TestPacketEncoder::encodes()

@@ -77,6 +77,31 @@ private slots:
         QTRY_COMPARE(bytesOf(sentBursts(s.emulator)), sent);
     }
 
+    // The line drops while Reset Defaults' question is open: after Yes nothing
+    // changes, nothing is sent, and the status says why.
+    void hangUpDuringResetQuestion()
+    {
+        Session s;
+        s.connectAndRead();
+        s.emulator.clearLog();
+        const QStringList before = s.fields();
+        s.prompts.onShown = [&] {
+            if (s.prompts.shown.size() != 1)
+                return;
+            s.emulator.hangUp();
+            QTRY_COMPARE(s.prompts.shown.size(), 2);
+        };
+        s.click("Command6");
+        QVERIFY(s.prompts.shown[0].question);
+        QCOMPARE(s.prompts.shown.size(), 2);
+        QVERIFY(!s.window->operationRunning());
+        QCOMPARE(s.fields(), before);
+        QCOMPARE(s.window->statusText(),
+                 QStringLiteral("Error!! ") + s.prompts.shown[1].text.mid(7));
+        QTest::qWait(250);
+        QCOMPARE(s.emulator.receivedBytes(), QByteArray());
+    }
+
     void permissionRefused()
     {
         Session s;

@@ -3,6 +3,8 @@
 #include "config/moduleconfig.h"
 #include "serial/mscomm.h"
 
+#include <QThread>
+
 using korva::emu::WireBurst;
 using korva::emu::WireByte;
 
@@ -63,6 +65,41 @@ private slots:
         QVERIFY2(bursts[2].firstUsec - bursts[0].lastUsec >= 100000,
                  qPrintable(QString::number(bursts[2].firstUsec - bursts[0].lastUsec)));
         QVERIFY(!s.emulator.inCommandMode());
+    }
+
+    // Radio traffic waiting unread at Connect, or arriving just before Refresh's
+    // "+++", is not part of the answer: the page shows the module's configuration
+    // and Set writes that configuration back.
+    void staleBytesAreNotTheAnswer_data()
+    {
+        QTest::addColumn<bool>("beforeConnect");
+        QTest::newRow("waiting at open") << true;
+        QTest::newRow("just before the request") << false;
+    }
+
+    void staleBytesAreNotTheAnswer()
+    {
+        QFETCH(bool, beforeConnect);
+        Session s;
+        if (!beforeConnect)
+            s.connectAndRead();
+        const QByteArray stale = hex("4F 4B 0D 0A 55");
+        s.emulator.transmit(stale);
+        // Waits without running events, so the bytes are still unread at the click.
+        for (int i = 0; i < 100 && s.emulator.log().size() < (beforeConnect ? 5 : 26); ++i)
+            QThread::msleep(5);
+        QThread::msleep(20);
+        s.button(beforeConnect ? "Command7" : "Command3")->click();
+        QTRY_VERIFY(!s.window->configExpected());
+        QCOMPARE(s.fields(), (QStringList{"7F", "7F", "7F", "7F", "1", "2", "3", "4", "433.920",
+                                          "0 dBm", "30", "30", "-103 dBm", "9600 bps"}));
+        QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
+        QTRY_VERIFY(s.emulator.receivedBytes().endsWith("---"));
+        s.emulator.clearLog();
+        s.click("Command2");
+        QTRY_COMPARE(bytesOf(sentBursts(s.emulator)).value(1),
+                     korva::emu::ModuleEmulator::kDefaultConfig);
+        QVERIFY(s.prompts.shown.isEmpty());
     }
 
     void silentModule()
@@ -294,6 +331,10 @@ private slots:
         QTest::qWait(150);
         QCOMPARE(s.emulator.receivedBytes(), QByteArray("+++---").repeated(6));
         QCOMPARE(s.field("Combo6"), QStringLiteral("868Mhz"));
+        // Keys sent back to back let an answer delayed by a loaded machine run into
+        // the next key's request, whose discard cuts it; Refresh reads with the band.
+        s.click("Command3");
+        QTRY_VERIFY(!s.window->configExpected());
         QCOMPARE(s.field("Text9"), QStringLiteral("867.840"));
     }
 

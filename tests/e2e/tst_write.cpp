@@ -129,6 +129,11 @@ private slots:
                                   << "256"
                                   << "Incorrect value"
                                   << "Error";
+        QTest::newRow("RF speed ??") << "Combo5"
+                                     << "??"
+                                     << "Error!! RF TX Speed ?? is not in its list; it takes one "
+                                        "of: 1200 bps, 2400 bps, 4800 bps, 9600 bps, 19200 bps"
+                                     << korva::applicationTitle();
         QTest::newRow("below band") << "Text9"
                                     << "429.999"
                                     << "Incorrect Frequency value"
@@ -222,6 +227,7 @@ private slots:
         QVERIFY(!s.window->operationRunning());
         QTest::qWait(300);
         QTRY_COMPARE(bytesOf(sentBursts(s.emulator)), sent);
+        QCOMPARE(s.window->statusText(), QStringLiteral("Stopped: the window was closed"));
         QSettings store(settingsFilePath(), QSettings::IniFormat);
         QCOMPARE(store.value("Settings/BAUD").toString(), QStringLiteral("19200"));
         s.window.reset();
