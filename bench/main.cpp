@@ -1,5 +1,6 @@
 #include "benchtable.h"
 #include "clibench.h"
+#include "provisionbench.h"
 #include "startupbench.h"
 #include "windowbench.h"
 
@@ -16,6 +17,7 @@ namespace
 {
 
 constexpr int kRuns = 20;
+constexpr int kProvisionedUnits = 10;
 constexpr int kDefaultSoak = 1000;
 
 int soakRequests()
@@ -126,6 +128,17 @@ void addCliRows(BenchTable &table, const QString &verb, const CliFigures &figure
                  QString(), QString::number(figures.failures), QString(), QStringLiteral("0"));
 }
 
+void addProvisionRow(BenchTable &table, const ProvisionFigures &figures)
+{
+    table.addRow(QStringLiteral("korva-cli provision: units per minute (unit removed 100 ms "
+                                "after its read-back)"),
+                 QString::number(figures.units), QString(),
+                 figures.failed ? QStringLiteral("failed") : number(figures.unitsPerMinute, 1),
+                 QString(),
+                 QStringLiteral("bound %1 (protocol pauses, 1.1 s a unit)")
+                     .arg(number(figures.boundPerMinute, 1)));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -165,6 +178,8 @@ int main(int argc, char *argv[])
             {QStringLiteral("write"), QStringLiteral("--set"), QStringLiteral("tx-power=-21 dBm")},
             {QStringLiteral("write"), QStringLiteral("--set"), QStringLiteral("tx-power=0 dBm")},
             kRuns));
+    progress("korva-cli provision");
+    addProvisionRow(table, measureProvision(kProvisionedUnits));
     progress("soak");
     addSoakRows(table, bench.soak(soak));
     table.addRow(QStringLiteral("Message boxes shown during the runs"), QString(), QString(),

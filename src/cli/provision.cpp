@@ -25,8 +25,11 @@ namespace korva::cli
 namespace
 {
 
-// A module is looked for (and, once programmed, looked after) about once a second.
+// A module is asked for its configuration (and, once programmed, looked after)
+// about once a second; an absent device is looked for more often, as that costs
+// nothing on the wire.
 constexpr int kPollPeriodMs = 1000;
+constexpr int kReopenPeriodMs = 250;
 // A present module begins its answer within the request's 0.1 s; this is
 // enough for all fifteen bytes at 1200 baud and the 100 ms that end a burst.
 constexpr int kPollAnswerMs = 300;
@@ -228,13 +231,13 @@ bool Provisioner::waitForModule(ReadResult &found)
     while (!m_stopping) {
         QElapsedTimer poll;
         poll.start();
-        if (!m_engine.port().portOpen())
-            openOnce();
-        if (m_engine.port().portOpen()) {
-            found = m_engine.readConfiguration(kPollAnswerMs);
-            if (found.outcome == ReadResult::Outcome::Answered && found.block.size() == kBlockSize)
-                return true;
+        if (!m_engine.port().portOpen() && openOnce()) {
+            idle(kReopenPeriodMs);
+            continue;
         }
+        found = m_engine.readConfiguration(kPollAnswerMs);
+        if (found.outcome == ReadResult::Outcome::Answered && found.block.size() == kBlockSize)
+            return true;
         idle(kPollPeriodMs - poll.elapsed());
     }
     return false;
@@ -325,6 +328,11 @@ int Provisioner::execute()
     StopSignals stops;
     QObject::connect(&stops, &StopSignals::stopRequested, &m_engine, [this] {
         m_stopping = true;
+        if (m_idleLoop)
+            m_idleLoop->quit();
+    });
+    // A unit pulled out with its adapter is noticed at once, not at the next poll.
+    QObject::connect(&m_engine, &ModuleEngine::portFailed, &m_engine, [this] {
         if (m_idleLoop)
             m_idleLoop->quit();
     });
