@@ -1,11 +1,6 @@
 #include "app/modempage.h"
 #include "session.h"
 
-#include <QAbstractItemView>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QTest>
-
 using namespace korva;
 
 namespace
@@ -13,27 +8,29 @@ namespace
 
 const QColor kYellow(255, 255, 0);
 
-bool marked(const ModemPage &page, int field)
+// A mark is both the warning colour and the tooltip; half of one is a fault.
+QList<int> markedFields(const Session &s)
 {
-    const QWidget *widget = page.valueField(field);
-    const bool coloured = widget->palette().color(QPalette::Text) != kYellow;
-    if (coloured != !widget->toolTip().isEmpty())
-        qWarning() << "field" << field << "has only half a mark";
-    return coloured;
-}
-
-QList<int> markedFields(const ModemPage &page)
-{
+    const auto *page = s.window->findChild<ModemPage *>("ModemPic");
     QList<int> fields;
     for (int field = 0; field < kPageFieldCount; ++field) {
-        if (marked(page, field))
+        const QWidget *widget = page->valueField(field);
+        const bool coloured = widget->palette().color(QPalette::Text) != kYellow;
+        if (coloured != !widget->toolTip().isEmpty())
+            return {-1, field};
+        if (coloured)
             fields << field;
     }
     return fields;
 }
 
-// Edits the page as a user would have typed, then clicks Set (or Reset
-// Defaults, answered Yes) and waits for the read-back to be decoded.
+QString tooltip(const Session &s, int field)
+{
+    return s.window->findChild<ModemPage *>("ModemPic")->valueField(field)->toolTip();
+}
+
+// Edits the page as if typed, then clicks Set (or Reset Defaults, answered
+// Yes) and waits for the read-back to be decoded.
 void writeFromPage(Session &s, const char *button)
 {
     s.window->findChild<QLineEdit *>("Text6")->setText("A");
@@ -43,11 +40,6 @@ void writeFromPage(Session &s, const char *button)
     QTRY_VERIFY(!s.window->receiver().timer1().isActive());
 }
 
-const ModemPage &modemPage(const Session &s)
-{
-    return *s.window->findChild<ModemPage *>("ModemPic");
-}
-
 } // namespace
 
 class TestVerifyMarks : public QObject
@@ -55,64 +47,11 @@ class TestVerifyMarks : public QObject
     Q_OBJECT
 
 private slots:
-    void userEditClearsOnlyThatMark_data();
-    void userEditClearsOnlyThatMark();
     void setMarksWhatTheModuleDidNotTake_data();
     void setMarksWhatTheModuleDidNotTake();
     void marksClear_data();
     void marksClear();
 };
-
-void TestVerifyMarks::userEditClearsOnlyThatMark_data()
-{
-    QTest::addColumn<int>("edited");
-    QTest::newRow("address box typed") << 5;
-    QTest::newRow("frequency typed") << 8;
-    QTest::newRow("list entry chosen") << 13;
-    QTest::newRow("list text typed") << 9;
-}
-
-void TestVerifyMarks::userEditClearsOnlyThatMark()
-{
-    QFETCH(int, edited);
-    ModemPage page;
-    page.fillLists();
-    page.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&page));
-    page.markDifferences({{5, "A", "2"},
-                          {8, "434.000", "433.920"},
-                          {9, "0 dBm", "??"},
-                          {13, "19200 bps", "9600 bps"}});
-    QCOMPARE(markedFields(page), (QList<int>{5, 8, 9, 13}));
-    QCOMPARE(page.valueField(8)->toolTip(),
-             QStringLiteral("Written: 434.000. The module holds: 433.920."));
-    QCOMPARE(page.valueField(9)->toolTip(),
-             QStringLiteral("Written: 0 dBm. The module holds: ??."));
-
-    // Text set by the program is no edit.
-    page.setTexts(placeholderTexts());
-    QCOMPARE(markedFields(page).size(), 4);
-
-    QWidget *widget = page.valueField(edited);
-    if (auto *list = qobject_cast<QComboBox *>(widget); list && edited == 13) {
-        list->setFocus();
-        QTest::keyClick(list, Qt::Key_Down, Qt::AltModifier);
-        QTRY_VERIFY(list->view()->isVisible());
-        QTest::keyClick(list->view(), Qt::Key_Return);
-    } else {
-        auto *box = qobject_cast<QLineEdit *>(widget);
-        if (auto *list = qobject_cast<QComboBox *>(widget))
-            box = list->lineEdit();
-        box->selectAll();
-        QTest::keyClicks(box, "4");
-    }
-    QList<int> expected{5, 8, 9, 13};
-    expected.removeOne(edited);
-    QCOMPARE(markedFields(page), expected);
-
-    page.clearMarks();
-    QCOMPARE(markedFields(page), QList<int>{});
-}
 
 void TestVerifyMarks::setMarksWhatTheModuleDidNotTake_data()
 {
@@ -145,39 +84,56 @@ void TestVerifyMarks::setMarksWhatTheModuleDidNotTake()
     s.emulator.setIgnorePacket(ignore);
 
     writeFromPage(s, qPrintable(button));
-    QCOMPARE(markedFields(modemPage(s)), marked);
+    QCOMPARE(markedFields(s), marked);
     if (!marked.isEmpty())
-        QCOMPARE(modemPage(s).valueField(marked.first())->toolTip(), tooltip);
+        QCOMPARE(::tooltip(s, marked.first()), tooltip);
     QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
     QCOMPARE(s.field("Text9"), kept.isEmpty() && !ignore ? "434.000" : "433.920");
 }
 
+// After a Set the module ignored (fields 5, 8 and 13 marked): what clears the marks.
 void TestVerifyMarks::marksClear_data()
 {
-    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QList<int>>("marked");
     QTest::addColumn<QString>("status");
-    QTest::newRow("refresh") << "Command3"
-                             << "Request Complete";
-    QTest::newRow("set taken") << "Command2"
-                               << "Request Complete";
-    QTest::newRow("disconnect") << "Command7"
-                                << "Disconnected";
+    QTest::newRow("refresh") << "Command3" << QList<int>{} << "Request Complete";
+    QTest::newRow("set taken") << "Command2" << QList<int>{} << "Request Complete";
+    QTest::newRow("disconnect") << "Command7" << QList<int>{} << "Disconnected";
+    QTest::newRow("typed into a box") << "type Text6" << QList<int>{8, 13} << "Request Complete";
+    QTest::newRow("typed into a list") << "type Combo5" << QList<int>{5, 8} << "Request Complete";
+    QTest::newRow("chosen from a list")
+        << "choose Combo5" << QList<int>{5, 8} << "Request Complete";
+    QTest::newRow("set by the program") << "program" << QList<int>{5, 8, 13} << "Request Complete";
 }
 
 void TestVerifyMarks::marksClear()
 {
-    QFETCH(QString, button);
+    QFETCH(QString, action);
+    QFETCH(QList<int>, marked);
     QFETCH(QString, status);
     Session s;
     s.connectAndRead();
     s.emulator.setIgnorePacket(true);
     writeFromPage(s, "Command2");
-    QCOMPARE(markedFields(modemPage(s)).size(), 3);
+    QCOMPARE(markedFields(s), (QList<int>{5, 8, 13}));
 
     s.emulator.setIgnorePacket(false);
-    s.click(qPrintable(button));
-    QTRY_VERIFY(!s.window->receiver().timer1().isActive());
-    QCOMPARE(markedFields(modemPage(s)), QList<int>{});
+    if (action == "type Text6") {
+        auto *box = s.window->findChild<QLineEdit *>("Text6");
+        box->selectAll();
+        QTest::keyClicks(box, "4");
+    } else if (action == "type Combo5") {
+        QTest::keyClicks(s.list("Combo5")->lineEdit(), "0");
+    } else if (action == "choose Combo5") {
+        s.choose("Combo5", "1200 bps");
+    } else if (action == "program") {
+        s.window->findChild<ModemPage *>("ModemPic")->setTexts(placeholderTexts());
+    } else {
+        s.click(qPrintable(action));
+        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
+    }
+    QCOMPARE(markedFields(s), marked);
     QCOMPARE(s.window->statusText(), status);
 }
 
