@@ -70,11 +70,11 @@ struct Unit {
 
     QByteArray jsonLine() const
     {
+        // Local time with its offset from UTC, so lines from two sites compare.
+        const QDateTime now = QDateTime::currentDateTime();
         QJsonObject line{
             {QStringLiteral("time"),
-             QDateTime::currentDateTime()
-                 .toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc())
-                 .toString(Qt::ISODateWithMs)},
+             now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs)},
             {QStringLiteral("unit"), number},
             {QStringLiteral("device"), device},
             {QStringLiteral("before"), hexText(before)},
@@ -227,7 +227,8 @@ void Provisioner::idle(qint64 ms)
 
 bool Provisioner::waitForModule(ReadResult &found)
 {
-    note(QStringLiteral("Waiting for a module on %1...").arg(m_port));
+    note(QStringLiteral("Waiting for a module on %1...")
+             .arg(m_byNumber ? QStringLiteral("port ") + m_port : m_port));
     while (!m_stopping) {
         QElapsedTimer poll;
         poll.start();
