@@ -1,3 +1,4 @@
+#include "config/displaytext.h"
 #include "config/moduleconfig.h"
 #include "config/numberreading.h"
 
@@ -27,10 +28,9 @@ EncodeFailure notANumber()
 // Names the field and the text the user typed, shortened so a long paste cannot flood the box.
 EncodeFailure otherFailure(const QString &field, const QString &text, const QString &problem)
 {
-    constexpr qsizetype kShownLength = 24;
-    const QString shown =
-        text.size() > kShownLength ? text.left(kShownLength - 3) + QStringLiteral("...") : text;
-    return {QStringLiteral("Error!! %1 %2 %3").arg(field, shown, problem), applicationTitle()};
+    return {QStringLiteral("Error!! %1 %2 %3")
+                .arg(field, shortenedForDisplay(text, kShownFieldLength), problem),
+            applicationTitle()};
 }
 
 QString addressField(int box)
