@@ -131,7 +131,7 @@ void Form1::onBaudChosen()
 
 void Form1::restoreListText(QComboBox *list, const QString &text)
 {
-    list->setEditText(text);
+    showListText(list, text);
 }
 
 } // namespace korva

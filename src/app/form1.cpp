@@ -160,8 +160,8 @@ void Form1::load()
     setWindowTitle(windowCaption());
     const LoadedPortSettings loaded = loadPortSettings();
     m_selectedPort = loaded.settings.port;
-    m_comms->portList()->setEditText(loaded.settings.port);
-    m_comms->baudList()->setEditText(loaded.settings.baud);
+    showListText(m_comms->portList(), loaded.settings.port);
+    showListText(m_comms->baudList(), loaded.settings.baud);
     m_acceptedPort = loaded.settings.port;
     m_acceptedBaud = loaded.settings.baud;
     if (loaded.problem.isEmpty())
