@@ -11,7 +11,6 @@
 
 class QComboBox;
 class QGroupBox;
-class QLabel;
 class QPushButton;
 class QTabBar;
 
@@ -21,6 +20,7 @@ namespace korva
 class CommsPage;
 class ModemPage;
 class Prompts;
+class StatusPanel;
 
 // The main window: a thin controller over the port, the receive path and the
 // configuration codec. The routines keep the names the module's documentation
@@ -117,7 +117,7 @@ private:
     ModemPage *m_modem = nullptr;
     CommsPage *m_comms = nullptr;
     QPushButton *m_connect = nullptr;
-    QLabel *m_status = nullptr;
+    StatusPanel *m_status = nullptr;
 
     bool m_configExpected = true;
     Channel m_channel;

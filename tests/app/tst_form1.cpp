@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "app/statuspanel.h"
 #include "fakeprompts.h"
 #include "testsettings.h"
 
@@ -52,7 +53,8 @@ private slots:
         QCOMPARE(w.windowTitle(), QStringLiteral("KORVA Module Setup Utility - Version:1.0.95"));
         QCOMPARE(w.statusText(), QStringLiteral("Disconnected"));
         auto *statusBar = w.findChild<QStatusBar *>("StatusBar1");
-        QCOMPARE(statusBar->currentMessage(), QStringLiteral("Disconnected"));
+        // The one panel is the bar's only text: no message drawn over it.
+        QCOMPARE(statusBar->currentMessage(), QString());
         QCOMPARE(statusBar->findChild<QLabel *>()->text(), QStringLiteral("Disconnected"));
         QCOMPARE(statusBar->font().pointSizeF(), 9.0);
         for (const QString &name : kValueFields)
@@ -191,6 +193,24 @@ private slots:
         for (const char *page : {"ModemPic", "CommsPic"})
             QCOMPARE(w.findChild<QWidget *>(page)->palette().color(QPalette::Window),
                      QColor(252, 252, 252));
+    }
+
+    // A status wider than the bar is cut with an ellipsis; the whole text stays
+    // the status and the panel's tooltip.
+    void longStatusIsElided()
+    {
+        Form1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *panel = w.findChild<korva::StatusPanel *>("StatusPanel1");
+        const QString text = "Error!! The device " + QString(120, u'x') + " was disconnected";
+        panel->setStatus(text);
+        QVERIFY2(panel->text().endsWith(u'\u2026') && panel->text().size() < text.size(),
+                 qPrintable(panel->text()));
+        QVERIFY(panel->text().startsWith("Error!! The device x"));
+        QCOMPARE(panel->toolTip(), text);
+        QCOMPARE(w.statusText(), text);
+        QVERIFY(panel->width() < w.width());
     }
 
     // Switching pages changes only the page shown and the frame's caption.

@@ -1,7 +1,9 @@
 #include "app/form1.h"
+#include "fakeprompts.h"
 #include "testsettings.h"
 
 #include <QComboBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QTest>
 
@@ -127,6 +129,32 @@ private slots:
         }
         QCOMPARE(stored("Port").toString(), expectedPort);
         QCOMPARE(stored("BAUD").toString(), expectedBaud);
+    }
+
+    // A stored text is shortened in the failure's box: a huge one neither floods
+    // the box nor freezes the window while the box is laid out.
+    void longStoredPortIsShortenedForDisplay_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::newRow("wider than the bar") << 100;
+        QTest::newRow("one megabyte") << (1 << 20);
+    }
+
+    void longStoredPortIsShortenedForDisplay()
+    {
+        QFETCH(int, length);
+        store("Port", QString(length, u'x'));
+        Form1 w;
+        FakePrompts prompts;
+        w.setPrompts(&prompts);
+        QTest::mouseClick(w.findChild<QPushButton *>("Command7"), Qt::LeftButton);
+        QTRY_COMPARE(w.statusText(),
+                     QStringLiteral("No Response from Modem. Check Comms Port & Baud rate"));
+        QCOMPARE(prompts.shown.size(), 1);
+        const QString &box = prompts.shown[0].text;
+        QVERIFY2(box.size() < 200, qPrintable(box.left(200)));
+        QVERIFY2(box.startsWith("Error: Port \"xxxx") && box.endsWith("...\" is not a number"),
+                 qPrintable(box));
     }
 };
 

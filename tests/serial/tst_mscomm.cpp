@@ -447,8 +447,7 @@ void TestMSComm::hangUpClosesAndReportsOnce()
     QVERIFY(!comm.portOpen());
     const auto failure = failures.first().first().value<PortFailure>();
     QCOMPARE(failure.kind, Kind::Other);
-    QVERIFY2(failure.description.startsWith("The device " + path + " was disconnected"),
-             qPrintable(failure.description));
+    QCOMPARE(failure.description, "The device " + path + " was disconnected");
 
     // The device comes back under the same number.
     m_pty = std::make_unique<test::TestPty>();
