@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "config/moduleconfig.h"
 #include "fakeprompts.h"
 #include "testsettings.h"
 
@@ -83,86 +84,46 @@ private slots:
         QVERIFY(w.findChild<QWidget *>("CommsPic")->isHidden());
     }
 
-    void controls_data()
+    void labelsAndLists()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("Label1") << "Label1"
-                                << "Destination Address";
-        QTest::newRow("Label2") << "Label2"
-                                << "Local Address";
-        QTest::newRow("Label30") << "Label30"
-                                 << "Band";
-        QTest::newRow("Label3") << "Label3"
-                                << "RF Frequency";
-        QTest::newRow("Label4") << "Label4"
-                                << "Tx Power";
-        QTest::newRow("Label23") << "Label23"
-                                 << "RSSI Threshhold";
-        QTest::newRow("Label5") << "Label5"
-                                << "Tx Packet Size";
-        QTest::newRow("Label6") << "Label6"
-                                << "Rx Packet Size";
-        QTest::newRow("Label28") << "Label28"
-                                 << "RF TX Speed";
-        QTest::newRow("Label13") << "Label13"
-                                 << "0-FF Hex";
-        QTest::newRow("Label14") << "Label14"
-                                 << "0-FF Hex";
-        QTest::newRow("Label7") << "Label7"
-                                << "MHz";
-        QTest::newRow("Label10") << "Label10"
-                                 << "Decimal (1-30)";
-        QTest::newRow("Label12") << "Label12"
-                                 << "Decimal (1-30)";
-        QTest::newRow("Label29") << "Label29"
-                                 << "BPS";
-        QTest::newRow("Label11") << "Label11"
-                                 << "Comm Port";
-        QTest::newRow("Label15") << "Label15"
-                                 << "Baud Rate";
-    }
-
-    void controls()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, text);
         Form1 w;
-        auto *label = w.findChild<QLabel *>(name);
-        QVERIFY(label);
-        QCOMPARE(label->text(), text);
-    }
+        const std::pair<const char *, const char *> labels[] = {{"Label1", "Destination Address"},
+                                                                {"Label2", "Local Address"},
+                                                                {"Label30", "Band"},
+                                                                {"Label3", "RF Frequency"},
+                                                                {"Label4", "Tx Power"},
+                                                                {"Label23", "RSSI Threshhold"},
+                                                                {"Label5", "Tx Packet Size"},
+                                                                {"Label6", "Rx Packet Size"},
+                                                                {"Label28", "RF TX Speed"},
+                                                                {"Label13", "0-FF Hex"},
+                                                                {"Label14", "0-FF Hex"},
+                                                                {"Label7", "MHz"},
+                                                                {"Label10", "Decimal (1-30)"},
+                                                                {"Label12", "Decimal (1-30)"},
+                                                                {"Label29", "BPS"},
+                                                                {"Label11", "Comm Port"},
+                                                                {"Label15", "Baud Rate"}};
+        for (const auto &[name, text] : labels)
+            QCOMPARE(w.findChild<QLabel *>(name)->text(), QString::fromLatin1(text));
 
-    void listEntries_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QStringList>("items");
-        QTest::newRow("Combo1") << "Combo1"
-                                << QStringList{"1", "2",  "3",  "4",  "5",  "6",  "7", "8",
-                                               "9", "10", "11", "12", "13", "14", "15"};
-        QTest::newRow("Combo2") << "Combo2"
-                                << QStringList{"2400",  "4800",  "9600",  "14400",  "19200",
-                                               "28800", "38400", "56000", "128000", "256000"};
-        QTest::newRow("Text10") << "Text10"
-                                << QStringList{"0 dBm",   "-3 dBm",  "-6 dBm",  "-9 dBm",
-                                               "-12 dBm", "-15 dBm", "-18 dBm", "-21 dBm"};
-        QTest::newRow("Combo4") << "Combo4" << QStringList{"-103 dBm", "-97 dBm", "-91 dBm",
-                                                           "-85 dBm",  "-79 dBm", "-73 dBm"};
-        QTest::newRow("Combo5") << "Combo5"
-                                << QStringList{"1200 bps", "2400 bps", "4800 bps", "9600 bps",
-                                               "19200 bps"};
-        QTest::newRow("Combo6") << "Combo6" << QStringList{"433Mhz", "868Mhz"};
-    }
-
-    void listEntries()
-    {
-        QFETCH(QString, name);
-        QFETCH(QStringList, items);
-        Form1 w;
-        auto *list = w.findChild<QComboBox *>(name);
-        QVERIFY(list);
-        QCOMPARE(entries(list), items);
-        QVERIFY(list->isEnabled());
+        QStringList ports;
+        for (int port = 1; port <= 15; ++port)
+            ports << QString::number(port);
+        const std::pair<const char *, QStringList> lists[] = {
+            {"Combo1", ports},
+            {"Combo2",
+             {"2400", "4800", "9600", "14400", "19200", "28800", "38400", "56000", "128000",
+              "256000"}},
+            {"Text10", korva::txPowerTexts()},
+            {"Combo4", korva::rssiThresholdTexts()},
+            {"Combo5", korva::rfTxSpeedTexts()},
+            {"Combo6", korva::bandTexts()}};
+        for (const auto &[name, items] : lists) {
+            auto *list = w.findChild<QComboBox *>(name);
+            QCOMPARE(entries(list), items);
+            QVERIFY(list->isEnabled());
+        }
     }
 
     void appearance()

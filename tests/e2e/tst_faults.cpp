@@ -9,27 +9,6 @@
 
 #include <sys/stat.h>
 
-namespace
-{
-
-// The window after the line dropped: port closed, one report, nothing running.
-void verifyLineLost(Session &s)
-{
-    QTRY_COMPARE(s.prompts.shown.size(), 1);
-    QVERIFY(!s.window->operationRunning());
-    QTest::qWait(250);
-    QCOMPARE(s.prompts.shown.size(), 1);
-    QVERIFY(s.prompts.shown[0].text.startsWith(QStringLiteral("Error: ")));
-    QCOMPARE(s.prompts.shown[0].title, QStringLiteral("Error"));
-    QCOMPARE(s.window->statusText(), QStringLiteral("Error!! ") + s.prompts.shown[0].text.mid(7));
-    QVERIFY(!s.window->port().portOpen());
-    QCOMPARE(s.button("Command7")->text(), QStringLiteral("Connect"));
-    for (const char *name : {"Command2", "Command3", "Command6"})
-        QVERIFY2(!s.button(name)->isEnabled(), name);
-}
-
-} // namespace
-
 class TestFaults : public QObject
 {
     Q_OBJECT
@@ -42,39 +21,68 @@ private slots:
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
-    void hangUpDuringTheRequest()
+    // The line drops while idle, in the request, or in each pause of Set: the port is
+    // closed before the one report, nothing more is written, and the device works
+    // again once it is back.
+    void hangUp_data()
     {
-        Session s;
-        s.emulator.setHangUpAfterCommandMs(40);
-        s.click("Command7");
-        verifyLineLost(s);
-        QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++"));
-    }
-
-    // The line drops in each pause of Set: the port closes, the status says why,
-    // and nothing more is written.
-    void hangUpDuringSet_data()
-    {
-        QTest::addColumn<int>("afterMs");
+        QTest::addColumn<QByteArray>("button");
+        QTest::addColumn<int>("afterMs"); // after the next "+++"; -1: at once, while idle
         QTest::addColumn<QList<QByteArray>>("sent");
         const QByteArray block = korva::emu::ModuleEmulator::kDefaultConfig;
-        QTest::newRow("before the packet") << 60 << QList<QByteArray>{"+++"};
-        QTest::newRow("after the packet") << 300 << QList<QByteArray>{"+++", block};
-        QTest::newRow("before the read-back") << 650 << QList<QByteArray>{"+++", block, "---"};
-        QTest::newRow("in the read-back") << 940 << QList<QByteArray>{"+++", block, "---", "+++"};
+        QTest::newRow("while connected") << QByteArray() << -1 << QList<QByteArray>{};
+        QTest::newRow("in the request") << QByteArray("Command7") << 40 << QList<QByteArray>{"+++"};
+        QTest::newRow("Set, before the packet")
+            << QByteArray("Command2") << 60 << QList<QByteArray>{"+++"};
+        QTest::newRow("Set, after the packet")
+            << QByteArray("Command2") << 300 << QList<QByteArray>{"+++", block};
+        QTest::newRow("Set, before the read-back")
+            << QByteArray("Command2") << 650 << QList<QByteArray>{"+++", block, "---"};
+        QTest::newRow("Set, in the read-back")
+            << QByteArray("Command2") << 940 << QList<QByteArray>{"+++", block, "---", "+++"};
     }
 
-    void hangUpDuringSet()
+    void hangUp()
     {
+        QFETCH(QByteArray, button);
         QFETCH(int, afterMs);
         QFETCH(QList<QByteArray>, sent);
         Session s;
-        s.connectAndRead();
+        bool openWhenReported = false;
+        s.prompts.onShown = [&] {
+            openWhenReported |= s.window->port().portOpen();
+        };
+        if (button != "Command7")
+            s.connectAndRead();
         s.emulator.clearLog();
-        s.emulator.setHangUpAfterCommandMs(afterMs);
-        s.click("Command2");
-        verifyLineLost(s);
+        if (afterMs < 0) {
+            s.emulator.hangUp();
+        } else {
+            s.emulator.setHangUpAfterCommandMs(afterMs);
+            s.click(button);
+        }
+        QTRY_COMPARE(s.prompts.shown.size(), 1);
+        QVERIFY(!openWhenReported);
+        QVERIFY(!s.window->operationRunning());
+        QTest::qWait(250);
+        QCOMPARE(s.prompts.shown.size(), 1);
+        QVERIFY(s.prompts.shown[0].text.startsWith(QStringLiteral("Error: ")));
+        QCOMPARE(s.prompts.shown[0].title, QStringLiteral("Error"));
+        QCOMPARE(s.window->statusText(),
+                 QStringLiteral("Error!! ") + s.prompts.shown[0].text.mid(7));
+        QVERIFY(!s.window->port().portOpen());
+        QCOMPARE(s.button("Command7")->text(), QStringLiteral("Connect"));
+        for (const char *name : {"Command2", "Command3", "Command6"})
+            QVERIFY2(!s.button(name)->isEnabled(), name);
         QTRY_COMPARE(bytesOf(sentBursts(s.emulator)), sent);
+
+        korva::emu::ModuleEmulator replacement;
+        mapPort(1, replacement.devicePath());
+        s.click("Command7");
+        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
+        QTRY_COMPARE(replacement.receivedBytes(), QByteArray("+++---"));
+        QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
+        QCOMPARE(s.field("Combo5"), QStringLiteral("9600 bps"));
     }
 
     void permissionRefused()
