@@ -38,7 +38,11 @@ private slots:
         setText(s, "Text9", "434");
         setText(s, "Text11", "20");
         setText(s, "Combo5", "19200 bps");
+        // The module's answer to Set's own "+++" is not taken into the page.
+        QString duringSet;
+        QTimer::singleShot(380, s.window.get(), [&] { duringSet = s.field("Text1"); });
         s.run("Command2");
+        QCOMPARE(duringSet, QStringLiteral("12"));
 
         const QByteArray packet = hex("12 7F 7F 7F 01 02 03 04 06 40 00 14 1E 00 11");
         // The module's side may log the last bytes a moment after the window is done.
@@ -60,20 +64,6 @@ private slots:
         QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
         QVERIFY(s.prompts.shown.isEmpty());
         QVERIFY(s.emulator.radioBytes().isEmpty());
-    }
-
-    // The module's answer to Set's own "+++" is not taken into the page.
-    void answerToSetsCommandIsNotDecoded()
-    {
-        Session s;
-        s.connectAndRead();
-        setText(s, "Text1", "55");
-        QString duringSet;
-        QTimer::singleShot(380, s.window.get(), [&] { duringSet = s.field("Text1"); });
-        s.click("Command2");
-        QCOMPARE(duringSet, QStringLiteral("55"));
-        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
-        QCOMPARE(s.field("Text1"), QStringLiteral("55"));
     }
 
     void resetDefaults_data()

@@ -85,6 +85,9 @@ private slots:
         QTest::newRow("letters") << "abc" << 1 << Kind::Other << "Port \"abc\" is not a number";
         QTest::newRow("empty") << "  " << 1 << Kind::Other << "Port \"\" is not a number";
         QTest::newRow("decimal") << "3.6" << 1 << Kind::Other << "Port \"3.6\" is not a number";
+        QTest::newRow("trailing text") << "3x" << 1 << Kind::Other << "Port \"3x\" is not a number";
+        QTest::newRow("negative") << "-2" << 1 << Kind::InvalidPort
+                                  << "Port number -2 is not valid";
         QTest::newRow("zero") << "0" << 1 << Kind::InvalidPort << "Port number 0 is not valid";
         QTest::newRow("too large") << "99999999999999999999999" << 1 << Kind::InvalidPort
                                    << "Port number 99999999999999999999999 is not valid";
@@ -117,6 +120,7 @@ private slots:
         QTest::newRow("rate letters") << "abc,n,8,1" << rate.arg("abc");
         QTest::newRow("rate empty") << ",n,8,1" << rate.arg("");
         QTest::newRow("rate zero") << "0,n,8,1" << rate.arg("0");
+        QTest::newRow("rate negative") << "-9600,n,8,1" << rate.arg("-9600");
         QTest::newRow("rate decimal") << "9600.5,n,8,1" << rate.arg("9600.5");
         QTest::newRow("rate too high") << "99999999999,n,8,1"
                                        << "Baud rate \"99999999999\" is too high";
@@ -129,6 +133,9 @@ private slots:
         QTest::newRow("too few parts")
             << "9600,n,8"
             << "Settings \"9600,n,8\" must have the form rate,parity,data bits,stop bits";
+        QTest::newRow("too many parts")
+            << "9600,n,8,1,1"
+            << "Settings \"9600,n,8,1,1\" must have the form rate,parity,data bits,stop bits";
     }
 
     void settingsTexts()
