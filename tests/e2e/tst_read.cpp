@@ -53,7 +53,7 @@ private slots:
         QCOMPARE(bursts.size(), 3);
         QCOMPARE(bursts[1].direction, WireByte::Direction::FromModule);
         QCOMPARE(bursts[1].bytes, korva::emu::ModuleEmulator::kDefaultConfig);
-        QVERIFY2(bursts[2].firstUsec - bursts[0].lastUsec >= 100000,
+        QVERIFY2(gapAtLeast(bursts[0], bursts[2], 100),
                  qPrintable(QString::number(bursts[2].firstUsec - bursts[0].lastUsec)));
         QTRY_VERIFY(!s.emulator.inCommandMode());
     }

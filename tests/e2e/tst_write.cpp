@@ -7,11 +7,6 @@ using korva::emu::WireBurst;
 namespace
 {
 
-qint64 gapMs(const WireBurst &before, const WireBurst &after)
-{
-    return (after.firstUsec - before.lastUsec) / 1000;
-}
-
 void setText(Session &s, const char *name, const QString &text)
 {
     if (auto *box = s.window->findChild<QLineEdit *>(name))
@@ -49,14 +44,9 @@ private slots:
         QTRY_COMPARE(bytesOf(sentBursts(s.emulator)),
                      (QList<QByteArray>{"+++", packet, "---", "+++", "---"}));
         const QList<WireBurst> sent = sentBursts(s.emulator);
-        QVERIFY2(gapMs(sent[0], sent[1]) >= 200,
-                 qPrintable(QString::number(gapMs(sent[0], sent[1]))));
-        QVERIFY2(gapMs(sent[1], sent[2]) >= 200,
-                 qPrintable(QString::number(gapMs(sent[1], sent[2]))));
-        QVERIFY2(gapMs(sent[2], sent[3]) >= 500,
-                 qPrintable(QString::number(gapMs(sent[2], sent[3]))));
-        QVERIFY2(gapMs(sent[3], sent[4]) >= 100,
-                 qPrintable(QString::number(gapMs(sent[3], sent[4]))));
+        const int pausesMs[] = {200, 200, 500, 100};
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(gapAtLeast(sent[i], sent[i + 1], pausesMs[i]), qPrintable(QString::number(i)));
         QCOMPARE(s.emulator.config(), packet);
         QVERIFY(!s.emulator.inCommandMode());
         QCOMPARE(s.fields(), (QStringList{"12", "7F", "7F", "7F", "1", "2", "3", "4", "434.000",

