@@ -66,6 +66,7 @@ private slots:
     void programServesItsPortUntilStopped()
     {
         const QByteArray config = QByteArray::fromHex("0102030405060708090A0B0C0D0EA5");
+        QSettings(QSettings::IniFormat, QSettings::UserScope, "KORVA", "KORVA").remove("Ports");
         QProcess program;
         program.start(QStringLiteral(KORVA_EMULATOR_PROGRAM),
                       {"--port", "7", "--config", QString::fromLatin1(config.toHex())});
