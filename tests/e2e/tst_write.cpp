@@ -48,7 +48,7 @@ private slots:
         for (int i = 0; i < 4; ++i)
             QVERIFY2(gapAtLeast(sent[i], sent[i + 1], pausesMs[i]), qPrintable(QString::number(i)));
         QCOMPARE(s.emulator.config(), packet);
-        QVERIFY(!s.emulator.inCommandMode());
+        QTRY_VERIFY(!s.emulator.inCommandMode());
         QCOMPARE(s.fields(), (QStringList{"12", "7F", "7F", "7F", "1", "2", "3", "4", "434.000",
                                           "0 dBm", "20", "30", "-103 dBm", "19200 bps"}));
         QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
