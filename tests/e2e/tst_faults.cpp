@@ -26,27 +26,26 @@ private slots:
     // again once it is back.
     void hangUp_data()
     {
-        QTest::addColumn<QByteArray>("button");
-        QTest::addColumn<int>("afterMs"); // after the next "+++"; -1: at once, while idle
-        QTest::addColumn<QList<QByteArray>>("sent");
+        QTest::addColumn<QByteArray>("button");      // empty: none, the line drops while idle
+        QTest::addColumn<QList<QByteArray>>("sent"); // the line drops in the pause after these
         const QByteArray block = korva::emu::ModuleEmulator::kDefaultConfig;
-        QTest::newRow("while connected") << QByteArray() << -1 << QList<QByteArray>{};
-        QTest::newRow("in the request") << QByteArray("Command7") << 40 << QList<QByteArray>{"+++"};
+        QTest::newRow("while connected") << QByteArray() << QList<QByteArray>{};
+        QTest::newRow("in the request") << QByteArray("Command7") << QList<QByteArray>{"+++"};
         QTest::newRow("Set, before the packet")
-            << QByteArray("Command2") << 60 << QList<QByteArray>{"+++"};
+            << QByteArray("Command2") << QList<QByteArray>{"+++"};
         QTest::newRow("Set, after the packet")
-            << QByteArray("Command2") << 300 << QList<QByteArray>{"+++", block};
+            << QByteArray("Command2") << QList<QByteArray>{"+++", block};
         QTest::newRow("Set, before the read-back")
-            << QByteArray("Command2") << 650 << QList<QByteArray>{"+++", block, "---"};
+            << QByteArray("Command2") << QList<QByteArray>{"+++", block, "---"};
         QTest::newRow("Set, in the read-back")
-            << QByteArray("Command2") << 940 << QList<QByteArray>{"+++", block, "---", "+++"};
+            << QByteArray("Command2") << QList<QByteArray>{"+++", block, "---", "+++"};
     }
 
     void hangUp()
     {
         QFETCH(QByteArray, button);
-        QFETCH(int, afterMs);
         QFETCH(QList<QByteArray>, sent);
+        QByteArray received; // on the module's thread; outlives it
         Session s;
         bool openWhenReported = false;
         s.prompts.onShown = [&] {
@@ -55,11 +54,19 @@ private slots:
         if (button != "Command7")
             s.connectAndRead();
         s.emulator.clearLog();
-        if (afterMs < 0) {
+        if (button.isEmpty()) {
             s.emulator.hangUp();
         } else {
-            s.emulator.setHangUpAfterCommandMs(afterMs);
-            s.click(button);
+            // The module drops the line as soon as the last of these bytes arrives.
+            const QByteArray last = sent.join();
+            s.emulator.setByteObserver([&, last](const korva::emu::WireByte &byte) {
+                if (byte.direction != korva::emu::WireByte::Direction::ToModule)
+                    return;
+                received += char(byte.value);
+                if (received == last)
+                    s.emulator.hangUp();
+            });
+            s.click(button.constData());
         }
         QTRY_COMPARE(s.prompts.shown.size(), 1);
         QVERIFY(!openWhenReported);
