@@ -1,8 +1,6 @@
 #include "config/moduleconfig.h"
 #include "fuzzinput.h"
 
-#include <QList>
-
 using namespace korva;
 using korva::fuzz::require;
 
@@ -16,19 +14,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const bool utf8 = input.byte() & 1;
     const Channel previous = input.channel();
     const QString band = input.band(selector);
-    QList<QByteArray> parts = input.rest().split('|');
-    parts.resize(kAddressBytes + 6);
-    QStringList fields;
-    for (const QByteArray &part : parts)
-        fields << (utf8 ? QString::fromUtf8(part) : QString::fromLatin1(part));
+    const QList<QByteArray> parts = input.rest().split('|');
     ConfigTexts texts;
-    std::copy_n(fields.cbegin(), kAddressBytes, texts.address.begin());
-    texts.frequency = fields[8];
-    texts.txPower = fields[9];
-    texts.txPacketSize = fields[10];
-    texts.rxPacketSize = fields[11];
-    texts.rssiThreshold = fields[12];
-    texts.rfTxSpeed = fields[13];
+    QString *const others[] = {&texts.frequency,    &texts.txPower,       &texts.txPacketSize,
+                               &texts.rxPacketSize, &texts.rssiThreshold, &texts.rfTxSpeed};
+    for (int i = 0; i < kAddressBytes + 6; ++i) {
+        QString &field =
+            i < kAddressBytes ? texts.address[std::size_t(i)] : *others[i - kAddressBytes];
+        field = utf8 ? QString::fromUtf8(parts.value(i)) : QString::fromLatin1(parts.value(i));
+    }
 
     const EncodeResult result = encodePacket(texts, band, previous);
     if (!bandTexts().contains(band))

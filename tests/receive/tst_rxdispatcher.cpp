@@ -131,18 +131,6 @@ private slots:
         QVERIFY(line.receiver.awaitingReply());
         QCOMPARE(line.receiver.burst(), counting(3));
     }
-
-    void clearBufferEmptiesEverySlot()
-    {
-        Line line;
-        line.ask(counting(20));
-        QTRY_VERIFY(line.receiver.rxIndex() == 20);
-        line.receiver.clearBuffer();
-        QCOMPARE(line.receiver.rxIndex(), 0);
-        QCOMPARE(line.receiver.burst(), QByteArray());
-        for (const QByteArray &slot : line.receiver.rxBuffer())
-            QVERIFY(slot.isEmpty());
-    }
 };
 
 QTEST_MAIN(TestRxDispatcher)
