@@ -258,6 +258,19 @@ private slots:
         QCOMPARE(s.field("Text9"), QStringLiteral("867.840"));
     }
 
+    // Traffic taken in just before a request does not end the request's burst
+    // early: a slow module's answer is still decoded.
+    void trafficJustBeforeASlowAnswer()
+    {
+        Session s;
+        s.connectAndRead();
+        s.emulator.setAnswerDelayMs(150);
+        s.emulator.transmit(hex("4F 4B"));
+        QTRY_VERIFY(s.window->receiver().timer1().isActive());
+        s.click("Command3");
+        QTRY_COMPARE(s.fields(), kExampleFields);
+    }
+
     // Radio traffic waiting unread at Connect, or arriving just before Refresh's
     // "+++", is not part of the answer: the page shows the module's configuration
     // and Set writes that configuration back.
