@@ -1,4 +1,5 @@
 #include "benchtable.h"
+#include "clibench.h"
 #include "startupbench.h"
 #include "windowbench.h"
 
@@ -108,6 +109,23 @@ void addSoakRows(BenchTable &table, const SoakFigures &soak)
                  QString(), QStringLiteral("within 1"));
 }
 
+void addCliRows(BenchTable &table, const QString &verb, const CliFigures &figures)
+{
+    const QString prefix = QStringLiteral("korva-cli %1: ").arg(verb);
+    table.addSamples(prefix + QStringLiteral("process start to exit (ms)"), figures.wallMs,
+                     QString());
+    table.addSamples(prefix + QStringLiteral("protocol floor, last answer byte + 100 ms (ms)"),
+                     figures.floorMs, QString());
+    table.addSamples(prefix + QStringLiteral("excess over the floor (ms)"), figures.excessMs,
+                     QStringLiteral("< 60 median"));
+    table.addSamples(prefix + QStringLiteral("process start to the first \"+++\" (ms)"),
+                     figures.toCommandMs, QString());
+    table.addSamples(prefix + QStringLiteral("CPU time of the whole process (ms)"), figures.cpuMs,
+                     QString());
+    table.addRow(prefix + QStringLiteral("runs that did not exit 0"), QString::number(kRuns),
+                 QString(), QString::number(figures.failures), QString(), QStringLiteral("0"));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -139,6 +157,14 @@ int main(int argc, char *argv[])
     const int baud = bench.lineBaud();
     progress("Set with read-back");
     addSetRows(table, bench.measureSets(kRuns));
+    progress("korva-cli read and write");
+    addCliRows(table, QStringLiteral("read"), measureCli({QStringLiteral("read")}, {}, kRuns));
+    addCliRows(
+        table, QStringLiteral("write"),
+        measureCli(
+            {QStringLiteral("write"), QStringLiteral("--set"), QStringLiteral("tx-power=-21 dBm")},
+            {QStringLiteral("write"), QStringLiteral("--set"), QStringLiteral("tx-power=0 dBm")},
+            kRuns));
     progress("soak");
     addSoakRows(table, bench.soak(soak));
     table.addRow(QStringLiteral("Message boxes shown during the runs"), QString(), QString(),

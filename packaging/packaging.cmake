@@ -1,10 +1,11 @@
-# Installs the tool like any desktop program (binaries, menu entry, icons, AppStream
-# metainfo, man pages) and describes the Debian package that `cpack -G DEB` builds.
+# Installs the tool like any desktop program (binaries, korva-cli among them, menu
+# entry, icons, AppStream metainfo, man pages) and describes the Debian package that
+# `cpack -G DEB` builds.
 # The module emulator is installed too, so the tool can be tried without a module;
 # the tests and the benchmark are not.
 include(GNUInstallDirs)
 
-install(TARGETS korva-setup korva-module-emulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS korva-setup korva-cli korva-module-emulator RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/${KORVA_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/${KORVA_APP_ID}.metainfo.xml

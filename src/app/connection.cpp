@@ -8,28 +8,15 @@
 namespace korva
 {
 
-namespace
-{
-
-const QByteArray kEnterCommandMode = QByteArrayLiteral("+++");
-const QByteArray kLeaveCommandMode = QByteArrayLiteral("---");
-
-} // namespace
-
 void Form1::OpenComms()
 {
     showBusyPointer();
     setStatus(QStringLiteral("Connecting..."));
-    if (auto failure = m_MSComm1.setSettings(m_comms->baudList()->currentText().trimmed() +
-                                             QStringLiteral(",n,8,1")))
+    if (auto failure = m_engine.setLineRate(m_comms->baudList()->currentText()))
         return reportOpenFailure(*failure);
     setConfigButtonsEnabled(false);
     m_modem->refreshButton()->setEnabled(false);
-    if (auto failure = m_MSComm1.setCommPort(m_selectedPort))
-        return reportOpenFailure(*failure);
-    if (m_MSComm1.portOpen())
-        m_MSComm1.setPortOpen(false);
-    if (auto failure = m_MSComm1.setPortOpen(true))
+    if (auto failure = m_engine.openPort(m_selectedPort))
         return reportOpenFailure(*failure);
     m_connect->setText(QStringLiteral("Disconnect"));
     m_modem->refreshButton()->setEnabled(true);
@@ -52,8 +39,8 @@ void Form1::reportOpenFailure(const PortFailure &failure)
 
 void Form1::CloseComms()
 {
-    if (m_MSComm1.portOpen()) {
-        m_MSComm1.setPortOpen(false);
+    if (port().portOpen()) {
+        m_engine.closePort();
         m_connect->setText(QStringLiteral("Connect"));
     }
     setConfigButtonsEnabled(false);
@@ -61,26 +48,10 @@ void Form1::CloseComms()
     setStatus(QStringLiteral("Disconnected"));
 }
 
-void Form1::EnterATMode()
-{
-    if (!m_MSComm1.portOpen())
-        return;
-    m_MSComm1.output(kEnterCommandMode);
-    setStatus(QString());
-}
-
-void Form1::CloseATMode()
-{
-    if (!m_MSComm1.portOpen())
-        return;
-    m_MSComm1.output(kLeaveCommandMode);
-}
-
 void Form1::onPortFailed(const PortFailure &failure)
 {
-    // The port is already closed; bring the window to the disconnected state and
-    // let a running operation end at its next step.
-    m_portLost = true;
+    // The port is already closed and the engine ends a running operation at its
+    // next step; bring the window to the disconnected state.
     m_connect->setText(QStringLiteral("Connect"));
     setConfigButtonsEnabled(false);
     m_modem->refreshButton()->setEnabled(false);
@@ -92,41 +63,41 @@ void Form1::onPortFailed(const PortFailure &failure)
 
 void Form1::onConnectClicked()
 {
-    if (m_operationRunning)
+    if (operationRunning())
         return;
-    Operation operation(*this);
-    if (m_MSComm1.portOpen()) {
+    Operation operation(m_engine);
+    if (port().portOpen()) {
         CloseComms();
         return;
     }
     OpenComms();
-    requestConfiguration();
+    m_engine.requestConfiguration();
 }
 
 void Form1::onPortChosen()
 {
-    if (m_operationRunning)
+    if (operationRunning())
         return restoreListText(m_comms->portList(), m_acceptedPort);
-    Operation operation(*this);
+    Operation operation(m_engine);
     m_acceptedPort = m_comms->portList()->currentText();
     CloseComms();
     m_selectedPort = m_comms->portList()->currentText();
     OpenComms();
-    requestConfiguration();
+    m_engine.requestConfiguration();
 }
 
 void Form1::onBaudChosen()
 {
-    if (m_operationRunning)
+    if (operationRunning())
         return restoreListText(m_comms->baudList(), m_acceptedBaud);
     m_acceptedBaud = m_comms->baudList()->currentText();
-    if (!m_MSComm1.portOpen())
+    if (!port().portOpen())
         return;
-    Operation operation(*this);
+    Operation operation(m_engine);
     CloseComms();
     m_selectedPort = m_comms->portList()->currentText();
     OpenComms();
-    requestConfiguration();
+    m_engine.requestConfiguration();
 }
 
 void Form1::restoreListText(QComboBox *list, const QString &text)

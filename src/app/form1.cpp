@@ -4,8 +4,8 @@
 #include "app/commspage.h"
 #include "app/modempage.h"
 #include "app/prompts.h"
-#include "app/settingsstore.h"
 #include "app/statuspanel.h"
+#include "serial/settingsstore.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -53,16 +53,14 @@ QString windowCaption()
 } // namespace
 
 Form1::Form1(QWidget *parent)
-    : QMainWindow(parent), m_receiver(m_MSComm1), m_defaultPrompts(new MessageBoxPrompts),
+    : QMainWindow(parent), m_defaultPrompts(new MessageBoxPrompts),
       m_prompts(m_defaultPrompts.get())
 {
     setObjectName(QStringLiteral("Form1"));
-    m_MSComm1.setObjectName(QStringLiteral("MSComm1"));
     buildWindow();
-    connect(&m_receiver, &RxDispatcher::burstEnded, this, &Form1::onTimer1);
-    connect(&m_MSComm1, &MSComm::failed, this, &Form1::onPortFailed);
+    connectEngine();
     // Timer1 runs from the start, so its first tick comes about 100 ms after start-up.
-    m_receiver.timer1().start();
+    receiver().timer1().start();
     load();
 }
 
@@ -140,11 +138,36 @@ void Form1::buildWindow()
     connect(m_modem->resetButton(), &QPushButton::clicked, this, &Form1::onResetDefaultsClicked);
 }
 
+void Form1::connectEngine()
+{
+    // The engine reads the page at the moment it needs the texts: Set takes them
+    // after its first pause, the decoder takes the band at the end of a burst.
+    m_engine.setTextsSource([this] { return m_modem->texts(); });
+    m_engine.setBandSource([this] { return m_modem->bandList()->currentText(); });
+    connect(&m_engine, &ModuleEngine::statusChanged, this, &Form1::setStatus);
+    connect(&m_engine, &ModuleEngine::busyChanged, this,
+            [this](bool busy) { busy ? showBusyPointer() : showDefaultPointer(); });
+    connect(&m_engine, &ModuleEngine::requestStarted, this,
+            [this] { m_modem->setTexts(placeholderTexts()); });
+    connect(
+        &m_engine, &ModuleEngine::configurationDecoded, this,
+        [this](const QByteArray &, const ConfigTexts &texts) { onConfigurationDecoded(texts); });
+    connect(&m_engine, &ModuleEngine::packetRefused, this,
+            [this](const EncodeFailure &failure) { showError(failure.text, failure.title); });
+    connect(&m_engine, &ModuleEngine::portFailed, this, &Form1::onPortFailed);
+    // A lost port has already put its failure into the status; otherwise the
+    // progress text would stay as if the operation were still under way.
+    connect(&m_engine, &ModuleEngine::stoppedEarly, this, [this] {
+        if (!m_engine.portLost() || m_closing)
+            setStatus(QStringLiteral("Stopped: the window was closed"));
+    });
+}
+
 void Form1::load()
 {
-    m_configExpected = true;
-    m_receiver.rewind();
-    m_receiver.timer1().start();
+    m_engine.setConfigExpected(true);
+    receiver().rewind();
+    receiver().timer1().start();
     m_comms->portList()->clear();
     m_comms->portList()->addItems(portNumbers());
     m_comms->baudList()->clear();
@@ -231,7 +254,7 @@ void Form1::closeEvent(QCloseEvent *event)
         showError(problem, applicationTitle());
     // A running operation sees the abort at the end of its pause and writes no more.
     m_closing = true;
-    m_pause.abort();
+    m_engine.abort();
     showDefaultPointer();
     event->accept();
 }

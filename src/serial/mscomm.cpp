@@ -4,6 +4,7 @@
 #include "serial/linesettings.h"
 #include "serial/portmap.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -16,8 +17,21 @@
 namespace korva
 {
 
+Q_LOGGING_CATEGORY(lcWire, "korva.wire", QtInfoMsg)
+
 namespace
 {
+
+// "12.345 > 2B 2B 2B": milliseconds since the first traced byte, the direction
+// ("> " to the module, "< " from it) and the bytes in hex.
+void traceBytes(const char *direction, const QByteArray &bytes)
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    qCDebug(lcWire, "%10.3f %s %s", double(clock.nsecsElapsed()) / 1e6, direction,
+            bytes.toHex(' ').toUpper().constData());
+}
 
 // The path QSerialPort opens for a port name: bare names live under /dev.
 QString systemLocation(const QString &name)
@@ -72,6 +86,15 @@ std::optional<PortFailure> MSComm::setCommPort(const QString &number)
     if (const auto *failure = std::get_if<PortFailure>(&parsed))
         return *failure;
     m_commPort = std::get<int>(parsed);
+    m_devicePath.clear();
+    return std::nullopt;
+}
+
+std::optional<PortFailure> MSComm::setDevicePath(const QString &path)
+{
+    if (path.trimmed().isEmpty())
+        return PortFailure{PortFailure::Kind::InvalidPort, QStringLiteral("No device path given")};
+    m_devicePath = path;
     return std::nullopt;
 }
 
@@ -117,7 +140,9 @@ std::optional<PortFailure> MSComm::setPortOpen(bool open)
 
 std::optional<PortFailure> MSComm::openPort()
 {
-    const auto device = deviceForPort(m_commPort);
+    const auto device = m_devicePath.isEmpty()
+                            ? deviceForPort(m_commPort)
+                            : std::variant<PortDevice, PortFailure>(PortDevice{m_devicePath, {}});
     if (const auto *failure = std::get_if<PortFailure>(&device))
         return *failure;
     const QString path = systemLocation(std::get<PortDevice>(device).path);
@@ -209,6 +234,8 @@ void MSComm::output(const QByteArray &bytes)
 {
     if (!m_port.isOpen() || bytes.isEmpty())
         return;
+    if (lcWire().isDebugEnabled())
+        traceBytes(">", bytes);
     m_port.write(bytes);
     // QSerialPort would otherwise hold the bytes until control returns to the
     // event loop, which delays them and shortens the pauses seen on the wire.
@@ -221,6 +248,8 @@ QByteArray MSComm::input()
         return {};
     QByteArray byte = m_port.read(1);
     m_bytesTaken += byte.size();
+    if (!byte.isEmpty() && lcWire().isDebugEnabled())
+        traceBytes("<", byte);
     return byte;
 }
 

@@ -7,10 +7,16 @@
 #include <QSerialPort>
 #include <QString>
 
+#include <QLoggingCategory>
+
 #include <optional>
 
 namespace korva
 {
+
+// Every byte each way with a millisecond timestamp; off unless switched on
+// (QT_LOGGING_RULES="korva.wire.debug=true").
+Q_DECLARE_LOGGING_CATEGORY(lcWire)
 
 // The serial port control: every byte to and from the module passes through it.
 // Operations that can be refused return the failure instead of throwing.
@@ -25,6 +31,10 @@ public:
     // number is refused (Other), a number below 1 is an invalid port.
     std::optional<PortFailure> setCommPort(const QString &number);
     int commPort() const { return m_commPort; }
+
+    // Names the device to open by its path instead of a port number (until the
+    // next setCommPort); an empty path is an invalid port.
+    std::optional<PortFailure> setDevicePath(const QString &path);
 
     // "38400,n,8,1": rate, parity (n/e/o/m/s), data bits, stop bits.
     std::optional<PortFailure> setSettings(const QString &settings);
@@ -66,6 +76,7 @@ private:
 
     QSerialPort m_port;
     int m_commPort = 1;
+    QString m_devicePath; // chosen by path rather than by number, when not empty
     QString m_settingsText = QStringLiteral("9600,n,8,1");
     qint32 m_baudRate = 9600;
     QSerialPort::Parity m_parity = QSerialPort::NoParity;

@@ -1,4 +1,4 @@
-#include "app/settingsstore.h"
+#include "serial/settingsstore.h"
 #include "serial/portmap.h"
 
 #include "teststore.h"

@@ -91,10 +91,13 @@ ParsedArguments parseEmulatorArguments(const QStringList &arguments)
     const QCommandLineOption hangUp(QStringLiteral("hang-up-after"),
                                     QStringLiteral("Hang up MS ms after the first \"+++\"."),
                                     QStringLiteral("MS"));
+    const QCommandLineOption ignorePacket(
+        QStringLiteral("ignore-packet"),
+        QStringLiteral("Take no written configuration: keep answering the one held."));
     const QCommandLineOption log(QStringLiteral("log"),
                                  QStringLiteral("Print every byte each way as it passes."));
-    parser.addOptions(
-        {help, port, config, silent, delay, shortAnswer, split, answer, baud, hangUp, log});
+    parser.addOptions({help, port, config, silent, delay, shortAnswer, split, answer, baud, hangUp,
+                       ignorePacket, log});
 
     ParsedArguments parsed;
     parsed.helpText = parser.helpText();
@@ -125,6 +128,7 @@ ParsedArguments parseEmulatorArguments(const QStringList &arguments)
                         .arg(parser.value(config));
     }
     options.behaviour.silent = parser.isSet(silent);
+    options.behaviour.ignorePacket = parser.isSet(ignorePacket);
     if (error.isEmpty() && parser.isSet(delay))
         options.behaviour.answerDelayMs =
             readNumber(parser.value(delay), QStringLiteral("delay"), 0, kLongestMs, error);

@@ -185,7 +185,8 @@ void ModuleEmulator::Private::endBurst()
         break;
     case BurstKind::Command:
         if (burst.size() == ModuleEmulator::kConfigSize) {
-            config = burst;
+            if (!behaviour.ignorePacket)
+                config = burst;
         } else if (isCommandSequence(burst)) {
             // "---" and "+++" sent back to back, as two requests in a row do.
             for (qsizetype i = 0; i < burst.size(); i += kLeaveCommand.size()) {

@@ -121,6 +121,12 @@ void ModuleEmulator::setSilent(bool silent)
     d->behaviour.silent = silent;
 }
 
+void ModuleEmulator::setIgnorePacket(bool ignore)
+{
+    std::lock_guard lock(d->mutex);
+    d->behaviour.ignorePacket = ignore;
+}
+
 void ModuleEmulator::setAnswerDelayMs(int ms)
 {
     std::lock_guard lock(d->mutex);

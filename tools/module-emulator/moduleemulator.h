@@ -33,9 +33,10 @@ struct ModuleBehaviour {
     int answerLength = -1; // send only the first N bytes (-1: all)
     int splitAfter = 0;    // pause splitGapMs after the first splitAfter bytes (0: off)
     int splitGapMs = 0;
-    QByteArray answerBytes; // answer these instead of the configuration (empty: off)
-    int requiredBaud = 0;   // 0: any; otherwise a mismatched line is ignored
-    int hangUpAfterMs = -1; // hang up this long after the next "+++" (-1: off)
+    QByteArray answerBytes;    // answer these instead of the configuration (empty: off)
+    int requiredBaud = 0;      // 0: any; otherwise a mismatched line is ignored
+    int hangUpAfterMs = -1;    // hang up this long after the next "+++" (-1: off)
+    bool ignorePacket = false; // a written configuration is logged but not taken
 };
 
 // Emulates the radio module on the master side of a pseudo-terminal, on a
@@ -68,6 +69,7 @@ public:
     void setAnswerBytes(const QByteArray &bytes); // answer these instead of the config (empty: off)
     void setRequiredBaud(int baud);               // 0: any; otherwise a mismatched line is ignored
     void setHangUpAfterCommandMs(int ms);         // hang up ms after the next "+++" (-1: off)
+    void setIgnorePacket(bool ignore);            // keep the configuration whatever is written
     void setBurstSilenceMs(int ms);               // silence that ends a burst on input (default 20)
     void hangUp();                                // close the pty now; the tool sees the line drop
     // Sends bytes to the tool as data from the radio link, paced at the line rate.

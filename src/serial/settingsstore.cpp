@@ -1,4 +1,4 @@
-#include "app/settingsstore.h"
+#include "serial/settingsstore.h"
 
 #include "config/displaytext.h"
 #include "serial/portmap.h"
@@ -25,6 +25,7 @@ LoadedPortSettings loadPortSettings()
     store.beginGroup(kGroup);
     LoadedPortSettings loaded{{store.value(kPortKey, QStringLiteral("1")).toString(),
                                store.value(kBaudKey, QStringLiteral("38400")).toString()},
+                              store.contains(kPortKey),
                               {}};
     const QString path =
         shortenedForDisplay(QDir::toNativeSeparators(store.fileName()), kShownPathLength);

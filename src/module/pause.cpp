@@ -1,4 +1,4 @@
-#include "app/pause.h"
+#include "module/pause.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

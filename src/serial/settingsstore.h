@@ -14,6 +14,8 @@ struct PortSettings {
 
 struct LoadedPortSettings {
     PortSettings settings;
+    // Whether a port was stored at all (the text is "1" when none was).
+    bool portStored = false;
     // Why the store could not be read in full; empty when it could.
     QString problem;
 };

@@ -1,0 +1,210 @@
+#include "cli/commandline.h"
+
+#include <QCommandLineParser>
+
+namespace korva::cli
+{
+
+namespace
+{
+
+constexpr int kMaxRetries = 20;
+constexpr int kMaxTimeoutMs = 60000;
+
+const QString kUsage = QStringLiteral(R"(Usage: korva-cli VERB [OPTIONS]
+
+Reads and writes the configuration of a KORVA radio modem module on a serial
+port.
+
+Verbs:
+  ports                      List the port numbers 1 to 15 with the device each
+                             opens, then the serial ports the system lists.
+  read                       Read the module's configuration and print it.
+  write (--set KEY=VALUE ... | --profile FILE) [--dry-run] [--no-verify]
+                             Read the module, apply the changes (keys not
+                             given keep the module's values), write, read
+                             back, verify.
+  verify (--set KEY=VALUE ... | --profile FILE)
+                             Read the module and compare; write nothing.
+  reset-defaults [--yes]     Set both addresses to 00000000 (other fields keep
+                             the module's values), as the window's Reset
+                             Defaults.
+
+Options:
+  --port N|PATH              Port number (the window's port map, [Ports] entries
+                             included) or a device path. Default: the window's
+                             stored port.
+  --baud RATE                Line rate. Default: the window's stored rate,
+                             else 38400.
+  --band 433Mhz|868Mhz       Band for the frequency. Default: 433Mhz.
+  --format text|json|hex     Output: an aligned table, one JSON object (a
+                             valid --profile), or the 15-byte block in hex.
+                             Default: text.
+  --set KEY=VALUE            A value to write or verify; may be repeated.
+  --profile FILE             Values from a JSON profile ("-" reads stdin).
+  --dry-run                  write: print the packet, write nothing.
+  --no-verify                write: skip the comparison after the read-back (the
+                             read-back itself is part of the write).
+  --yes                      reset-defaults: do not ask.
+  --timeout MS               Wait this long for an answer to end. Default: 1000.
+  --retries N                Try a read with no or a short answer again N times.
+                             Default: 1.
+  --trace                    Print every byte each way, with a millisecond
+                             timestamp, on stderr.
+  -q, --quiet                Print only the result and errors.
+  -h, --help                 Print this help.
+  --version                  Print the version.
+
+Keys: destination-address, local-address (8 hex digits, or four bytes separated
+by spaces or colons), band, rf-frequency (MHz), tx-power, rssi-threshold,
+tx-packet-size, rx-packet-size, rf-tx-speed. Values as the window's lists show
+them ("0 dBm", "9600 bps"), in any case.
+
+Exit codes:
+  0  done
+  1  verify found a difference (each differing field is printed)
+  2  usage error or a value refused (nothing written)
+  3  the port could not be opened
+  4  no answer or a short answer after the retries
+  5  the device failed during the operation
+  128+N  stopped by signal N (SIGINT 130, SIGTERM 143); the module is back in
+         data mode
+)");
+
+bool readNumber(const QString &text, int lowest, int highest, int &number)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok || value < lowest || value > highest)
+        return false;
+    number = value;
+    return true;
+}
+
+} // namespace
+
+QString helpText()
+{
+    return kUsage;
+}
+
+QString versionText()
+{
+    return QStringLiteral("korva-cli %1.%2.%3\n")
+        .arg(KORVA_VERSION_MAJOR)
+        .arg(KORVA_VERSION_MINOR)
+        .arg(KORVA_VERSION_PATCH);
+}
+
+ParsedCommandLine parseCommandLine(const QStringList &arguments)
+{
+    using Action = ParsedCommandLine::Action;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
+    const QCommandLineOption version(QStringLiteral("version"), {});
+    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("N|PATH"));
+    const QCommandLineOption baud(QStringLiteral("baud"), {}, QStringLiteral("RATE"));
+    const QCommandLineOption band(QStringLiteral("band"), {}, QStringLiteral("BAND"));
+    const QCommandLineOption format(QStringLiteral("format"), {}, QStringLiteral("FORMAT"));
+    const QCommandLineOption set(QStringLiteral("set"), {}, QStringLiteral("KEY=VALUE"));
+    const QCommandLineOption profile(QStringLiteral("profile"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"), {});
+    const QCommandLineOption noVerify(QStringLiteral("no-verify"), {});
+    const QCommandLineOption yes(QStringLiteral("yes"), {});
+    const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("MS"));
+    const QCommandLineOption retries(QStringLiteral("retries"), {}, QStringLiteral("N"));
+    const QCommandLineOption trace(QStringLiteral("trace"), {});
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")}, {});
+    parser.addOptions({help, version, port, baud, band, format, set, profile, dryRun, noVerify, yes,
+                       timeout, retries, trace, quiet});
+
+    ParsedCommandLine parsed;
+    const auto refuse = [&](const QString &error) {
+        parsed.action = Action::Error;
+        parsed.error = error;
+        return parsed;
+    };
+    if (!parser.parse(QStringList{QStringLiteral("korva-cli")} + arguments))
+        return refuse(parser.errorText());
+    if (parser.isSet(help)) {
+        parsed.action = Action::Help;
+        return parsed;
+    }
+    if (parser.isSet(version)) {
+        parsed.action = Action::Version;
+        return parsed;
+    }
+
+    CliOptions &options = parsed.options;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return refuse(QStringLiteral("no verb given (ports, read, write, verify, reset-defaults)"));
+    if (positional.size() > 1)
+        return refuse(QStringLiteral("unexpected argument \"%1\"").arg(positional.at(1)));
+    const QString verb = positional.constFirst();
+    if (verb == QLatin1String("ports"))
+        options.verb = Verb::Ports;
+    else if (verb == QLatin1String("read"))
+        options.verb = Verb::Read;
+    else if (verb == QLatin1String("write"))
+        options.verb = Verb::Write;
+    else if (verb == QLatin1String("verify"))
+        options.verb = Verb::Verify;
+    else if (verb == QLatin1String("reset-defaults"))
+        options.verb = Verb::ResetDefaults;
+    else
+        return refuse(QStringLiteral("unknown verb \"%1\"").arg(verb));
+
+    options.port = parser.value(port);
+    options.baud = parser.value(baud);
+    if (parser.isSet(band)) {
+        const QString value = parser.value(band);
+        if (value.compare(QLatin1String("433Mhz"), Qt::CaseInsensitive) == 0)
+            options.band = QStringLiteral("433Mhz");
+        else if (value.compare(QLatin1String("868Mhz"), Qt::CaseInsensitive) == 0)
+            options.band = QStringLiteral("868Mhz");
+        else
+            return refuse(QStringLiteral("--band must be 433Mhz or 868Mhz, not \"%1\"").arg(value));
+    }
+    if (parser.isSet(format)) {
+        const QString value = parser.value(format);
+        if (value == QLatin1String("text"))
+            options.format = Format::Text;
+        else if (value == QLatin1String("json"))
+            options.format = Format::Json;
+        else if (value == QLatin1String("hex"))
+            options.format = Format::Hex;
+        else
+            return refuse(
+                QStringLiteral("--format must be text, json or hex, not \"%1\"").arg(value));
+    }
+    if (parser.isSet(timeout) &&
+        !readNumber(parser.value(timeout), 1, kMaxTimeoutMs, options.timeoutMs))
+        return refuse(QStringLiteral("--timeout needs milliseconds, 1 to %1").arg(kMaxTimeoutMs));
+    if (parser.isSet(retries) &&
+        !readNumber(parser.value(retries), 0, kMaxRetries, options.retries))
+        return refuse(QStringLiteral("--retries needs a number, 0 to %1").arg(kMaxRetries));
+    options.sets = parser.values(set);
+    options.profile = parser.value(profile);
+    options.dryRun = parser.isSet(dryRun);
+    options.noVerify = parser.isSet(noVerify);
+    options.yes = parser.isSet(yes);
+    options.trace = parser.isSet(trace);
+    options.quiet = parser.isSet(quiet);
+
+    const bool takesValues = options.verb == Verb::Write || options.verb == Verb::Verify;
+    if (takesValues && options.sets.isEmpty() && options.profile.isEmpty())
+        return refuse(QStringLiteral("%1 needs --set KEY=VALUE or --profile FILE").arg(verb));
+    if (!options.sets.isEmpty() && !options.profile.isEmpty())
+        return refuse(QStringLiteral("give --set or --profile, not both"));
+    if (!takesValues && (!options.sets.isEmpty() || !options.profile.isEmpty()))
+        return refuse(QStringLiteral("%1 takes no --set or --profile").arg(verb));
+    if (options.verb != Verb::Write && (options.dryRun || options.noVerify))
+        return refuse(QStringLiteral("--dry-run and --no-verify belong to write"));
+    if (options.verb != Verb::ResetDefaults && options.yes)
+        return refuse(QStringLiteral("--yes belongs to reset-defaults"));
+    return parsed;
+}
+
+} // namespace korva::cli

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace korva::cli
+{
+
+// Exit codes, the same in --help, the README and the manual.
+enum ExitCode {
+    kExitDone = 0,
+    kExitDifferent = 1, // verify found a difference
+    kExitUsage = 2,     // usage error or a value refused; nothing written
+    kExitNoPort = 3,    // the port could not be opened
+    kExitNoAnswer = 4,  // no answer or a short answer after the retries
+    kExitPortLost = 5,  // the device failed during the operation
+};
+
+enum class Verb { Ports, Read, Write, Verify, ResetDefaults };
+enum class Format { Text, Json, Hex };
+
+struct CliOptions {
+    Verb verb = Verb::Read;
+    QString port; // a number or a device path; empty: the window's stored port
+    QString baud; // empty: the window's stored rate
+    QString band = QStringLiteral("433Mhz");
+    Format format = Format::Text;
+    bool trace = false;
+    int timeoutMs = 1000;
+    int retries = 1;
+    bool quiet = false;
+    QStringList sets;
+    QString profile;
+    bool dryRun = false;
+    bool noVerify = false;
+    bool yes = false;
+};
+
+struct ParsedCommandLine {
+    enum class Action { Run, Help, Version, Error };
+    Action action = Action::Run;
+    CliOptions options;
+    QString error;
+};
+
+// Reads the arguments (without the program name): one verb and its options.
+ParsedCommandLine parseCommandLine(const QStringList &arguments);
+
+QString helpText();
+QString versionText();
+
+} // namespace korva::cli

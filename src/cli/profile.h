@@ -1,0 +1,23 @@
+#pragma once
+
+#include "cli/fieldvalues.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace korva::cli
+{
+
+struct ProfileResult {
+    Changes changes;
+    int line = 0;  // where the refused key or the bad JSON is, counted from 1
+    QString error; // empty when the profile was accepted
+};
+
+// Reads a profile: the object that `read --format json` prints (its "fields"
+// are the values; "port", "baud", "band" and "block" are allowed beside them),
+// or a flat object of keys and values. Every key must be known and every value
+// valid; the first one that is not is named with its line.
+ProfileResult parseProfile(const QByteArray &json);
+
+} // namespace korva::cli

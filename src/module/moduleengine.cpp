@@ -1,0 +1,250 @@
+#include "module/moduleengine.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+namespace korva
+{
+
+namespace
+{
+
+const QByteArray kEnterCommandMode = QByteArrayLiteral("+++");
+const QByteArray kLeaveCommandMode = QByteArrayLiteral("---");
+
+constexpr int kRequestPauseMs = 100;
+constexpr int kBeforePacketMs = 200;
+constexpr int kAfterPacketMs = 200;
+constexpr int kBeforeReadBackMs = 500;
+
+} // namespace
+
+ModuleEngine::ModuleEngine(QObject *parent) : QObject(parent), m_receiver(m_MSComm1)
+{
+    m_MSComm1.setObjectName(QStringLiteral("MSComm1"));
+    connect(&m_receiver, &RxDispatcher::burstEnded, this, &ModuleEngine::onBurstEnded);
+    connect(&m_MSComm1, &MSComm::failed, this, &ModuleEngine::onPortFailed);
+}
+
+ModuleEngine::~ModuleEngine() = default;
+
+ModuleEngine::Operation::Operation(ModuleEngine &engine) : m_engine(engine)
+{
+    m_engine.m_operationRunning = true;
+    m_engine.m_portLost = false;
+}
+
+ModuleEngine::Operation::~Operation()
+{
+    m_engine.m_operationRunning = false;
+}
+
+std::optional<PortFailure> ModuleEngine::setLineRate(const QString &rate)
+{
+    return m_MSComm1.setSettings(rate.trimmed() + QStringLiteral(",n,8,1"));
+}
+
+std::optional<PortFailure> ModuleEngine::openPort(const QString &number)
+{
+    if (auto failure = m_MSComm1.setCommPort(number))
+        return failure;
+    if (m_MSComm1.portOpen())
+        m_MSComm1.setPortOpen(false);
+    return m_MSComm1.setPortOpen(true);
+}
+
+std::optional<PortFailure> ModuleEngine::openDevice(const QString &path)
+{
+    if (auto failure = m_MSComm1.setDevicePath(path))
+        return failure;
+    if (m_MSComm1.portOpen())
+        m_MSComm1.setPortOpen(false);
+    return m_MSComm1.setPortOpen(true);
+}
+
+void ModuleEngine::closePort()
+{
+    m_MSComm1.setPortOpen(false);
+}
+
+void ModuleEngine::EnterATMode()
+{
+    if (!m_MSComm1.portOpen())
+        return;
+    m_MSComm1.output(kEnterCommandMode);
+    m_inCommandMode = true;
+    emit statusChanged(QString());
+}
+
+void ModuleEngine::CloseATMode()
+{
+    if (!m_MSComm1.portOpen())
+        return;
+    m_MSComm1.output(kLeaveCommandMode);
+    m_inCommandMode = false;
+}
+
+bool ModuleEngine::pauseWithin(int ms)
+{
+    if (m_pause.wait(ms) && !m_portLost && !m_closing && !m_stopRequested)
+        return true;
+    emit busyChanged(false);
+    emit stoppedEarly();
+    return false;
+}
+
+void ModuleEngine::requestConfiguration()
+{
+    emit busyChanged(true);
+    emit requestStarted();
+    // The answer to this request starts a burst of its own at slot 0, whatever
+    // arrived just before it.
+    m_receiver.clearBuffer();
+    emit statusChanged(QStringLiteral("Requesting Configuration..."));
+    m_receiver.setAwaitingReply(true);
+    m_configExpected = true;
+    // Bytes that arrived unread before "+++" (radio traffic in data mode) would
+    // otherwise lead the answer and shift every field.
+    m_MSComm1.discardInput();
+    EnterATMode();
+    if (!pauseWithin(kRequestPauseMs))
+        return;
+    CloseATMode();
+    emit statusChanged(m_receiver.awaitingReply()
+                           ? QStringLiteral("No Response from Modem. Check Comms Port & Baud rate")
+                           : QStringLiteral("Request Complete"));
+    emit busyChanged(false);
+}
+
+void ModuleEngine::onBurstEnded()
+{
+    if (m_configExpected) {
+        const QByteArray block = m_receiver.burst().left(kBlockSize);
+        const QString band = m_bandSource ? m_bandSource() : QString();
+        const DecodedBlock decoded = decodeBlock(block, band, m_channel);
+        m_channel = decoded.channel;
+        m_lastBlock = block;
+        m_lastTexts = decoded.texts;
+        ++m_decodedCount;
+        emit configurationDecoded(block, decoded.texts);
+        m_configExpected = false;
+        if (m_answerLoop)
+            m_answerLoop->quit();
+    }
+    m_receiver.rewind();
+}
+
+bool ModuleEngine::SendConfigPacket()
+{
+    const ConfigTexts texts = m_textsSource ? m_textsSource() : placeholderTexts();
+    const QString band = m_bandSource ? m_bandSource() : QString();
+    const EncodeResult result = encodePacket(texts, band, m_channel);
+    m_channel = result.channel;
+    if (result.failure) {
+        m_lastRefusal = result.failure;
+        emit packetRefused(*result.failure);
+        return false;
+    }
+    m_MSComm1.output(result.packet);
+    m_lastPacket = result.packet;
+    return true;
+}
+
+void ModuleEngine::sendConfiguration()
+{
+    emit busyChanged(true);
+    emit statusChanged(QStringLiteral("Sending Configuration..."));
+    m_configExpected = false;
+    EnterATMode();
+    if (!pauseWithin(kBeforePacketMs))
+        return;
+    SendConfigPacket();
+    if (!pauseWithin(kAfterPacketMs))
+        return;
+    CloseATMode();
+    m_configExpected = true;
+    if (!pauseWithin(kBeforeReadBackMs))
+        return;
+    emit statusChanged(QStringLiteral("Send Complete"));
+    requestConfiguration();
+    emit busyChanged(false);
+}
+
+ReadResult ModuleEngine::readConfiguration(int answerMs)
+{
+    Operation operation(*this);
+    const int decodedBefore = m_decodedCount;
+    requestConfiguration();
+    return awaitDecoded(answerMs, decodedBefore);
+}
+
+WriteResult ModuleEngine::writeConfiguration(int answerMs)
+{
+    Operation operation(*this);
+    m_lastPacket.clear();
+    m_lastRefusal.reset();
+    // Only the read-back's answer counts; the first "+++" is answered too, but
+    // that answer arrives while no configuration is expected.
+    const int decodedBefore = m_decodedCount;
+    sendConfiguration();
+    WriteResult result;
+    result.refused = m_lastRefusal;
+    result.packet = m_lastPacket;
+    result.readBack = awaitDecoded(answerMs, decodedBefore);
+    return result;
+}
+
+ReadResult ModuleEngine::awaitDecoded(int answerMs, int decodedBefore)
+{
+    const auto finished = [&] {
+        return m_decodedCount != decodedBefore || m_portLost || m_stopRequested || m_closing;
+    };
+    if (!finished() && m_MSComm1.portOpen()) {
+        QEventLoop loop;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+        deadline.start(answerMs);
+        m_answerLoop = &loop;
+        loop.exec();
+        m_answerLoop = nullptr;
+    }
+    ReadResult result;
+    if (m_decodedCount != decodedBefore) {
+        result.outcome = ReadResult::Outcome::Answered;
+        result.block = m_lastBlock;
+        result.texts = m_lastTexts;
+    } else if (m_portLost || !m_MSComm1.portOpen()) {
+        result.outcome = ReadResult::Outcome::PortLost;
+    } else if (m_stopRequested || m_closing) {
+        result.outcome = ReadResult::Outcome::Stopped;
+    }
+    return result;
+}
+
+void ModuleEngine::abort()
+{
+    m_closing = true;
+    m_pause.abort();
+    if (m_answerLoop)
+        m_answerLoop->quit();
+}
+
+void ModuleEngine::requestStop()
+{
+    m_stopRequested = true;
+    if (m_answerLoop)
+        m_answerLoop->quit();
+}
+
+void ModuleEngine::onPortFailed(const PortFailure &failure)
+{
+    // The port is already closed; a running operation ends at its next step.
+    m_portLost = true;
+    m_inCommandMode = false;
+    if (m_answerLoop)
+        m_answerLoop->quit();
+    emit portFailed(failure);
+}
+
+} // namespace korva

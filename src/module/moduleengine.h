@@ -1,0 +1,156 @@
+#pragma once
+
+#include "config/moduleconfig.h"
+#include "module/pause.h"
+#include "receive/rxdispatcher.h"
+#include "serial/mscomm.h"
+
+#include <QObject>
+
+#include <functional>
+#include <optional>
+
+class QEventLoop;
+
+namespace korva
+{
+
+// What a configuration read brought back.
+struct ReadResult {
+    enum class Outcome {
+        Answered, // a burst was decoded (it may be short: see block)
+        NoAnswer, // nothing came within the time allowed
+        PortLost, // the device failed during the read
+        Stopped,  // a stop was requested before the answer came
+    };
+    Outcome outcome = Outcome::NoAnswer;
+    QByteArray block; // the bytes of the decoded burst, at most 15
+    ConfigTexts texts;
+};
+
+// What a Set brought about: the packet it wrote (empty when a value was refused
+// or the sequence ended before it) and the read-back that followed.
+struct WriteResult {
+    std::optional<EncodeFailure> refused;
+    QByteArray packet;
+    ReadResult readBack;
+};
+
+// The operations that talk to the module: the configuration request, Set, their
+// pauses and flags, decoding at the end of a burst, the re-entry guard and the
+// hang-up handling. Widget-free: it is fed field texts through a source and
+// reports status texts, decoded texts and failures by signal, so the window and
+// the command-line program drive the module in exactly the same way.
+class ModuleEngine : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ModuleEngine(QObject *parent = nullptr);
+    ~ModuleEngine() override;
+
+    MSComm &port() { return m_MSComm1; }
+    RxDispatcher &receiver() { return m_receiver; }
+    bool operationRunning() const { return m_operationRunning; }
+    bool configExpected() const { return m_configExpected; }
+    void setConfigExpected(bool expected) { m_configExpected = expected; }
+    Channel channel() const { return m_channel; }
+    bool portLost() const { return m_portLost; }
+
+    // Where Set reads the texts to write and the decoder the band; both are
+    // asked at the moment they are needed, not when the operation starts.
+    void setTextsSource(std::function<ConfigTexts()> source) { m_textsSource = std::move(source); }
+    void setBandSource(std::function<QString()> source) { m_bandSource = std::move(source); }
+
+    // Marks one module operation (which may run several steps) for its lifetime;
+    // while it runs, operationRunning() tells callers to start nothing else.
+    class Operation
+    {
+    public:
+        explicit Operation(ModuleEngine &engine);
+        ~Operation();
+        Operation(const Operation &) = delete;
+        Operation &operator=(const Operation &) = delete;
+
+    private:
+        ModuleEngine &m_engine;
+    };
+
+    // Opening the port, in the steps the window reports one by one: the line
+    // rate (followed by ",n,8,1"), then the port by number or by device path.
+    std::optional<PortFailure> setLineRate(const QString &rate);
+    std::optional<PortFailure> openPort(const QString &number);
+    std::optional<PortFailure> openDevice(const QString &path);
+    void closePort();
+
+    // Write "+++" and "---" when the port is open; nothing else.
+    void EnterATMode();
+    void CloseATMode();
+    // Builds the packet from the texts of the moment and writes it; false when a
+    // value was refused (packetRefused carries the message).
+    bool SendConfigPacket();
+
+    // The configuration request: placeholders, "+++", 0.1 s, "---", verdict.
+    void requestConfiguration();
+    // Set: "+++", 0.2 s, the packet, 0.2 s, "---", 0.5 s, then the request.
+    void sendConfiguration();
+
+    // Runs the request as one operation and waits up to answerMs after it for
+    // the answer to be decoded.
+    ReadResult readConfiguration(int answerMs);
+    // Runs Set as one operation and waits for its read-back as above.
+    WriteResult writeConfiguration(int answerMs);
+
+    // Ends every pause at once and every operation at its next step (the window
+    // is closing).
+    void abort();
+    // Lets the running step and its pause finish, then ends the operation
+    // before its next write; never cuts a pause short.
+    void requestStop();
+    bool stopRequested() const { return m_stopRequested; }
+    // "+++" was the last of the two command-mode strings written.
+    bool inCommandMode() const { return m_inCommandMode; }
+
+signals:
+    void statusChanged(const QString &text);
+    // An operation began (true) or ended (false): the busy pointer.
+    void busyChanged(bool busy);
+    // A request began: every field goes back to the placeholder.
+    void requestStarted();
+    // The end of a burst was decoded as a configuration.
+    void configurationDecoded(const QByteArray &block, const korva::ConfigTexts &texts);
+    void packetRefused(const korva::EncodeFailure &failure);
+    // An operation ended before its last step (port lost, abort or stop).
+    void stoppedEarly();
+    // The open port failed; it is already closed.
+    void portFailed(const korva::PortFailure &failure);
+
+private:
+    void onBurstEnded();
+    void onPortFailed(const PortFailure &failure);
+    // Pauses while events run; false when the operation must end here.
+    bool pauseWithin(int ms);
+    ReadResult awaitDecoded(int answerMs, int decodedBefore);
+
+    MSComm m_MSComm1;
+    RxDispatcher m_receiver;
+    Pause m_pause;
+    std::function<ConfigTexts()> m_textsSource;
+    std::function<QString()> m_bandSource;
+
+    bool m_configExpected = true;
+    Channel m_channel;
+    bool m_operationRunning = false;
+    bool m_portLost = false;
+    bool m_closing = false;
+    bool m_stopRequested = false;
+    bool m_inCommandMode = false;
+
+    int m_decodedCount = 0;
+    QByteArray m_lastBlock;
+    ConfigTexts m_lastTexts;
+    QByteArray m_lastPacket;
+    std::optional<EncodeFailure> m_lastRefusal;
+    QEventLoop *m_answerLoop = nullptr;
+};
+
+} // namespace korva
