@@ -10,71 +10,58 @@
 #include <cstdio>
 #include <cstdlib>
 
-// Helpers shared by the fuzz targets: reading structured values from the raw input and
-// stopping with a readable message when an invariant breaks.
 namespace korva::fuzz
 {
 
-[[noreturn]] inline void fail(const char *what, const QString &detail = {})
-{
-    std::fprintf(stderr, "invariant broken: %s %s\n", what, qPrintable(detail));
-    std::abort();
-}
-
+// Stops the run with a readable message when an invariant breaks.
 inline void require(bool holds, const char *what, const QString &detail = {})
 {
-    if (!holds)
-        fail(what, detail);
+    if (holds)
+        return;
+    std::fprintf(stderr, "invariant broken: %s %s\n", what, qPrintable(detail));
+    std::abort();
 }
 
 // Consumes the input from the front; reads past the end give zero bytes.
 class InputReader
 {
 public:
-    InputReader(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
+    InputReader(const std::uint8_t *data, std::size_t size)
+        : m_bytes(reinterpret_cast<const char *>(data), qsizetype(size))
+    {
+    }
 
-    std::uint8_t byte() { return m_offset < m_size ? m_data[m_offset++] : 0; }
+    std::uint8_t byte() { return m_offset < m_bytes.size() ? quint8(m_bytes[m_offset++]) : 0; }
 
-    // The channel bytes the window holds between operations: the high byte can be
-    // negative or above 255 after a failed frequency check, the low byte is always 0..255.
+    // The channel bytes held between operations: the high byte can be negative or
+    // above 255 after a failed frequency check, the low byte is always 0..255.
     Channel channel()
     {
         const std::uint8_t upper = byte();
-        const std::uint8_t lower = byte();
-        const int high = std::int16_t(std::uint16_t(upper << 8 | lower));
+        const int high = std::int16_t(std::uint16_t(upper << 8 | byte()));
         return {high, byte()};
     }
 
-    QByteArray bytes(std::size_t count)
+    QByteArray bytes(qsizetype count)
     {
-        const std::size_t available = m_offset < m_size ? m_size - m_offset : 0;
-        const std::size_t taken = count < available ? count : available;
-        QByteArray result(reinterpret_cast<const char *>(m_data + m_offset), qsizetype(taken));
-        m_offset += taken;
-        return result;
+        const QByteArray taken = m_bytes.mid(m_offset, count);
+        m_offset += taken.size();
+        return taken;
     }
 
-    QByteArray rest() { return bytes(m_size); }
+    QByteArray rest() { return bytes(m_bytes.size()); }
+
+    // The band list's two entries, a typed text of up to 63 bytes, or nothing.
+    QString band(std::uint8_t selector)
+    {
+        if ((selector & 3) == 2)
+            return QString::fromLatin1(bytes(selector >> 2));
+        return (selector & 3) == 3 ? QString() : bandTexts().at(selector & 1);
+    }
 
 private:
-    const std::uint8_t *m_data;
-    std::size_t m_size;
-    std::size_t m_offset = 0;
+    QByteArray m_bytes;
+    qsizetype m_offset = 0;
 };
-
-// The band list's two entries and the texts a user could type into it instead.
-inline QString bandText(std::uint8_t selector, InputReader &input)
-{
-    switch (selector & 3) {
-    case 0:
-        return QStringLiteral("433Mhz");
-    case 1:
-        return QStringLiteral("868Mhz");
-    case 2:
-        return QString::fromLatin1(input.bytes(selector >> 2));
-    default:
-        return {};
-    }
-}
 
 } // namespace korva::fuzz

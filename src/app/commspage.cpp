@@ -3,10 +3,12 @@
 #include "app/appearance.h"
 #include "serial/portmap.h"
 
+#include <QAbstractItemView>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 
 namespace korva
 {
@@ -34,14 +36,32 @@ void ChoiceList::showPopup()
 {
     emit popupAboutToShow();
     QComboBox::showPopup();
+    m_popup = view()->parentWidget();
+    m_popup->installEventFilter(this);
 }
 
 bool ChoiceList::eventFilter(QObject *watched, QEvent *event)
 {
-    // The text cannot be edited, so a click on it opens the list, as on the arrow.
+    // The text cannot be edited, so a press on it opens the list, as on the arrow.
     if (watched == lineEdit() && event->type() == QEvent::MouseButtonPress) {
-        showPopup();
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+            m_pressOpenedList = true;
+            showPopup();
+        }
         return true;
+    }
+    if (watched == lineEdit() && event->type() == QEvent::MouseButtonRelease)
+        m_pressOpenedList = false;
+    // The open list receives that press's release, outside itself, and would close
+    // at once: the release ends the click that opened it and is dropped.
+    if (watched == m_popup) {
+        if (event->type() == QEvent::MouseButtonRelease && m_pressOpenedList) {
+            m_pressOpenedList = false;
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::Hide)
+            m_pressOpenedList = false;
+        return false;
     }
     if (event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
@@ -49,6 +69,15 @@ bool ChoiceList::eventFilter(QObject *watched, QEvent *event)
             return true;
     }
     return QComboBox::eventFilter(watched, event);
+}
+
+void showListText(QComboBox *list, const QString &text)
+{
+    const int entry = list->findText(text);
+    if (entry >= 0)
+        list->setCurrentIndex(entry);
+    else
+        list->setEditText(text);
 }
 
 CommsPage::CommsPage(QWidget *parent) : QWidget(parent)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QPointer>
 #include <QWidget>
 
 class QLabel;
@@ -9,7 +10,8 @@ namespace korva
 {
 
 // A drop-down list whose text changes only by choosing an entry (or by the
-// program): typed characters are discarded. Tells when its list opens.
+// program): typed characters are discarded, and a click on the text opens the
+// list as the arrow does. Tells when its list opens.
 class ChoiceList : public QComboBox
 {
     Q_OBJECT
@@ -22,7 +24,17 @@ signals:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QPointer<QWidget> m_popup; // the list's popup, once it has been shown
+    // The release of the press on the text that opened the list is still to come.
+    bool m_pressOpenedList = false;
 };
+
+// Shows a text in a list as the program sets it: a text that is an entry also
+// makes that entry the current one, so that the list never takes the text for
+// a new choice when the focus leaves it.
+void showListText(QComboBox *list, const QString &text);
 
 // The Comms Setup page (CommsPic): port number and baud rate, and the device
 // that the chosen port number stands for.

@@ -1,6 +1,7 @@
 #include "app/commspage.h"
 #include "app/form1.h"
 #include "app/modempage.h"
+#include "config/displaytext.h"
 
 #include <QPushButton>
 
@@ -19,7 +20,8 @@ void Form1::OpenComms()
         return reportOpenFailure(*failure);
     m_connect->setText(QStringLiteral("Disconnect"));
     m_modem->refreshButton()->setEnabled(true);
-    setStatus(QStringLiteral("Connected to COMM ") + m_selectedPort);
+    setStatus(QStringLiteral("Connected to COMM ") +
+              shortenedForDisplay(m_selectedPort, kShownPathLength));
     showDefaultPointer();
 }
 
@@ -101,7 +103,7 @@ void Form1::onBaudChosen()
 
 void Form1::restoreListText(QComboBox *list, const QString &text)
 {
-    list->setEditText(text);
+    showListText(list, text);
 }
 
 } // namespace korva

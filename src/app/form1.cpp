@@ -4,13 +4,13 @@
 #include "app/commspage.h"
 #include "app/modempage.h"
 #include "app/prompts.h"
+#include "app/statuspanel.h"
 #include "serial/settingsstore.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
@@ -114,7 +114,7 @@ void Form1::buildWindow()
     statusBar->setObjectName(QStringLiteral("StatusBar1"));
     statusBar->setSizeGripEnabled(false);
     statusBar->setFont(courierFont(kStatusPoints));
-    m_status = new QLabel(statusBar);
+    m_status = new StatusPanel(statusBar);
     m_status->setObjectName(QStringLiteral("StatusPanel1"));
     m_status->setFont(courierFont(kStatusPoints));
     statusBar->addWidget(m_status, 1);
@@ -186,8 +186,8 @@ void Form1::load()
     setWindowTitle(windowCaption());
     const LoadedPortSettings loaded = loadPortSettings();
     m_selectedPort = loaded.settings.port;
-    m_comms->portList()->setEditText(loaded.settings.port);
-    m_comms->baudList()->setEditText(loaded.settings.baud);
+    showListText(m_comms->portList(), loaded.settings.port);
+    showListText(m_comms->baudList(), loaded.settings.baud);
     m_acceptedPort = loaded.settings.port;
     m_acceptedBaud = loaded.settings.baud;
     if (loaded.problem.isEmpty())
@@ -211,15 +211,12 @@ void Form1::switchPage()
 
 QString Form1::statusText() const
 {
-    return m_status->text();
+    return m_status->status();
 }
 
 void Form1::setStatus(const QString &text)
 {
-    // The text is the bar's message and its one panel's text alike, so tools
-    // that read either find it; the message is what the bar shows.
-    m_status->setText(text);
-    statusBar()->showMessage(text);
+    m_status->setStatus(text);
 }
 
 void Form1::showBusyPointer()

@@ -9,7 +9,6 @@
 
 class QComboBox;
 class QGroupBox;
-class QLabel;
 class QPushButton;
 class QTabBar;
 
@@ -19,6 +18,7 @@ namespace korva
 class CommsPage;
 class ModemPage;
 class Prompts;
+class StatusPanel;
 
 // The main window: a view of the module engine. It hands the engine the page's
 // texts and shows what the engine reports. The routines keep the names the
@@ -87,7 +87,7 @@ private:
     ModemPage *m_modem = nullptr;
     CommsPage *m_comms = nullptr;
     QPushButton *m_connect = nullptr;
-    QLabel *m_status = nullptr;
+    StatusPanel *m_status = nullptr;
 
     QString m_selectedPort;
     // Texts the three lists held when their last change was accepted.

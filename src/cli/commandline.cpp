@@ -15,21 +15,24 @@ constexpr int kMaxTimeoutMs = 60000;
 
 const QString kUsage = QStringLiteral(R"(Usage: korva-cli VERB [OPTIONS]
 
-Reads and writes the configuration of a KORVA radio modem module on a serial port.
+Reads and writes the configuration of a KORVA radio modem module on a serial
+port.
 
 Verbs:
   ports                      List the port numbers 1 to 15 with the device each
                              opens, then the serial ports the system lists.
   read                       Read the module's configuration and print it.
   write (--set KEY=VALUE ... | --profile FILE) [--dry-run] [--no-verify]
-                             Read the module, apply the changes (keys not given
-                             keep the module's values), write, read back, verify.
+                             Read the module, apply the changes (keys not
+                             given keep the module's values), write, read
+                             back, verify.
   verify (--set KEY=VALUE ... | --profile FILE)
                              Read the module and compare; write nothing.
-  reset-defaults [--yes]     Set both addresses to 00000000 (other fields keep the
-                             module's values), as the window's Reset Defaults.
-  provision --profile FILE [--local-address-from HEX8] [--count N] [--log FILE]
-                             Program modules attached one after another: wait
+  reset-defaults [--yes]     Set both addresses to 00000000 (other fields keep
+                             the module's values), as the window's Reset
+                             Defaults.
+  provision --profile FILE [--local-address-from HEX8] [--count N]
+            [--log FILE]     Program modules attached one after another: wait
                              for a module, write the profile, verify (one more
                              write on a difference), print one JSON line per
                              unit, wait until it is removed, then the next.
@@ -38,10 +41,12 @@ Options:
   --port N|PATH              Port number (the window's port map, [Ports] entries
                              included) or a device path. Default: the window's
                              stored port.
-  --baud RATE                Line rate. Default: the window's stored rate, else 38400.
+  --baud RATE                Line rate. Default: the window's stored rate,
+                             else 38400.
   --band 433Mhz|868Mhz       Band for the frequency. Default: 433Mhz.
-  --format text|json|hex     Output: an aligned table, one JSON object (a valid
-                             --profile), or the 15-byte block in hex. Default: text.
+  --format text|json|hex     Output: an aligned table, one JSON object (a
+                             valid --profile), or the 15-byte block in hex.
+                             Default: text.
   --set KEY=VALUE            A value to write or verify; may be repeated.
   --profile FILE             Values from a JSON profile ("-" reads stdin).
   --dry-run                  write: print the packet, write nothing.
@@ -59,7 +64,7 @@ Options:
                              Default: 1.
   --trace                    Print every byte each way, with a millisecond
                              timestamp, on stderr.
-  -q, --quiet                Print only the result and errors, no progress notes.
+  -q, --quiet                Print only the result and errors.
   -h, --help                 Print this help.
   --version                  Print the version.
 

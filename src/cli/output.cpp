@@ -105,7 +105,8 @@ QString formatPorts(Format format)
         QJsonObject numbers;
         for (int n = 1; n <= kHighestListedPort; ++n) {
             const auto device = deviceForPort(n);
-            numbers.insert(QString::number(n), device ? QJsonValue(device->path) : QJsonValue());
+            const auto *found = std::get_if<PortDevice>(&device);
+            numbers.insert(QString::number(n), found ? QJsonValue(found->path) : QJsonValue());
         }
         QJsonArray ports;
         for (const QSerialPortInfo &info : system)

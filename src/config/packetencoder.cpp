@@ -1,3 +1,4 @@
+#include "config/displaytext.h"
 #include "config/moduleconfig.h"
 #include "config/numberreading.h"
 
@@ -27,9 +28,7 @@ EncodeFailure notANumber()
 // Names the field and the text the user typed, shortened so a long paste cannot flood the box.
 EncodeFailure otherFailure(const QString &field, const QString &text, const QString &problem)
 {
-    constexpr qsizetype kShownLength = 24;
-    const QString shown =
-        text.size() > kShownLength ? text.left(kShownLength - 3) + QStringLiteral("...") : text;
+    const QString shown = shortenedForDisplay(text, kShownFieldLength);
     const QString subject = shown.isEmpty() ? field : field + u' ' + shown;
     return {QStringLiteral("Error!! %1 %2").arg(subject, problem), applicationTitle()};
 }

@@ -41,6 +41,10 @@ void RxDispatcher::clearBuffer()
 {
     for (QByteArray &slot : m_rxBuffer)
         slot.clear();
+    // A burst under way is gone with its slots; Timer1, left running for it, would
+    // end the next burst before a slow answer had begun.
+    if (m_filled > 0)
+        m_timer1.stop();
     m_rxIndex = 0;
     m_filled = 0;
 }

@@ -25,7 +25,8 @@ public:
     // One OnComm event: restart Timer1, read one byte of Input, store and count it.
     void onComm();
 
-    // Empties every slot and starts the next burst at slot 0.
+    // Empties every slot and starts the next burst at slot 0; Timer1 stops when it
+    // was timing a burst that this drops.
     void clearBuffer();
     // Starts the next burst at slot 0 (RxIndex = 0) and stops Timer1.
     void rewind();

@@ -1,5 +1,7 @@
 #include "serial/linesettings.h"
 
+#include "config/displaytext.h"
+
 #include <QStringList>
 
 #include <limits>
@@ -13,6 +15,12 @@ namespace
 PortFailure otherFailure(const QString &description)
 {
     return PortFailure{PortFailure::Kind::Other, description};
+}
+
+// A text from the settings or the user as a failure's description quotes it.
+QString shown(const QString &text)
+{
+    return shortenedForDisplay(text, kShownPathLength);
 }
 
 bool isAsciiDigits(QStringView text)
@@ -38,14 +46,14 @@ std::variant<int, PortFailure> parseCommPort(const QString &text)
         digits = digits.mid(1);
     }
     if (!isAsciiDigits(digits))
-        return otherFailure(QStringLiteral("Port \"%1\" is not a number").arg(trimmed));
+        return otherFailure(QStringLiteral("Port \"%1\" is not a number").arg(shown(trimmed)));
 
     // Any number of digits is a number; one too large for int names no port.
     bool ok = false;
     const qlonglong value = digits.toLongLong(&ok);
     if (negative || !ok || value < 1 || value > std::numeric_limits<int>::max()) {
         return PortFailure{PortFailure::Kind::InvalidPort,
-                           QStringLiteral("Port number %1 is not valid").arg(trimmed)};
+                           QStringLiteral("Port number %1 is not valid").arg(shown(trimmed))};
     }
     return static_cast<int>(value);
 }
@@ -56,7 +64,7 @@ std::variant<LineSettings, PortFailure> parseLineSettings(const QString &text)
     if (parts.size() != 4) {
         return otherFailure(
             QStringLiteral("Settings \"%1\" must have the form rate,parity,data bits,stop bits")
-                .arg(text));
+                .arg(shown(text)));
     }
     LineSettings settings;
 
@@ -66,9 +74,9 @@ std::variant<LineSettings, PortFailure> parseLineSettings(const QString &text)
     if (!isAsciiDigits(rate) || baudRate < 1) {
         // Digits that overflow are a rate no device offers; anything else is no rate at all.
         if (isAsciiDigits(rate) && !ok)
-            return otherFailure(QStringLiteral("Baud rate \"%1\" is too high").arg(rate));
+            return otherFailure(QStringLiteral("Baud rate \"%1\" is too high").arg(shown(rate)));
         return otherFailure(
-            QStringLiteral("Baud rate \"%1\" is not a positive whole number").arg(rate));
+            QStringLiteral("Baud rate \"%1\" is not a positive whole number").arg(shown(rate)));
     }
     settings.baudRate = baudRate;
 
@@ -84,8 +92,8 @@ std::variant<LineSettings, PortFailure> parseLineSettings(const QString &text)
     else if (parity == u"s")
         settings.parity = QSerialPort::SpaceParity;
     else
-        return otherFailure(
-            QStringLiteral("Parity \"%1\" is not one of n, e, o, m, s").arg(parts[1].trimmed()));
+        return otherFailure(QStringLiteral("Parity \"%1\" is not one of n, e, o, m, s")
+                                .arg(shown(parts[1].trimmed())));
 
     const QString data = parts[2].trimmed();
     if (data == u"5")
@@ -97,7 +105,8 @@ std::variant<LineSettings, PortFailure> parseLineSettings(const QString &text)
     else if (data == u"8")
         settings.dataBits = QSerialPort::Data8;
     else
-        return otherFailure(QStringLiteral("Data bits \"%1\" must be 5, 6, 7 or 8").arg(data));
+        return otherFailure(
+            QStringLiteral("Data bits \"%1\" must be 5, 6, 7 or 8").arg(shown(data)));
 
     const QString stop = parts[3].trimmed();
     if (stop == u"1")
@@ -107,7 +116,8 @@ std::variant<LineSettings, PortFailure> parseLineSettings(const QString &text)
     else if (stop == u"2")
         settings.stopBits = QSerialPort::TwoStop;
     else
-        return otherFailure(QStringLiteral("Stop bits \"%1\" must be 1, 1.5 or 2").arg(stop));
+        return otherFailure(
+            QStringLiteral("Stop bits \"%1\" must be 1, 1.5 or 2").arg(shown(stop)));
 
     return settings;
 }

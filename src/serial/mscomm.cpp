@@ -1,5 +1,6 @@
 #include "serial/mscomm.h"
 
+#include "config/displaytext.h"
 #include "serial/linesettings.h"
 #include "serial/portmap.h"
 
@@ -43,6 +44,12 @@ QString systemLocation(const QString &name)
         return name;
     return QLatin1String("/dev/") + name;
 #endif
+}
+
+// A device path as a failure's description names it.
+QString shown(const QString &path)
+{
+    return shortenedForDisplay(path, kShownPathLength);
 }
 
 bool readableAndWritable(const QString &path)
@@ -133,17 +140,16 @@ std::optional<PortFailure> MSComm::setPortOpen(bool open)
 
 std::optional<PortFailure> MSComm::openPort()
 {
-    const std::optional<PortDevice> device =
-        m_devicePath.isEmpty() ? deviceForPort(m_commPort) : PortDevice{m_devicePath, {}};
-    if (!device) {
-        return PortFailure{PortFailure::Kind::InvalidPort,
-                           QStringLiteral("No device for port %1").arg(m_commPort)};
-    }
-    const QString path = systemLocation(device->path);
+    const auto device = m_devicePath.isEmpty()
+                            ? deviceForPort(m_commPort)
+                            : std::variant<PortDevice, PortFailure>(PortDevice{m_devicePath, {}});
+    if (const auto *failure = std::get_if<PortFailure>(&device))
+        return *failure;
+    const QString path = systemLocation(std::get<PortDevice>(device).path);
 #ifndef Q_OS_WIN
     if (!QFileInfo::exists(path)) {
         return PortFailure{PortFailure::Kind::InvalidPort,
-                           QStringLiteral("Device %1 does not exist").arg(path)};
+                           QStringLiteral("Device %1 does not exist").arg(shown(path))};
     }
 #endif
 
@@ -174,20 +180,22 @@ PortFailure MSComm::describeOpenFailure(const QString &path) const
     switch (m_port.error()) {
     case QSerialPort::DeviceNotFoundError:
         return PortFailure{PortFailure::Kind::InvalidPort,
-                           QStringLiteral("Device %1 does not exist").arg(path)};
+                           QStringLiteral("Device %1 does not exist").arg(shown(path))};
     case QSerialPort::PermissionError:
         // A device the user may read and write is refused only while another program holds it.
         if (readableAndWritable(path)) {
             return PortFailure{
                 PortFailure::Kind::Other,
-                QStringLiteral("Port busy: %1 is in use by another program").arg(path)};
+                QStringLiteral("Port busy: %1 is in use by another program").arg(shown(path))};
         }
         return PortFailure{
             PortFailure::Kind::Other,
-            QStringLiteral("Permission denied: %1 (is your user in the dialout group?)").arg(path)};
+            QStringLiteral("Permission denied: %1 (is your user in the dialout group?)")
+                .arg(shown(path))};
     default:
-        return PortFailure{PortFailure::Kind::Other,
-                           QStringLiteral("Cannot open %1: %2").arg(path, m_port.errorString())};
+        return PortFailure{
+            PortFailure::Kind::Other,
+            QStringLiteral("Cannot open %1: %2").arg(shown(path), m_port.errorString())};
     }
 }
 
@@ -209,7 +217,7 @@ std::optional<PortFailure> MSComm::applyLineSettings(qint32 baudRate, QSerialPor
     if (refused.isEmpty())
         return std::nullopt;
     return PortFailure{PortFailure::Kind::Other,
-                       QStringLiteral("The device %1 refused %2").arg(m_openPath, refused)};
+                       QStringLiteral("The device %1 refused %2").arg(shown(m_openPath), refused)};
 }
 
 void MSComm::closePort()
@@ -291,13 +299,14 @@ void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
     if (m_closing || !m_port.isOpen())
         return;
 
-    const QString path = m_openPath;
+    const QString path = shown(m_openPath);
     const QString reason = m_port.errorString();
     closePort();
+    // A hang-up is told in plain words: the system's error text means nothing to a user.
     const QString description =
         error == QSerialPort::WriteError
             ? QStringLiteral("Writing to the device %1 failed (%2)").arg(path, reason)
-            : QStringLiteral("The device %1 was disconnected (%2)").arg(path, reason);
+            : QStringLiteral("The device %1 was disconnected").arg(path);
     const PortFailure failure{PortFailure::Kind::Other, description};
     // Reported from the event loop, never from inside QSerialPort's notification.
     QMetaObject::invokeMethod(

@@ -1,5 +1,9 @@
 #include "serial/portmap.h"
 
+#include "config/displaytext.h"
+
+#include <QDir>
+#include <QFile>
 #include <QSerialPortInfo>
 #include <QSettings>
 
@@ -17,7 +21,7 @@ bool isAdapter(const SystemPort &port)
            port.name.startsWith(QLatin1String("ttyACM"));
 }
 
-QList<SystemPort> systemPorts()
+QList<SystemPort> listedSystemPorts()
 {
     QList<SystemPort> ports;
     const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
@@ -29,15 +33,42 @@ QList<SystemPort> systemPorts()
     return ports;
 }
 
+SystemPortSource &systemPortSource()
+{
+    static SystemPortSource source = listedSystemPorts;
+    return source;
+}
+
 // The system's description of a device named by path or by port name, if it lists one.
 QString systemDescription(const QString &path)
 {
-    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : infos) {
-        if (info.systemLocation() == path || info.portName() == path)
-            return info.description();
+    const QList<SystemPort> ports = systemPortSource()();
+    for (const SystemPort &port : ports) {
+        if (port.device.path == path || port.name == path)
+            return port.device.description;
     }
     return {};
+}
+
+QString settingsFileName()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
+                     kSettingsApplication)
+        .fileName();
+}
+
+PortFailure unusableEntry(const PortEntry &entry, const QString &fileName)
+{
+    const QString where =
+        QStringLiteral("The [%1] entry %2 in %3")
+            .arg(QLatin1String(kPortsGroup), shortenedForDisplay(entry.key, kShownPathLength),
+                 shortenedForDisplay(QDir::toNativeSeparators(fileName), kShownPathLength));
+    if (entry.text.isEmpty())
+        return {PortFailure::Kind::Other, where + QStringLiteral(" is empty")};
+    return {PortFailure::Kind::Other,
+            where + QStringLiteral(" (%1) names no device clearly: write the path in double "
+                                   "quotes, with \\\\ for a backslash and \\\" for a quote")
+                        .arg(shortenedForDisplay(entry.text, kShownPathLength))};
 }
 
 qsizetype digitRunEnd(const QString &text, qsizetype from)
@@ -98,41 +129,100 @@ QList<SystemPort> orderSystemPorts(QList<SystemPort> ports)
     return ports;
 }
 
-std::optional<PortDevice> deviceForPort(int number)
+void setSystemPortSource(SystemPortSource source)
 {
-    if (number < 1)
-        return std::nullopt;
+    systemPortSource() = source ? std::move(source) : listedSystemPorts;
+}
 
-    QSettings store(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
-                    kSettingsApplication);
-    const QString path =
-        store.value(QStringLiteral("%1/%2").arg(QLatin1String(kPortsGroup)).arg(number)).toString();
-    if (!path.isEmpty())
-        return PortDevice{path, systemDescription(path)};
+std::optional<QString> pathOfPortEntry(const QString &text, const QVariant &settingsValue)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    const bool quoted = text.startsWith(u'"');
+    const bool settingsForm =
+        quoted || text.startsWith(u'@') || text.contains(u'\\') || text.contains(u'"');
+    if (!settingsForm)
+        return text;
+    // Outside quotes QSettings splits at a comma and ends the value at a semicolon.
+    if (!quoted && (text.contains(u',') || text.contains(u';')))
+        return std::nullopt;
+    if (settingsValue.typeId() != QMetaType::QString)
+        return std::nullopt;
+    const QString path = settingsValue.toString();
+    // No device path holds a control character: one here is a misread escape.
+    if (path.isEmpty() || std::any_of(path.cbegin(), path.cend(),
+                                      [](QChar c) { return c.category() == QChar::Other_Control; }))
+        return std::nullopt;
+    return path;
+}
+
+QList<PortEntry> readPortEntries(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    const QSettings store(fileName, QSettings::IniFormat);
+    const QString group = QLatin1String(kPortsGroup);
+    QList<PortEntry> entries;
+    bool inGroup = false;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+    for (const QString &rawLine : lines) {
+        const QString line = rawLine.trimmed();
+        if (line.startsWith(u'[') && line.endsWith(u']')) {
+            inGroup = line.sliced(1, line.size() - 2).trimmed() == group;
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (!inGroup || line.startsWith(u';') || equals < 0)
+            continue;
+        PortEntry entry{line.left(equals).trimmed(), line.sliced(equals + 1).trimmed(), {}};
+        entry.path = pathOfPortEntry(entry.text, store.value(group + u'/' + entry.key));
+        entries.removeIf([&](const PortEntry &earlier) { return earlier.key == entry.key; });
+        entries.append(entry);
+    }
+    return entries;
+}
+
+std::variant<PortDevice, PortFailure> deviceForPort(int number)
+{
+    const PortFailure noDevice{PortFailure::Kind::InvalidPort,
+                               QStringLiteral("No device for port %1").arg(number)};
+    if (number < 1)
+        return noDevice;
+
+    const QString fileName = settingsFileName();
+    const QList<PortEntry> entries = readPortEntries(fileName);
+    for (const PortEntry &entry : entries) {
+        if (entry.key != QString::number(number))
+            continue;
+        if (!entry.path)
+            return unusableEntry(entry, fileName);
+        return PortDevice{*entry.path, systemDescription(*entry.path)};
+    }
 
 #ifdef Q_OS_WIN
     const QString name = QStringLiteral("COM%1").arg(number);
     return PortDevice{name, systemDescription(name)};
 #else
-    const QList<SystemPort> ports = orderSystemPorts(systemPorts());
+    const QList<SystemPort> ports = orderSystemPorts(systemPortSource()());
     if (number > ports.size())
-        return std::nullopt;
+        return noDevice;
     return ports[number - 1].device;
 #endif
 }
 
 QString describePort(int number)
 {
-    return describeDevice(deviceForPort(number));
-}
-
-QString describeDevice(const std::optional<PortDevice> &device)
-{
-    if (!device)
-        return QStringLiteral("no device");
-    if (device->description.isEmpty())
-        return device->path;
-    return QStringLiteral("%1 (%2)").arg(device->path, device->description);
+    const auto found = deviceForPort(number);
+    if (const auto *failure = std::get_if<PortFailure>(&found))
+        return failure->kind == PortFailure::Kind::InvalidPort ? QStringLiteral("no device")
+                                                               : failure->description;
+    const PortDevice &device = std::get<PortDevice>(found);
+    const QString path = shortenedForDisplay(device.path, kShownPathLength);
+    if (device.description.isEmpty())
+        return path;
+    return QStringLiteral("%1 (%2)").arg(path,
+                                         shortenedForDisplay(device.description, kShownPathLength));
 }
 
 } // namespace korva

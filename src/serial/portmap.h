@@ -1,9 +1,14 @@
 #pragma once
 
+#include "serial/portfailure.h"
+
 #include <QList>
 #include <QString>
+#include <QVariant>
 
+#include <functional>
 #include <optional>
+#include <variant>
 
 namespace korva
 {
@@ -20,12 +25,33 @@ struct PortDevice {
 
 // Maps a Comm Port number (1..15 in the list, any positive number accepted) to
 // a device: an explicit [Ports] entry of the settings store first, then COMn on
-// Windows, else the n-th system serial port (USB and ACM adapters first).
-std::optional<PortDevice> deviceForPort(int number);
+// Windows, else the n-th system serial port (USB and ACM adapters first). A
+// number with no device is an InvalidPort failure; a [Ports] entry that names
+// no device clearly is an Other failure naming the entry, never a reason to use
+// another device.
+std::variant<PortDevice, PortFailure> deviceForPort(int number);
 
-// "/dev/ttyUSB0 (FT232R USB UART)", "/dev/pts/4", or "no device".
+// "/dev/ttyUSB0 (FT232R USB UART)", "/dev/pts/4", "no device", or why the
+// number's [Ports] entry cannot be used.
 QString describePort(int number);
-QString describeDevice(const std::optional<PortDevice> &device);
+
+// A [Ports] entry as the settings file holds it.
+struct PortEntry {
+    QString key;  // the port number as written, e.g. "3"
+    QString text; // the value as written, without the spaces around it
+    // The device path the entry names; nullopt when it names none clearly.
+    std::optional<QString> path;
+};
+
+// The [Ports] entries of an INI settings file, read from its lines as written:
+// QSettings would read a comma as a list and a semicolon as a comment.
+QList<PortEntry> readPortEntries(const QString &fileName);
+
+// The path an entry's text names. A text without quotes, backslashes or a
+// leading @ is the path as written (commas and semicolons included); any other
+// text must be in QSettings' own form (`settingsValue` is QSettings' reading of
+// it) and must not be cut by a comma or semicolon outside quotes.
+std::optional<QString> pathOfPortEntry(const QString &text, const QVariant &settingsValue);
 
 // A serial port as the system lists it, reduced to what the numbering needs.
 struct SystemPort {
@@ -33,6 +59,11 @@ struct SystemPort {
     PortDevice device;
     bool hasVendorId = false;
 };
+
+// Where the port map gets the system's serial ports from; by default the ports
+// QSerialPortInfo lists. An empty function restores the default.
+using SystemPortSource = std::function<QList<SystemPort>()>;
+void setSystemPortSource(SystemPortSource source);
 
 // The order in which system ports receive the numbers 1, 2, ...: USB and ACM
 // adapters first (named ttyUSB/ttyACM or carrying a vendor id), then the rest,

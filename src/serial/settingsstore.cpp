@@ -1,5 +1,6 @@
 #include "serial/settingsstore.h"
 
+#include "config/displaytext.h"
 #include "serial/portmap.h"
 
 #include <QDir>
@@ -26,7 +27,8 @@ LoadedPortSettings loadPortSettings()
                                store.value(kBaudKey, QStringLiteral("38400")).toString()},
                               store.contains(kPortKey),
                               {}};
-    const QString path = QDir::toNativeSeparators(store.fileName());
+    const QString path =
+        shortenedForDisplay(QDir::toNativeSeparators(store.fileName()), kShownPathLength);
     if (store.status() == QSettings::AccessError)
         loaded.problem = QStringLiteral("settings file %1 could not be read").arg(path);
     else if (store.status() == QSettings::FormatError)
@@ -38,6 +40,16 @@ QString savePortSettings(const PortSettings &settings)
 {
     QSettings store(QSettings::IniFormat, QSettings::UserScope, kSettingsOrganization,
                     kSettingsApplication);
+    // Writing rewrites the whole file in QSettings' own form, which would turn a
+    // [Ports] path written by hand into another path (a comma into a list, a
+    // semicolon into a comment): set each entry to what it names, or to its text
+    // as written, so that it reads the same afterwards.
+    for (const PortEntry &entry : readPortEntries(store.fileName())) {
+        const QString key = QStringLiteral("%1/%2").arg(QLatin1String(kPortsGroup), entry.key);
+        const QString exact = entry.path.value_or(entry.text);
+        if (store.value(key) != QVariant(exact))
+            store.setValue(key, exact);
+    }
     store.beginGroup(kGroup);
     if (!settings.port.trimmed().isEmpty())
         store.setValue(kPortKey, settings.port);
@@ -48,7 +60,7 @@ QString savePortSettings(const PortSettings &settings)
     if (store.status() == QSettings::AccessError)
         return QStringLiteral("The port and baud rate could not be saved: the settings file %1 "
                               "is not writable.")
-            .arg(QDir::toNativeSeparators(store.fileName()));
+            .arg(shortenedForDisplay(QDir::toNativeSeparators(store.fileName()), kShownPathLength));
     return {};
 }
 

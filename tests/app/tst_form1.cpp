@@ -1,4 +1,6 @@
 #include "app/form1.h"
+#include "app/statuspanel.h"
+#include "config/moduleconfig.h"
 #include "fakeprompts.h"
 #include "testsettings.h"
 
@@ -52,7 +54,8 @@ private slots:
         QCOMPARE(w.windowTitle(), QStringLiteral("KORVA Module Setup Utility - Version:1.0.95"));
         QCOMPARE(w.statusText(), QStringLiteral("Disconnected"));
         auto *statusBar = w.findChild<QStatusBar *>("StatusBar1");
-        QCOMPARE(statusBar->currentMessage(), QStringLiteral("Disconnected"));
+        // The one panel is the bar's only text: no message drawn over it.
+        QCOMPARE(statusBar->currentMessage(), QString());
         QCOMPARE(statusBar->findChild<QLabel *>()->text(), QStringLiteral("Disconnected"));
         QCOMPARE(statusBar->font().pointSizeF(), 9.0);
         for (const QString &name : kValueFields)
@@ -70,99 +73,46 @@ private slots:
         QCOMPARE(w.size(), QSize(425, 468));
     }
 
-    void tabStrip()
+    void labelsAndLists()
     {
         Form1 w;
-        auto *tabs = w.findChild<QTabBar *>("TabStrip1");
-        QCOMPARE(tabs->count(), 2);
-        QCOMPARE(tabs->tabText(0), QStringLiteral("Modem Setup"));
-        QCOMPARE(tabs->tabText(1), QStringLiteral("Comms Port Setup"));
-        QCOMPARE(tabs->currentIndex(), 0);
-        QCOMPARE(w.findChild<QGroupBox *>("Frame2")->title(), QStringLiteral("Modem Settings"));
-        QVERIFY(!w.findChild<QWidget *>("ModemPic")->isHidden());
-        QVERIFY(w.findChild<QWidget *>("CommsPic")->isHidden());
-    }
+        const std::pair<const char *, const char *> labels[] = {{"Label1", "Destination Address"},
+                                                                {"Label2", "Local Address"},
+                                                                {"Label30", "Band"},
+                                                                {"Label3", "RF Frequency"},
+                                                                {"Label4", "Tx Power"},
+                                                                {"Label23", "RSSI Threshhold"},
+                                                                {"Label5", "Tx Packet Size"},
+                                                                {"Label6", "Rx Packet Size"},
+                                                                {"Label28", "RF TX Speed"},
+                                                                {"Label13", "0-FF Hex"},
+                                                                {"Label14", "0-FF Hex"},
+                                                                {"Label7", "MHz"},
+                                                                {"Label10", "Decimal (1-30)"},
+                                                                {"Label12", "Decimal (1-30)"},
+                                                                {"Label29", "BPS"},
+                                                                {"Label11", "Comm Port"},
+                                                                {"Label15", "Baud Rate"}};
+        for (const auto &[name, text] : labels)
+            QCOMPARE(w.findChild<QLabel *>(name)->text(), QString::fromLatin1(text));
 
-    void controls_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("Label1") << "Label1"
-                                << "Destination Address";
-        QTest::newRow("Label2") << "Label2"
-                                << "Local Address";
-        QTest::newRow("Label30") << "Label30"
-                                 << "Band";
-        QTest::newRow("Label3") << "Label3"
-                                << "RF Frequency";
-        QTest::newRow("Label4") << "Label4"
-                                << "Tx Power";
-        QTest::newRow("Label23") << "Label23"
-                                 << "RSSI Threshhold";
-        QTest::newRow("Label5") << "Label5"
-                                << "Tx Packet Size";
-        QTest::newRow("Label6") << "Label6"
-                                << "Rx Packet Size";
-        QTest::newRow("Label28") << "Label28"
-                                 << "RF TX Speed";
-        QTest::newRow("Label13") << "Label13"
-                                 << "0-FF Hex";
-        QTest::newRow("Label14") << "Label14"
-                                 << "0-FF Hex";
-        QTest::newRow("Label7") << "Label7"
-                                << "MHz";
-        QTest::newRow("Label10") << "Label10"
-                                 << "Decimal (1-30)";
-        QTest::newRow("Label12") << "Label12"
-                                 << "Decimal (1-30)";
-        QTest::newRow("Label29") << "Label29"
-                                 << "BPS";
-        QTest::newRow("Label11") << "Label11"
-                                 << "Comm Port";
-        QTest::newRow("Label15") << "Label15"
-                                 << "Baud Rate";
-    }
-
-    void controls()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, text);
-        Form1 w;
-        auto *label = w.findChild<QLabel *>(name);
-        QVERIFY(label);
-        QCOMPARE(label->text(), text);
-    }
-
-    void listEntries_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QStringList>("items");
-        QTest::newRow("Combo1") << "Combo1"
-                                << QStringList{"1", "2",  "3",  "4",  "5",  "6",  "7", "8",
-                                               "9", "10", "11", "12", "13", "14", "15"};
-        QTest::newRow("Combo2") << "Combo2"
-                                << QStringList{"2400",  "4800",  "9600",  "14400",  "19200",
-                                               "28800", "38400", "56000", "128000", "256000"};
-        QTest::newRow("Text10") << "Text10"
-                                << QStringList{"0 dBm",   "-3 dBm",  "-6 dBm",  "-9 dBm",
-                                               "-12 dBm", "-15 dBm", "-18 dBm", "-21 dBm"};
-        QTest::newRow("Combo4") << "Combo4" << QStringList{"-103 dBm", "-97 dBm", "-91 dBm",
-                                                           "-85 dBm",  "-79 dBm", "-73 dBm"};
-        QTest::newRow("Combo5") << "Combo5"
-                                << QStringList{"1200 bps", "2400 bps", "4800 bps", "9600 bps",
-                                               "19200 bps"};
-        QTest::newRow("Combo6") << "Combo6" << QStringList{"433Mhz", "868Mhz"};
-    }
-
-    void listEntries()
-    {
-        QFETCH(QString, name);
-        QFETCH(QStringList, items);
-        Form1 w;
-        auto *list = w.findChild<QComboBox *>(name);
-        QVERIFY(list);
-        QCOMPARE(entries(list), items);
-        QVERIFY(list->isEnabled());
+        QStringList ports;
+        for (int port = 1; port <= 15; ++port)
+            ports << QString::number(port);
+        const std::pair<const char *, QStringList> lists[] = {
+            {"Combo1", ports},
+            {"Combo2",
+             {"2400", "4800", "9600", "14400", "19200", "28800", "38400", "56000", "128000",
+              "256000"}},
+            {"Text10", korva::txPowerTexts()},
+            {"Combo4", korva::rssiThresholdTexts()},
+            {"Combo5", korva::rfTxSpeedTexts()},
+            {"Combo6", korva::bandTexts()}};
+        for (const auto &[name, items] : lists) {
+            auto *list = w.findChild<QComboBox *>(name);
+            QCOMPARE(entries(list), items);
+            QVERIFY(list->isEnabled());
+        }
     }
 
     void appearance()
@@ -193,6 +143,24 @@ private slots:
                      QColor(252, 252, 252));
     }
 
+    // A status wider than the bar is cut with an ellipsis; the whole text stays
+    // the status and the panel's tooltip.
+    void longStatusIsElided()
+    {
+        Form1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *panel = w.findChild<korva::StatusPanel *>("StatusPanel1");
+        const QString text = "Error!! The device " + QString(120, u'x') + " was disconnected";
+        panel->setStatus(text);
+        QVERIFY2(panel->text().endsWith(u'\u2026') && panel->text().size() < text.size(),
+                 qPrintable(panel->text()));
+        QVERIFY(panel->text().startsWith("Error!! The device x"));
+        QCOMPARE(panel->toolTip(), text);
+        QCOMPARE(w.statusText(), text);
+        QVERIFY(panel->width() < w.width());
+    }
+
     // Switching pages changes only the page shown and the frame's caption.
     void pageSwitching()
     {
@@ -202,6 +170,12 @@ private slots:
         auto *frame = w.findChild<QGroupBox *>("Frame2");
         w.findChild<QLineEdit *>("Text9")->setText("433.920");
         w.findChild<QLineEdit *>("Text1")->setText("7F");
+        QCOMPARE(tabs->count(), 2);
+        QCOMPARE(tabs->tabText(0), QStringLiteral("Modem Setup"));
+        QCOMPARE(tabs->tabText(1), QStringLiteral("Comms Port Setup"));
+        QCOMPARE(tabs->currentIndex(), 0);
+        QCOMPARE(frame->title(), QStringLiteral("Modem Settings"));
+        QVERIFY(w.findChild<QWidget *>("CommsPic")->isHidden());
 
         QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
         QCOMPARE(frame->title(), QStringLiteral("Comms Setup"));
@@ -218,16 +192,6 @@ private slots:
         QCOMPARE(fieldText(w, "Text1"), QStringLiteral("7F"));
         QCOMPARE(fieldText(w, "Text2"), QStringLiteral("??"));
         QCOMPARE(w.findChild<QComboBox *>("Combo6")->currentText(), QStringLiteral("433Mhz"));
-    }
-
-    // The first tick of Timer1 comes about 100 ms after start-up and finds nothing.
-    void firstTimerTick()
-    {
-        Form1 w;
-        QTRY_VERIFY(!w.configExpected());
-        for (const QString &name : kValueFields)
-            QCOMPARE(fieldText(w, name), QStringLiteral("??"));
-        QVERIFY(!w.findChild<QPushButton *>("Command2")->isEnabled());
     }
 
     void tabOrderTopToBottom()

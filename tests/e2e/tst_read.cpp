@@ -5,14 +5,37 @@
 
 #include <QThread>
 
+using korva::emu::ModuleBehaviour;
 using korva::emu::WireBurst;
 using korva::emu::WireByte;
+
+Q_DECLARE_METATYPE(korva::emu::ModuleBehaviour)
 
 namespace
 {
 
 const QString kNoResponse = QStringLiteral("No Response from Modem. Check Comms Port & Baud rate");
 const QStringList kPlaceholders(14, QStringLiteral("??"));
+const QStringList kExampleFields{"7F", "7F",      "7F",    "7F", "1",  "2",        "3",
+                                 "4",  "433.920", "0 dBm", "30", "30", "-103 dBm", "9600 bps"};
+
+QStringList exampleFields(int known)
+{
+    return kExampleFields.mid(0, known) + kPlaceholders.mid(known);
+}
+
+template <typename Field> ModuleBehaviour behaving(Field ModuleBehaviour::*field, Field value)
+{
+    ModuleBehaviour behaviour;
+    behaviour.*field = value;
+    return behaviour;
+}
+
+void verifyConfigButtons(Session &s, bool enabled)
+{
+    for (const char *name : {"Command2", "Command3", "Command6"})
+        QVERIFY2(s.button(name)->isEnabled() == enabled, name);
+}
 
 } // namespace
 
@@ -21,34 +44,6 @@ class TestRead : public QObject
     Q_OBJECT
 
 private slots:
-    void connectShowsTheModulesConfiguration_data()
-    {
-        QTest::addColumn<QString>("band");
-        QTest::addColumn<QString>("frequency");
-        QTest::newRow("433") << "433Mhz"
-                             << "433.920";
-        QTest::newRow("868") << "868Mhz"
-                             << "867.840";
-    }
-
-    void connectShowsTheModulesConfiguration()
-    {
-        QFETCH(QString, band);
-        QFETCH(QString, frequency);
-        Session s;
-        s.list("Combo6")->setEditText(band);
-        s.connectAndRead();
-        QCOMPARE(s.fields(), (QStringList{"7F", "7F", "7F", "7F", "1", "2", "3", "4", frequency,
-                                          "0 dBm", "30", "30", "-103 dBm", "9600 bps"}));
-        QCOMPARE(s.field("Combo6"), band);
-        QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
-        QCOMPARE(s.button("Command7")->text(), QStringLiteral("Disconnect"));
-        for (const char *name : {"Command2", "Command3", "Command6"})
-            QVERIFY2(s.button(name)->isEnabled(), name);
-        QCOMPARE(s.window->channel(), (korva::Channel{0x06, 0x20}));
-        QVERIFY(s.prompts.shown.isEmpty());
-    }
-
     // "+++", the module's answer, then "---" no earlier than 100 ms after "+++";
     // nothing else goes on the wire.
     void requestOnTheWire()
@@ -58,13 +53,222 @@ private slots:
         QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++---"));
         const QList<WireBurst> bursts = s.emulator.bursts();
         QCOMPARE(bursts.size(), 3);
-        QCOMPARE(bursts[0].bytes, QByteArray("+++"));
         QCOMPARE(bursts[1].direction, WireByte::Direction::FromModule);
         QCOMPARE(bursts[1].bytes, korva::emu::ModuleEmulator::kDefaultConfig);
-        QCOMPARE(bursts[2].bytes, QByteArray("---"));
-        QVERIFY2(bursts[2].firstUsec - bursts[0].lastUsec >= 100000,
+        QVERIFY2(gapAtLeast(bursts[0], bursts[2], 100),
                  qPrintable(QString::number(bursts[2].firstUsec - bursts[0].lastUsec)));
-        QVERIFY(!s.emulator.inCommandMode());
+        QTRY_VERIFY(!s.emulator.inCommandMode());
+    }
+
+    // The page shows what came back, however the module answered.
+    void connectShowsTheAnswer_data()
+    {
+        QTest::addColumn<QString>("band");
+        QTest::addColumn<ModuleBehaviour>("behaviour");
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QString>("status");
+
+        const QByteArray example = korva::emu::ModuleEmulator::kDefaultConfig;
+        const QString complete = QStringLiteral("Request Complete");
+        ModuleBehaviour split = behaving(&ModuleBehaviour::splitAfter, 5);
+        split.splitGapMs = 250;
+        QStringList on868 = kExampleFields;
+        on868[8] = "867.840";
+        QTest::newRow("433") << "433Mhz" << ModuleBehaviour{} << example << kExampleFields
+                             << complete;
+        QTest::newRow("868") << "868Mhz" << ModuleBehaviour{} << example << on868 << complete;
+        QTest::newRow("silent") << "433Mhz" << behaving(&ModuleBehaviour::silent, true) << example
+                                << kPlaceholders << kNoResponse;
+        QTest::newRow("answer after the pause")
+            << "433Mhz" << behaving(&ModuleBehaviour::answerDelayMs, 250) << example
+            << kExampleFields << kNoResponse;
+        QTest::newRow("short") << "433Mhz" << behaving(&ModuleBehaviour::answerLength, 9) << example
+                               << exampleFields(8) << complete;
+        // The rest after a gap is not taken as a configuration.
+        QTest::newRow("split by a gap")
+            << "433Mhz" << split << example << exampleFields(5) << complete;
+        QTest::newRow("A5 bytes and codes outside the tables")
+            << "433Mhz" << ModuleBehaviour{} << hex("A5 01 A5 02 A5 A5 03 04 A5 A5 08 A5 1E 06 03")
+            << QStringList{"A5", "1",       "A5", "2",   "A5", "A5", "3",
+                           "4",  "536.013", "??", "165", "30", "??", "??"}
+            << complete;
+    }
+
+    void connectShowsTheAnswer()
+    {
+        QFETCH(QString, band);
+        QFETCH(ModuleBehaviour, behaviour);
+        QFETCH(QByteArray, config);
+        QFETCH(QStringList, fields);
+        QFETCH(QString, status);
+        Session s;
+        s.list("Combo6")->setEditText(band);
+        s.emulator.setBehaviour(behaviour);
+        QVERIFY(s.emulator.setConfig(config));
+        s.connectAndRead();
+        QCOMPARE(s.window->statusText(), status);
+        QTRY_COMPARE(s.fields(), fields);
+        QCOMPARE(s.field("Combo6"), band);
+        QCOMPARE(s.button("Command7")->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(s.button("Command2")->isEnabled(), !behaviour.silent);
+        QVERIFY(s.button("Command3")->isEnabled());
+        QCOMPARE(s.window->configExpected(), behaviour.silent);
+        QVERIFY(s.prompts.shown.isEmpty());
+        QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++---"));
+    }
+
+    // Stray bytes just before a request, or the bytes of a longer earlier answer,
+    // never show in the answer: where it had no bytes the page shows "??".
+    void earlierBytesStayOutOfTheAnswer()
+    {
+        Session s;
+        s.connectAndRead();
+        s.emulator.transmit("xyz");
+        QTRY_VERIFY(s.window->receiver().timer1().isActive());
+        s.run("Command3");
+        QTRY_VERIFY(!s.window->configExpected());
+        QCOMPARE(s.fields(), kExampleFields);
+        s.emulator.setAnswerLength(12);
+        s.run("Command3");
+        QTRY_VERIFY(!s.window->configExpected());
+        QCOMPARE(s.fields(), exampleFields(11));
+    }
+
+    // A new baud rate reconnects at that rate when connected, and only sets it otherwise.
+    void choosingABaudRate_data()
+    {
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("connected") << true;
+        QTest::newRow("disconnected") << false;
+    }
+
+    void choosingABaudRate()
+    {
+        QFETCH(bool, connected);
+        Session s;
+        if (connected)
+            s.connectAndRead();
+        s.emulator.clearLog();
+        s.choose("Combo2", "9600");
+        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
+        QCOMPARE(s.window->port().portOpen(), connected);
+        QCOMPARE(s.window->port().settings(), QStringLiteral("9600,n,8,1"));
+        if (!connected) {
+            QCOMPARE(s.window->statusText(), QStringLiteral("Disconnected"));
+            QCOMPARE(s.emulator.receivedBytes(), QByteArray());
+            s.connectAndRead();
+        }
+        QCOMPARE(s.emulator.lineBaud(), 9600);
+        QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++---"));
+        QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
+        QCOMPARE(s.fields(), kExampleFields);
+    }
+
+    // Choosing a port connects; a click on Disconnect keeps the page as it was.
+    void choosingAPortConnects()
+    {
+        Session s;
+        mapPort(4, s.emulator.devicePath());
+        s.choose("Combo1", "4");
+        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
+        QCOMPARE(s.window->selectedPort(), QStringLiteral("4"));
+        QCOMPARE(s.button("Command7")->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(s.fields(), kExampleFields);
+
+        s.click("Command7");
+        QVERIFY(!s.window->port().portOpen());
+        QCOMPARE(s.window->statusText(), QStringLiteral("Disconnected"));
+        QCOMPARE(s.button("Command7")->text(), QStringLiteral("Connect"));
+        verifyConfigButtons(s, false);
+        QCOMPARE(s.fields(), kExampleFields);
+    }
+
+    // A port with no device, or one held by another program, is reported and
+    // leaves the window disconnected with nothing written.
+    void portThatDoesNotOpen_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("no device")
+            << false << "Please select a valid comms port" << korva::applicationTitle();
+        QTest::newRow("busy") << true << "Error: " << QStringLiteral("Error");
+    }
+
+    void portThatDoesNotOpen()
+    {
+        QFETCH(bool, busy);
+        QFETCH(QString, message);
+        QFETCH(QString, title);
+        Session s;
+        korva::MSComm other;
+        if (busy) {
+            QVERIFY(!other.setCommPort(QStringLiteral("1")));
+            QVERIFY(!other.setPortOpen(true));
+            s.click("Command7");
+        } else {
+            mapPort(9, QStringLiteral("/dev/korva-no-such-device"));
+            s.choose("Combo1", "9");
+        }
+        QCOMPARE(s.prompts.shown.size(), 1);
+        QVERIFY2(s.prompts.shown[0].text.startsWith(message), qPrintable(s.prompts.shown[0].text));
+        QCOMPARE(s.prompts.shown[0].title, title);
+        QCOMPARE(s.window->statusText(), kNoResponse);
+        QCOMPARE(s.button("Command7")->text(), QStringLiteral("Connect"));
+        verifyConfigButtons(s, false);
+        QCOMPARE(s.fields(), kPlaceholders);
+        QCOMPARE(s.emulator.receivedBytes(), QByteArray());
+    }
+
+    // A band chosen from the list reads the module once; each typed change of it
+    // reads once per key, and leaving the box afterwards reads nothing more.
+    void bandChangeReadsTheModuleAgain_data()
+    {
+        QTest::addColumn<bool>("typed");
+        QTest::newRow("chosen") << false;
+        QTest::newRow("typed") << true;
+    }
+
+    void bandChangeReadsTheModuleAgain()
+    {
+        QFETCH(bool, typed);
+        Session s;
+        s.connectAndRead();
+        s.emulator.clearLog();
+        if (typed) {
+            QLineEdit *band = s.list("Combo6")->lineEdit();
+            band->setFocus();
+            band->selectAll();
+            QTest::keyClicks(band, "868Mhz");
+            QTest::keyClick(band, Qt::Key_Tab);
+        } else {
+            s.choose("Combo6", "868Mhz");
+        }
+        const QByteArray requests = QByteArray("+++---").repeated(typed ? 6 : 1);
+        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
+        QTRY_COMPARE(s.emulator.receivedBytes(), requests);
+        QTest::qWait(150);
+        QCOMPARE(s.emulator.receivedBytes(), requests);
+        QCOMPARE(s.field("Combo6"), QStringLiteral("868Mhz"));
+        // Keys sent back to back let an answer delayed by a loaded machine run into
+        // the next key's request, whose discard cuts it; Refresh reads with the band.
+        s.click("Command3");
+        QTRY_VERIFY(!s.window->configExpected());
+        QCOMPARE(s.field("Text9"), QStringLiteral("867.840"));
+    }
+
+    // Traffic taken in just before a request does not end the request's burst
+    // early: a slow module's answer is still decoded.
+    void trafficJustBeforeASlowAnswer()
+    {
+        Session s;
+        s.connectAndRead();
+        s.emulator.setAnswerDelayMs(150);
+        s.emulator.transmit(hex("4F 4B"));
+        QTRY_VERIFY(s.window->receiver().timer1().isActive());
+        s.click("Command3");
+        QTRY_COMPARE(s.fields(), kExampleFields);
     }
 
     // Radio traffic waiting unread at Connect, or arriving just before Refresh's
@@ -83,16 +287,14 @@ private slots:
         Session s;
         if (!beforeConnect)
             s.connectAndRead();
-        const QByteArray stale = hex("4F 4B 0D 0A 55");
-        s.emulator.transmit(stale);
+        s.emulator.transmit(hex("4F 4B 0D 0A 55"));
         // Waits without running events, so the bytes are still unread at the click.
         for (int i = 0; i < 100 && s.emulator.log().size() < (beforeConnect ? 5 : 26); ++i)
             QThread::msleep(5);
         QThread::msleep(20);
         s.button(beforeConnect ? "Command7" : "Command3")->click();
         QTRY_VERIFY(!s.window->configExpected());
-        QCOMPARE(s.fields(), (QStringList{"7F", "7F", "7F", "7F", "1", "2", "3", "4", "433.920",
-                                          "0 dBm", "30", "30", "-103 dBm", "9600 bps"}));
+        QCOMPARE(s.fields(), kExampleFields);
         QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
         QTRY_VERIFY(s.emulator.receivedBytes().endsWith("---"));
         s.emulator.clearLog();
@@ -100,254 +302,6 @@ private slots:
         QTRY_COMPARE(bytesOf(sentBursts(s.emulator)).value(1),
                      korva::emu::ModuleEmulator::kDefaultConfig);
         QVERIFY(s.prompts.shown.isEmpty());
-    }
-
-    void silentModule()
-    {
-        Session s;
-        s.emulator.setSilent(true);
-        s.connectAndRead();
-        QCOMPARE(s.window->statusText(), kNoResponse);
-        QCOMPARE(s.fields(), kPlaceholders);
-        QVERIFY(s.window->configExpected());
-        QVERIFY(s.button("Command3")->isEnabled());
-        QVERIFY(!s.button("Command2")->isEnabled());
-        QVERIFY(!s.button("Command6")->isEnabled());
-        QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++---"));
-    }
-
-    // An answer that begins only after the pause is still decoded once it ends.
-    void answerAfterThePause()
-    {
-        Session s;
-        s.emulator.setAnswerDelayMs(250);
-        s.click("Command7");
-        QCOMPARE(s.window->statusText(), kNoResponse);
-        QCOMPARE(s.fields(), kPlaceholders);
-        QTRY_COMPARE(s.field("Combo5"), QStringLiteral("9600 bps"));
-        QCOMPARE(s.field("Text9"), QStringLiteral("433.920"));
-        QVERIFY(s.button("Command2")->isEnabled());
-    }
-
-    void shortAnswer()
-    {
-        Session s;
-        s.emulator.setAnswerLength(9);
-        s.connectAndRead();
-        QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
-        QCOMPARE(s.fields(), (QStringList{"7F", "7F", "7F", "7F", "1", "2", "3", "4", "??", "??",
-                                          "??", "??", "??", "??"}));
-    }
-
-    // A short answer after a full one shows "??" where this answer had no bytes,
-    // never the bytes of the earlier answer.
-    void shortAnswerAfterAFullOne()
-    {
-        Session s;
-        s.connectAndRead();
-        QCOMPARE(s.field("Combo5"), QStringLiteral("9600 bps"));
-        s.emulator.setAnswerLength(12);
-        s.click("Command3");
-        QTRY_VERIFY(!s.window->configExpected());
-        QCOMPARE(s.fields(), (QStringList{"7F", "7F", "7F", "7F", "1", "2", "3", "4", "433.920",
-                                          "0 dBm", "30", "??", "??", "??"}));
-    }
-
-    // A gap of more than 100 ms inside the answer ends the burst: the first part
-    // is shown alone and the rest is not taken as a configuration.
-    void splitAnswer()
-    {
-        Session s;
-        s.emulator.setSplit(5, 250);
-        s.connectAndRead();
-        QTRY_COMPARE(s.emulator.log().size(), 3 + 15 + 3);
-        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
-        QCOMPARE(s.fields(), (QStringList{"7F", "7F", "7F", "7F", "1", "??", "??", "??", "??", "??",
-                                          "??", "??", "??", "??"}));
-    }
-
-    // Every byte of the block takes its own slot, 0xA5 included.
-    void blocksHoldingA5_data()
-    {
-        QTest::addColumn<QByteArray>("block");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("address bytes")
-            << hex("A5 01 A5 02 A5 A5 03 04 06 20 00 1E 1E 00 23")
-            << QStringList{"A5", "1",       "A5",    "2",  "A5", "A5",       "3",
-                           "4",  "433.920", "0 dBm", "30", "30", "-103 dBm", "9600 bps"};
-        QTest::newRow("channel and sizes")
-            << hex("00 00 00 00 00 00 00 00 A5 A5 07 A5 A5 05 11")
-            << QStringList{"0", "0",       "0",       "0",   "0",   "0",       "0",
-                           "0", "536.013", "-21 dBm", "165", "165", "-73 dBm", "19200 bps"};
-        QTest::newRow("last byte")
-            << hex("01 02 03 04 05 06 07 08 00 00 03 0A 14 02 A5")
-            << QStringList{"1", "2",       "3",      "4",  "5",  "6",       "7",
-                           "8", "430.000", "-9 dBm", "10", "20", "-91 dBm", "??"};
-    }
-
-    void blocksHoldingA5()
-    {
-        QFETCH(QByteArray, block);
-        QFETCH(QStringList, expected);
-        Session s;
-        QVERIFY(s.emulator.setConfig(block));
-        s.connectAndRead();
-        QCOMPARE(s.fields(), expected);
-    }
-
-    void codesOutsideTheTables()
-    {
-        Session s;
-        QVERIFY(s.emulator.setConfig(hex("7F 7F 7F 7F 01 02 03 04 06 20 08 1E 1E 06 03")));
-        s.connectAndRead();
-        QCOMPARE(s.field("Text10"), QStringLiteral("??"));
-        QCOMPARE(s.field("Combo4"), QStringLiteral("??"));
-        QCOMPARE(s.field("Combo5"), QStringLiteral("??"));
-        QCOMPARE(s.field("Text11"), QStringLiteral("30"));
-    }
-
-    void choosingABaudRateWhileConnectedReconnects()
-    {
-        Session s;
-        s.connectAndRead();
-        QCOMPARE(s.emulator.lineBaud(), 38400);
-        s.emulator.clearLog();
-        s.choose("Combo2", "9600");
-        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
-        QCOMPARE(s.emulator.lineBaud(), 9600);
-        QCOMPARE(s.window->port().settings(), QStringLiteral("9600,n,8,1"));
-        QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++---"));
-        QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
-        QCOMPARE(s.field("Combo5"), QStringLiteral("9600 bps"));
-        QVERIFY(s.button("Command2")->isEnabled());
-    }
-
-    void choosingABaudRateWhileDisconnectedChangesNothing()
-    {
-        Session s;
-        s.choose("Combo2", "9600");
-        QVERIFY(!s.window->port().portOpen());
-        QCOMPARE(s.window->statusText(), QStringLiteral("Disconnected"));
-        QCOMPARE(s.emulator.receivedBytes(), QByteArray());
-        s.connectAndRead();
-        QCOMPARE(s.emulator.lineBaud(), 9600);
-    }
-
-    void choosingAPortConnects()
-    {
-        Session s;
-        mapPort(4, s.emulator.devicePath());
-        s.choose("Combo1", "4");
-        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
-        QCOMPARE(s.window->selectedPort(), QStringLiteral("4"));
-        QCOMPARE(s.button("Command7")->text(), QStringLiteral("Disconnect"));
-        QCOMPARE(s.field("Text9"), QStringLiteral("433.920"));
-    }
-
-    void choosingAPortWithNoDevice()
-    {
-        Session s;
-        mapPort(9, QStringLiteral("/dev/korva-no-such-device"));
-        s.choose("Combo1", "9");
-        QCOMPARE(s.prompts.shown.size(), 1);
-        QCOMPARE(s.prompts.shown[0].text, QStringLiteral("Please select a valid comms port"));
-        QCOMPARE(s.prompts.shown[0].title, korva::applicationTitle());
-        QCOMPARE(s.window->statusText(), kNoResponse);
-        QCOMPARE(s.button("Command7")->text(), QStringLiteral("Connect"));
-        for (const char *name : {"Command2", "Command3", "Command6"})
-            QVERIFY2(!s.button(name)->isEnabled(), name);
-        QCOMPARE(s.fields(), kPlaceholders);
-    }
-
-    // A port already held by another program is reported with its reason.
-    void busyPort()
-    {
-        Session s;
-        korva::MSComm other;
-        QVERIFY(!other.setCommPort(QStringLiteral("1")));
-        QVERIFY(!other.setPortOpen(true));
-        s.click("Command7");
-        QCOMPARE(s.prompts.shown.size(), 1);
-        QVERIFY(s.prompts.shown[0].text.startsWith(QStringLiteral("Error: ")));
-        QCOMPARE(s.prompts.shown[0].title, QStringLiteral("Error"));
-        QCOMPARE(s.window->statusText(), kNoResponse);
-        QCOMPARE(s.emulator.receivedBytes(), QByteArray());
-    }
-
-    void disconnect()
-    {
-        Session s;
-        s.connectAndRead();
-        s.click("Command7");
-        QVERIFY(!s.window->port().portOpen());
-        QCOMPARE(s.window->statusText(), QStringLiteral("Disconnected"));
-        QCOMPARE(s.button("Command7")->text(), QStringLiteral("Connect"));
-        for (const char *name : {"Command2", "Command3", "Command6"})
-            QVERIFY2(!s.button(name)->isEnabled(), name);
-        QCOMPARE(s.field("Text9"), QStringLiteral("433.920"));
-    }
-
-    // The line dropping while connected closes the port, reports once, and a new
-    // connection works once the device is back.
-    void deviceHangsUpWhileConnected()
-    {
-        Session s;
-        s.connectAndRead();
-        s.emulator.hangUp();
-        QTRY_COMPARE(s.prompts.shown.size(), 1);
-        QTest::qWait(300);
-        QCOMPARE(s.prompts.shown.size(), 1);
-        QVERIFY(s.prompts.shown[0].text.startsWith(QStringLiteral("Error: ")));
-        QCOMPARE(s.prompts.shown[0].title, QStringLiteral("Error"));
-        QCOMPARE(s.window->statusText(),
-                 QStringLiteral("Error!! ") + s.prompts.shown[0].text.mid(7));
-        QVERIFY(!s.window->port().portOpen());
-        QCOMPARE(s.button("Command7")->text(), QStringLiteral("Connect"));
-        for (const char *name : {"Command2", "Command3", "Command6"})
-            QVERIFY2(!s.button(name)->isEnabled(), name);
-
-        korva::emu::ModuleEmulator replacement;
-        mapPort(1, replacement.devicePath());
-        s.connectAndRead();
-        QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
-        QCOMPARE(s.field("Combo5"), QStringLiteral("9600 bps"));
-        QCOMPARE(replacement.receivedBytes(), QByteArray("+++---"));
-    }
-
-    // Each typed change of the band reads the module once; leaving the box
-    // afterwards reads nothing more.
-    void typingABandReadsOncePerKey()
-    {
-        Session s;
-        s.connectAndRead();
-        s.emulator.clearLog();
-        QLineEdit *band = s.list("Combo6")->lineEdit();
-        band->setFocus();
-        band->selectAll();
-        QTest::keyClicks(band, "868Mhz");
-        QTest::keyClick(band, Qt::Key_Tab);
-        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
-        QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++---").repeated(6));
-        QTest::qWait(150);
-        QCOMPARE(s.emulator.receivedBytes(), QByteArray("+++---").repeated(6));
-        QCOMPARE(s.field("Combo6"), QStringLiteral("868Mhz"));
-        // Keys sent back to back let an answer delayed by a loaded machine run into
-        // the next key's request, whose discard cuts it; Refresh reads with the band.
-        s.click("Command3");
-        QTRY_VERIFY(!s.window->configExpected());
-        QCOMPARE(s.field("Text9"), QStringLiteral("867.840"));
-    }
-
-    void bandChangeReadsTheModuleAgain()
-    {
-        Session s;
-        s.connectAndRead();
-        s.emulator.clearLog();
-        s.choose("Combo6", "868Mhz");
-        QTRY_VERIFY(!s.window->receiver().timer1().isActive());
-        QTRY_COMPARE(s.emulator.receivedBytes(), QByteArray("+++---"));
-        QCOMPARE(s.field("Text9"), QStringLiteral("867.840"));
-        QCOMPARE(s.field("Combo6"), QStringLiteral("868Mhz"));
     }
 };
 

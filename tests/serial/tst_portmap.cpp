@@ -1,7 +1,9 @@
+#include "serial/settingsstore.h"
 #include "serial/portmap.h"
 
 #include "teststore.h"
 
+#include <QFileInfo>
 #include <QTest>
 
 using namespace korva;
@@ -13,16 +15,14 @@ class TestPortMap : public QObject
 private slots:
     void initTestCase() { test::sandboxStore(m_scratch); }
     void init() { test::clearStore(); }
+    void cleanup() { setSystemPortSource({}); }
 
     void naturalLessPairs_data();
     void naturalLessPairs();
-    void systemPortOrder_data();
-    void systemPortOrder();
-    void describeDeviceTexts_data();
-    void describeDeviceTexts();
-    void storedPortIsUsedAsItStands();
-    void numbersBelowOneHaveNoDevice();
-    void unmappedNumberBeyondSystemPortsHasNoDevice();
+    void systemPortNumbers_data();
+    void systemPortNumbers();
+    void portEntries_data();
+    void portEntries();
 
 private:
     QTemporaryDir m_scratch;
@@ -55,11 +55,11 @@ void TestPortMap::naturalLessPairs()
     QVERIFY(!naturalLess(a, a));
 }
 
-void TestPortMap::systemPortOrder_data()
+void TestPortMap::systemPortNumbers_data()
 {
-    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("listed");      // as the system lists them
     QTest::addColumn<QStringList>("vendorNames"); // ports that carry a vendor id
-    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("numbered");    // the devices of 1, 2, ... in order
 
     QTest::newRow("built-in ports in natural order")
         << QStringList{"ttyS10", "ttyS2", "ttyS0", "ttyS1"} << QStringList{}
@@ -71,81 +71,98 @@ void TestPortMap::systemPortOrder_data()
     QTest::newRow("vendor id makes an adapter")
         << QStringList{"ttyS0", "ttyXRUSB0", "ttyUSB10", "ttyUSB2"} << QStringList{"ttyXRUSB0"}
         << QStringList{"ttyUSB2", "ttyUSB10", "ttyXRUSB0", "ttyS0"};
-    QTest::newRow("empty") << QStringList{} << QStringList{} << QStringList{};
+    QTest::newRow("none") << QStringList{} << QStringList{} << QStringList{};
 }
 
-void TestPortMap::systemPortOrder()
+void TestPortMap::systemPortNumbers()
 {
-    QFETCH(QStringList, names);
+    QFETCH(QStringList, listed);
     QFETCH(QStringList, vendorNames);
-    QFETCH(QStringList, expected);
+    QFETCH(QStringList, numbered);
 
-    QList<SystemPort> ports;
-    for (const QString &name : names) {
-        ports.append(SystemPort{name, PortDevice{"/dev/" + name, {}}, vendorNames.contains(name)});
+    setSystemPortSource([&] {
+        QList<SystemPort> ports;
+        for (const QString &name : listed)
+            ports.append({name,
+                          {"/dev/" + name, vendorNames.contains(name) ? "Adapter" : ""},
+                          vendorNames.contains(name)});
+        return ports;
+    });
+    for (int number = 1; number <= numbered.size(); ++number) {
+        const QString name = numbered[number - 1];
+        QCOMPARE(std::get<PortDevice>(deviceForPort(number)).path, "/dev/" + name);
+        QCOMPARE(describePort(number),
+                 vendorNames.contains(name) ? "/dev/" + name + " (Adapter)" : "/dev/" + name);
     }
-    QStringList ordered;
-    for (const SystemPort &port : orderSystemPorts(ports)) {
-        QCOMPARE(port.device.path, "/dev/" + port.name);
-        ordered.append(port.name);
+    for (int number : {0, -1, int(numbered.size()) + 1}) {
+        const auto none = deviceForPort(number);
+        QCOMPARE(std::get<PortFailure>(none).kind, PortFailure::Kind::InvalidPort);
+        QCOMPARE(describePort(number), "no device");
     }
-    QCOMPARE(ordered, expected);
+
+    // An entry of [Ports] takes its number from the system's port, and only that number.
+    test::registerPort(1, "/dev/pts/77");
+    QCOMPARE(std::get<PortDevice>(deviceForPort(1)).path, "/dev/pts/77");
+    if (numbered.size() > 1)
+        QCOMPARE(std::get<PortDevice>(deviceForPort(2)).path, "/dev/" + numbered[1]);
 }
 
-void TestPortMap::describeDeviceTexts_data()
+void TestPortMap::portEntries_data()
 {
-    QTest::addColumn<bool>("present");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("description");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("with description") << true << "/dev/ttyUSB0"
-                                      << "FT232R USB UART"
-                                      << "/dev/ttyUSB0 (FT232R USB UART)";
-    QTest::newRow("without description") << true << "/dev/pts/4" << QString() << "/dev/pts/4";
-    QTest::newRow("none") << false << QString() << QString() << "no device";
+    QTest::addColumn<QByteArray>("written"); // the entry's value as a person writes it
+    QTest::addColumn<QString>("path");       // the device it names; empty: names none
+    QTest::addColumn<QString>("afterSave");  // what it names once the tool has saved
+
+    QTest::newRow("plain") << QByteArray("  /dev/pts/4  ") << "/dev/pts/4"
+                           << "/dev/pts/4";
+    QTest::newRow("comma") << QByteArray("/tmp/mod,em") << "/tmp/mod,em"
+                           << "/tmp/mod,em";
+    QTest::newRow("comma and space") << QByteArray("/tmp/mod, em") << "/tmp/mod, em"
+                                     << "/tmp/mod, em";
+    QTest::newRow("semicolon") << QByteArray("/tmp/mod;em") << "/tmp/mod;em"
+                               << "/tmp/mod;em";
+    QTest::newRow("quoted") << QByteArray(R"("/tmp/a;b,c\"d\\e")") << R"(/tmp/a;b,c"d\e)"
+                            << R"(/tmp/a;b,c"d\e)";
+    QTest::newRow("escaped backslash") << QByteArray(R"(/tmp/a\\b)") << R"(/tmp/a\b)"
+                                       << R"(/tmp/a\b)";
+    QTest::newRow("lone backslash") << QByteArray(R"(C:\dev\tty)") << ""
+                                    << R"(C:\dev\tty)";
+    QTest::newRow("escape and comma") << QByteArray(R"(/tmp/a\\b,c)") << ""
+                                      << R"(/tmp/a\\b,c)";
+    QTest::newRow("unbalanced quote") << QByteArray(R"(/tmp/a"b)") << ""
+                                      << R"(/tmp/a"b)";
+    QTest::newRow("empty") << QByteArray() << ""
+                           << "";
 }
 
-void TestPortMap::describeDeviceTexts()
+// A [Ports] entry opens exactly what it says or is an error naming it, never
+// another device; saving the settings keeps what each entry says.
+void TestPortMap::portEntries()
 {
-    QFETCH(bool, present);
+    QFETCH(QByteArray, written);
     QFETCH(QString, path);
-    QFETCH(QString, description);
-    QFETCH(QString, expected);
-    const auto device = present ? std::optional(PortDevice{path, description}) : std::nullopt;
-    QCOMPARE(describeDevice(device), expected);
-}
+    QFETCH(QString, afterSave);
 
-void TestPortMap::storedPortIsUsedAsItStands()
-{
-    test::registerPort(3, "/dev/pts/77");
-    test::registerPort(12, "ttyWeird0");
+    setSystemPortSource([] { return QList<SystemPort>{{"ttyS0", {"/dev/ttyS0", {}}, false}}; });
+    QFile file(test::store().fileName());
+    QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[Ports]\n; the module\n3=" + written + "\n");
+    file.close();
 
-    const auto three = deviceForPort(3);
-    QVERIFY(three);
-    QCOMPARE(three->path, "/dev/pts/77");
-    QCOMPARE(describePort(3), "/dev/pts/77");
-    QCOMPARE(deviceForPort(12)->path, "ttyWeird0");
-
-    // A mapping belongs to its number only.
-    const auto four = deviceForPort(4);
-    QVERIFY(!four || four->path != "/dev/pts/77");
-}
-
-void TestPortMap::numbersBelowOneHaveNoDevice()
-{
-    test::registerPort(0, "/dev/pts/77");
-    QVERIFY(!deviceForPort(0));
-    QVERIFY(!deviceForPort(-1));
-    QCOMPARE(describePort(0), "no device");
-}
-
-void TestPortMap::unmappedNumberBeyondSystemPortsHasNoDevice()
-{
-#ifdef Q_OS_WIN
-    QSKIP("every number is a COM port on Windows");
-#endif
-    QVERIFY(!deviceForPort(9999));
-    QCOMPARE(describePort(9999), "no device");
+    for (const QString &expected : {path, afterSave}) {
+        const auto found = deviceForPort(3);
+        if (expected.isEmpty()) {
+            const auto &failure = std::get<PortFailure>(found);
+            QCOMPARE(failure.kind, PortFailure::Kind::Other);
+            QVERIFY2(failure.description.startsWith("The [Ports] entry 3 in "),
+                     qPrintable(failure.description));
+            QCOMPARE(describePort(3), failure.description);
+        } else {
+            QCOMPARE(std::get<PortDevice>(found).path, expected);
+        }
+        QVERIFY(savePortSettings({"5", "9600"}).isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPortMap)
