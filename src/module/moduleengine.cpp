@@ -260,6 +260,7 @@ void ModuleEngine::onPortFailed(const PortFailure &failure)
     // The port is already closed; a running operation ends at its next step.
     m_portLost = true;
     m_inCommandMode = false;
+    m_verifyPacket.clear();
     if (m_answerLoop)
         m_answerLoop->quit();
     emit portFailed(failure);
