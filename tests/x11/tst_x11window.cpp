@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTimer>
+#include <QToolTip>
 
 #include <memory>
 
@@ -234,6 +235,38 @@ private slots:
             QCOMPARE(s.emulator.receivedBytes(), sent);
             QCOMPARE(s.fields(), before);
         }
+    }
+
+    // A field the module did not take is drawn in the warning colour, not yellow,
+    // and resting the pointer on it shows both values.
+    void markedFieldShowsItsTooltip()
+    {
+        Session s;
+        s.connectAndRead();
+        s.emulator.setIgnorePacket(true);
+        auto *frequency = s.window->findChild<QLineEdit *>("Text9");
+        frequency->setText("434");
+        QVERIFY(click(s.button("Command2")));
+        QTRY_COMPARE(frequency->text(), QStringLiteral("433.920"));
+        QTRY_VERIFY(!frequency->toolTip().isEmpty());
+
+        const QImage drawn = frequency->grab().toImage();
+        int warning = 0;
+        int yellow = 0;
+        for (int y = 0; y < drawn.height(); ++y) {
+            for (int x = 0; x < drawn.width(); ++x) {
+                const QColor pixel = drawn.pixelColor(x, y);
+                warning += pixel.red() > 200 && pixel.green() < 150;
+                yellow += pixel.red() > 200 && pixel.green() > 200 && pixel.blue() < 100;
+            }
+        }
+        QVERIFY2(warning > 20 && yellow == 0,
+                 qPrintable(QStringLiteral("%1 warning, %2 yellow").arg(warning).arg(yellow)));
+
+        const QPoint centre = frequency->mapToGlobal(frequency->rect().center());
+        QVERIFY(xdotool({"mousemove", QString::number(centre.x()), QString::number(centre.y())}));
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("Written: 434.000. The module holds: 433.920."));
     }
 
 private:
