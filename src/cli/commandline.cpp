@@ -82,7 +82,7 @@ Exit codes:
   4  no answer or a short answer after the retries
   5  the device failed during the operation
   128+N  stopped by signal N (SIGINT 130, SIGTERM 143); the module is back in
-         data mode
+         data mode (provision: 0 or 1, by its units)
 )");
 
 bool readNumber(const QString &text, int lowest, int highest, int &number)
