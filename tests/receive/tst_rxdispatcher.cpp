@@ -62,8 +62,6 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("answers");
         QTest::addColumn<int>("splitGapMs");
         QTest::addColumn<QList<QByteArray>>("bursts");
-        const QByteArray block = QByteArray::fromHex("7f7f7f7f010203040620001e1e0023");
-        QTest::newRow("block") << QList{block} << 0 << QList{block};
         QTest::newRow("A5 everywhere")
             << QList{QByteArray(15, char(0xA5))} << 0 << QList{QByteArray(15, char(0xA5))};
         QTest::newRow("all 51 slots") << QList{counting(51, 100)} << 0 << QList{counting(51, 100)};
