@@ -52,7 +52,6 @@ private slots:
         QTest::newRow("430.003 rounds down") << 430.003 << Band::Mhz433 << Channel(1);
         QTest::newRow("1187.675") << 1187.675 << Band::Mhz868 << Channel(65535);
         QTest::newRow("1187.68") << 1187.68 << Band::Mhz868 << Channel(65536);
-        QTest::newRow("860") << 860.0 << Band::Mhz868 << Channel(0);
         QTest::newRow("zero") << 0.0 << Band::Mhz433 << Channel(-172000);
         QTest::newRow("far but 32-bit") << 1e6 << Band::Mhz433 << Channel(399828000);
         QTest::newRow("beyond 32 bits") << 1e7 << Band::Mhz433 << Channel();
@@ -85,7 +84,6 @@ private slots:
         QTest::newRow("sign alone") << "-" << Value(0);
         QTest::newRow("two signs") << "--5" << Value(0);
         QTest::newRow("point first") << ".5" << Value(0.5);
-        QTest::newRow("point last") << "5." << Value(5);
         QTest::newRow("lower-case exponent") << "1.5e+2x" << Value(150);
         QTest::newRow("negative exponent") << "25e-2" << Value(0.25);
         QTest::newRow("exponent without digits") << "2E" << Value(2);
@@ -95,7 +93,6 @@ private slots:
         QTest::newRow("zero with huge exponent") << "0E99999" << Value(0);
         QTest::newRow("hex lower case") << "&hff" << Value(255);
         QTest::newRow("hex 16-bit negative") << "&HFFFF" << Value(-1);
-        QTest::newRow("hex 8000") << "&H8000" << Value(-32768);
         QTest::newRow("hex five digits") << "&H0FFFF" << Value(65535);
         QTest::newRow("hex 32-bit") << "&H10000" << Value(65536);
         QTest::newRow("hex 32-bit negative") << "&HFFFFFFFF" << Value(-1);
