@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         // A field name, a shortened copy of the typed text and the problem.
         require(result.packet.isEmpty(), "packet built despite a failure");
         require(!result.failure->title.isEmpty() && !result.failure->text.isEmpty() &&
-                    result.failure->text.size() <= 120,
+                    result.failure->text.size() < 200,
                 "failure text", result.failure->text);
         return 0;
     }

@@ -14,50 +14,19 @@ class TestConfigRecord : public QObject
     Q_OBJECT
 
 private slots:
-    void tables()
-    {
-        QCOMPARE(applicationTitle(), QStringLiteral("KORVA Module Setup Utility"));
-        QCOMPARE(placeholderText(), QStringLiteral("??"));
-        QCOMPARE(bandTexts(), QStringList({"433Mhz", "868Mhz"}));
-        QCOMPARE(txPowerTexts(), QStringList({"0 dBm", "-3 dBm", "-6 dBm", "-9 dBm", "-12 dBm",
-                                              "-15 dBm", "-18 dBm", "-21 dBm"}));
-        QCOMPARE(rssiThresholdTexts(),
-                 QStringList({"-103 dBm", "-97 dBm", "-91 dBm", "-85 dBm", "-79 dBm", "-73 dBm"}));
-        QCOMPARE(rfTxSpeedTexts(),
-                 QStringList({"1200 bps", "2400 bps", "4800 bps", "9600 bps", "19200 bps"}));
-        QCOMPARE(rfTxSpeedCodes(), (std::array<int, 5>{163, 145, 71, 35, 17}));
-
-        // The speed byte is the code, not the list position.
-        QCOMPARE(rfTxSpeedText(0x23), QStringLiteral("9600 bps"));
-        QCOMPARE(rfTxSpeedText(0xA3), QStringLiteral("1200 bps"));
-        QCOMPARE(rfTxSpeedText(3), std::nullopt);
-        QCOMPARE(txPowerText(7), QStringLiteral("-21 dBm"));
-        QCOMPARE(txPowerText(8), std::nullopt);
-        QCOMPARE(txPowerText(-1), std::nullopt);
-        QCOMPARE(rssiThresholdText(5), QStringLiteral("-73 dBm"));
-        QCOMPARE(rssiThresholdText(6), std::nullopt);
-
-        QCOMPARE(bandFromText("433Mhz"), Band::Mhz433);
-        QCOMPARE(bandFromText("868Mhz"), Band::Mhz868);
-        QCOMPARE(bandFromText("433MHz"), Band::None);
-        QCOMPARE(bandFromText(" 868Mhz"), Band::None);
-    }
+    // The speed byte is the code, not the list position; the texts are checked through
+    // the encoder's messages, which list them.
+    void speedCodes() { QCOMPARE(rfTxSpeedCodes(), (std::array<int, 5>{163, 145, 71, 35, 17})); }
 
     void frequencyText_data()
     {
         QTest::addColumn<int>("channel");
         QTest::addColumn<Band>("band");
         QTest::addColumn<QString>("text");
-        QTest::newRow("433 channel 1568") << 1568 << Band::Mhz433 << "433.920";
         QTest::newRow("433 channel 0") << 0 << Band::Mhz433 << "430.000";
-        QTest::newRow("433 channel 1 rounds half up") << 1 << Band::Mhz433 << "430.003";
         QTest::newRow("433 channel 3 rounds half up") << 3 << Band::Mhz433 << "430.008";
         QTest::newRow("433 channel 1599") << 1599 << Band::Mhz433 << "433.998";
-        QTest::newRow("433 channel 65535") << 65535 << Band::Mhz433 << "593.838";
-        QTest::newRow("868 channel 1568") << 1568 << Band::Mhz868 << "867.840";
         QTest::newRow("868 channel 0") << 0 << Band::Mhz868 << "860.000";
-        QTest::newRow("868 channel 65535") << 65535 << Band::Mhz868 << "1187.675";
-        QTest::newRow("no band") << 1568 << Band::None << "??";
         QTest::newRow("below range") << -1 << Band::Mhz433 << "??";
         QTest::newRow("above range") << 65536 << Band::Mhz868 << "??";
     }
@@ -81,12 +50,8 @@ private slots:
         QTest::newRow("868 lies on channel 1600") << 868.0 << Band::Mhz868 << Channel(1600);
         QTest::newRow("430") << 430.0 << Band::Mhz433 << Channel(0);
         QTest::newRow("430.003 rounds down") << 430.003 << Band::Mhz433 << Channel(1);
-        QTest::newRow("429.999") << 429.999 << Band::Mhz433 << Channel(-1);
-        QTest::newRow("593.838") << 593.838 << Band::Mhz433 << Channel(65535);
-        QTest::newRow("593.84") << 593.84 << Band::Mhz433 << Channel(65536);
         QTest::newRow("1187.675") << 1187.675 << Band::Mhz868 << Channel(65535);
         QTest::newRow("1187.68") << 1187.68 << Band::Mhz868 << Channel(65536);
-        QTest::newRow("860") << 860.0 << Band::Mhz868 << Channel(0);
         QTest::newRow("zero") << 0.0 << Band::Mhz433 << Channel(-172000);
         QTest::newRow("far but 32-bit") << 1e6 << Band::Mhz433 << Channel(399828000);
         QTest::newRow("beyond 32 bits") << 1e7 << Band::Mhz433 << Channel();
@@ -104,56 +69,30 @@ private slots:
         QCOMPARE(korva::channelFromFrequency(mhz, band), channel);
     }
 
-    void everyChannelSurvivesItsFrequencyText()
-    {
-        for (const Band band : {Band::Mhz433, Band::Mhz868}) {
-            for (int channel = 0; channel <= kMaxChannel; ++channel) {
-                const QString text = korva::frequencyText(channel, band);
-                const std::optional<double> mhz = korva::readLeadingNumber(text);
-                QVERIFY(mhz);
-                const std::optional<qint64> back = korva::channelFromFrequency(*mhz, band);
-                if (back != channel)
-                    QFAIL(qPrintable(QStringLiteral("%1 came back as %2").arg(text).arg(*back)));
-            }
-        }
-    }
-
     void readLeadingNumber_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<std::optional<double>>("value");
         using Value = std::optional<double>;
-        QTest::newRow("decimal") << "433.92" << Value(433.92);
         QTest::newRow("blanks anywhere") << " 4 3 3 . 9 2" << Value(433.92);
         QTest::newRow("tabs and line feeds") << "\t433\n.92" << Value(433.92);
         QTest::newRow("carriage return ends it") << "1\r2" << Value(1);
-        QTest::newRow("ends at a letter") << "12abc" << Value(12);
         QTest::newRow("second point ends it") << "1.2.3" << Value(1.2);
         QTest::newRow("no number") << "abc" << Value(0);
         QTest::newRow("empty") << "" << Value(0);
-        QTest::newRow("placeholder") << "??" << Value(0);
-        QTest::newRow("minus") << "-3" << Value(-3);
         QTest::newRow("plus") << "+7.5" << Value(7.5);
         QTest::newRow("sign alone") << "-" << Value(0);
         QTest::newRow("two signs") << "--5" << Value(0);
         QTest::newRow("point first") << ".5" << Value(0.5);
-        QTest::newRow("point last") << "5." << Value(5);
-        QTest::newRow("point alone") << "." << Value(0);
-        QTest::newRow("exponent") << "1E3" << Value(1000);
         QTest::newRow("lower-case exponent") << "1.5e+2x" << Value(150);
         QTest::newRow("negative exponent") << "25e-2" << Value(0.25);
         QTest::newRow("exponent without digits") << "2E" << Value(2);
-        QTest::newRow("exponent sign without digits") << "2E+" << Value(2);
         QTest::newRow("rounds correctly") << "430.0025" << Value(430.0025);
-        QTest::newRow("overflow") << "1E400" << Value();
-        QTest::newRow("negative overflow") << "-1E400" << Value();
         QTest::newRow("huge exponent") << "1E99999999999999999999" << Value();
         QTest::newRow("underflow reads zero") << "1E-400" << Value(0);
         QTest::newRow("zero with huge exponent") << "0E99999" << Value(0);
-        QTest::newRow("hex") << "&H10" << Value(16);
         QTest::newRow("hex lower case") << "&hff" << Value(255);
         QTest::newRow("hex 16-bit negative") << "&HFFFF" << Value(-1);
-        QTest::newRow("hex 8000") << "&H8000" << Value(-32768);
         QTest::newRow("hex five digits") << "&H0FFFF" << Value(65535);
         QTest::newRow("hex 32-bit") << "&H10000" << Value(65536);
         QTest::newRow("hex 32-bit negative") << "&HFFFFFFFF" << Value(-1);
@@ -162,7 +101,6 @@ private slots:
         QTest::newRow("hex without digits") << "&H" << Value(0);
         QTest::newRow("hex with blanks") << "& H 1 0" << Value(16);
         QTest::newRow("octal") << "&O17" << Value(15);
-        QTest::newRow("octal 16-bit negative") << "&o177777" << Value(-1);
         QTest::newRow("octal beyond 16 bits") << "&O200000" << Value(65536);
         QTest::newRow("octal ends at 8") << "&O78" << Value(7);
         QTest::newRow("octal beyond 32 bits") << "&O40000000000" << Value();

@@ -9,6 +9,18 @@
 
 #include <sys/stat.h>
 
+// A fresh settings file with these contents; gives its path.
+static QString writeSettingsFile(const QByteArray &contents)
+{
+    removeSettingsFile();
+    const QString path = settingsFilePath();
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(contents);
+    return path;
+}
+
 class TestFaults : public QObject
 {
     Q_OBJECT
@@ -138,18 +150,16 @@ private slots:
         QCOMPARE(s.prompts.shown[0].text,
                  QStringLiteral("Error: Permission denied: %1 (is your user in the dialout group?)")
                      .arg(s.emulator.devicePath()));
+        QCOMPARE(s.prompts.shown[0].title, QStringLiteral("Error"));
+        QCOMPARE(s.window->statusText(),
+                 QStringLiteral("No Response from Modem. Check Comms Port & Baud rate"));
         QVERIFY(!s.window->port().portOpen());
         QCOMPARE(s.emulator.receivedBytes(), QByteArray());
     }
 
     void damagedSettingsFile()
     {
-        removeSettingsFile();
-        QDir().mkpath(QFileInfo(settingsFilePath()).path());
-        QFile file(settingsFilePath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Settings\nPort=3\n\x01\xff garbage [[[\n");
-        file.close();
+        writeSettingsFile("[Settings\nPort=3\n\x01\xff garbage [[[\n");
         {
             FakePrompts prompts;
             korva::Form1 w;
@@ -169,13 +179,7 @@ private slots:
     {
         // Every QSettings object reads the file into a cache shared by the process,
         // so the path is taken once, before the file is written.
-        removeSettingsFile();
-        const QString path = settingsFilePath();
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Settings]\nPort=5\nBAUD=4800\n");
-        file.close();
+        const QString path = writeSettingsFile("[Settings]\nPort=5\nBAUD=4800\n");
         QVERIFY(QFile::setPermissions(path, {}));
         FilePermissionsEnforced permissions;
         if (!permissions.enforced())

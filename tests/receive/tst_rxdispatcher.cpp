@@ -62,11 +62,8 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("answers");
         QTest::addColumn<int>("splitGapMs");
         QTest::addColumn<QList<QByteArray>>("bursts");
-        const QByteArray block = QByteArray::fromHex("7f7f7f7f010203040620001e1e0023");
-        QTest::newRow("block") << QList{block} << 0 << QList{block};
         QTest::newRow("A5 everywhere")
             << QList{QByteArray(15, char(0xA5))} << 0 << QList{QByteArray(15, char(0xA5))};
-        QTest::newRow("all 51 slots") << QList{counting(51, 100)} << 0 << QList{counting(51, 100)};
         // After slot 50 the ring starts again at slot 0; the burst keeps 51 slots.
         QTest::newRow("ring wraps after slot 50")
             << QList{counting(60)} << 0 << QList{counting(9, 51) + counting(42, 9)};
