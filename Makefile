@@ -43,7 +43,7 @@ run: build
 	@scripts/run-with-emulator.sh $(BUILD_DIR)
 
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
 sanitize: deps
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=Debug -DKORVA_SANITIZE=ON

@@ -9,7 +9,6 @@
 #include "serial/linesettings.h"
 #include "serial/settingsstore.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -83,24 +82,11 @@ void Run::printReport(const QByteArray &block, const ConfigTexts &texts) const
 int Run::prepareChanges()
 {
     if (!m_options.profile.isEmpty()) {
-        QFile file(m_options.profile);
-        const bool opened = m_options.profile == QLatin1String("-")
-                                ? file.open(stdin, QIODevice::ReadOnly)
-                                : file.open(QIODevice::ReadOnly);
-        if (!opened) {
-            complain(QStringLiteral("cannot read the profile %1: %2")
-                         .arg(m_options.profile, file.errorString()));
+        const QString error = readProfileFile(m_options.profile, m_changes);
+        if (!error.isEmpty()) {
+            complain(error);
             return kExitUsage;
         }
-        const ProfileResult profile = parseProfile(file.readAll());
-        if (!profile.error.isEmpty()) {
-            complain(QStringLiteral("%1:%2: %3")
-                         .arg(m_options.profile)
-                         .arg(profile.line)
-                         .arg(profile.error));
-            return kExitUsage;
-        }
-        m_changes = profile.changes;
     }
     for (const QString &assignment : m_options.sets) {
         const QString error = addAssignment(m_changes, assignment);

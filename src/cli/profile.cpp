@@ -1,5 +1,6 @@
 #include "cli/profile.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -90,6 +91,20 @@ ProfileResult parseProfile(const QByteArray &json)
     }
     readFields(fields.toObject(), json, fieldsAt, result);
     return result;
+}
+
+QString readProfileFile(const QString &path, Changes &changes)
+{
+    QFile file(path);
+    const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                   : file.open(QIODevice::ReadOnly);
+    if (!opened)
+        return QStringLiteral("cannot read the profile %1: %2").arg(path, file.errorString());
+    const ProfileResult profile = parseProfile(file.readAll());
+    if (!profile.error.isEmpty())
+        return QStringLiteral("%1:%2: %3").arg(path).arg(profile.line).arg(profile.error);
+    changes = profile.changes;
+    return {};
 }
 
 } // namespace korva::cli

@@ -20,4 +20,9 @@ struct ProfileResult {
 // valid; the first one that is not is named with its line.
 ProfileResult parseProfile(const QByteArray &json);
 
+// Reads and parses the profile file at `path` ("-": standard input) into
+// `changes`. The error text, empty on success, names the file and, for a
+// refused profile, the line.
+QString readProfileFile(const QString &path, Changes &changes);
+
 } // namespace korva::cli

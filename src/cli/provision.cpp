@@ -127,21 +127,11 @@ void Provisioner::note(const QString &text) const
 // Everything that can be refused is refused here, before the port is opened.
 int Provisioner::prepare()
 {
-    QFile file(m_options.profile);
-    if (!file.open(QIODevice::ReadOnly)) {
-        complain(QStringLiteral("cannot read the profile %1: %2")
-                     .arg(m_options.profile, file.errorString()));
+    const QString error = readProfileFile(m_options.profile, m_changes);
+    if (!error.isEmpty()) {
+        complain(error);
         return kExitUsage;
     }
-    const ProfileResult profile = parseProfile(file.readAll());
-    if (!profile.error.isEmpty()) {
-        complain(QStringLiteral("%1:%2: %3")
-                     .arg(m_options.profile)
-                     .arg(profile.line)
-                     .arg(profile.error));
-        return kExitUsage;
-    }
-    m_changes = profile.changes;
     m_band = m_changes.band.isEmpty() ? m_options.band : m_changes.band;
     if (!m_options.localAddressFrom.isEmpty()) {
         Changes first;
