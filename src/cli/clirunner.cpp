@@ -2,14 +2,12 @@
 
 #include "cli/fieldvalues.h"
 #include "cli/output.h"
+#include "cli/portchoice.h"
 #include "cli/profile.h"
 #include "cli/provision.h"
 #include "cli/stopsignals.h"
 #include "module/moduleengine.h"
 #include "serial/linesettings.h"
-#include "serial/settingsstore.h"
-
-#include <QFileInfo>
 
 #include <cstdio>
 #include <unistd.h>
@@ -129,29 +127,15 @@ int Run::confirmReset()
 
 int Run::openPort()
 {
-    const LoadedPortSettings stored = loadPortSettings();
-    QString port = m_options.port;
-    if (port.isEmpty()) {
-        if (!stored.portStored) {
-            complain(QStringLiteral("no port given and none stored by the window: use --port "
-                                    "N|PATH (korva-cli ports lists them)"));
-            return kExitUsage;
-        }
-        port = stored.settings.port;
-    }
-    const QString baud = m_options.baud.isEmpty() ? stored.settings.baud : m_options.baud;
-    if (auto refused = m_engine.setLineRate(baud)) {
-        complain(QStringLiteral("the baud rate \"%1\" cannot be used: %2")
-                     .arg(baud, refused->description));
+    const auto chosen = choosePort(m_options, m_engine);
+    if (const auto *refusal = std::get_if<QString>(&chosen)) {
+        complain(*refusal);
         return kExitUsage;
     }
-    m_baud = baud.trimmed().toInt();
-
-    const bool byNumber = !port.isEmpty() && std::all_of(port.begin(), port.end(),
-                                                         [](QChar c) { return c.isDigit(); });
-    const QString path =
-        port.contains(u'/') && !port.startsWith(u'/') ? QFileInfo(port).absoluteFilePath() : port;
-    const auto failure = byNumber ? m_engine.openPort(port) : m_engine.openDevice(path);
+    const PortChoice &choice = std::get<PortChoice>(chosen);
+    m_baud = choice.baud;
+    const auto failure =
+        choice.byNumber ? m_engine.openPort(choice.port) : m_engine.openDevice(choice.port);
     if (failure) {
         complain(
             failure->kind == PortFailure::Kind::InvalidPort

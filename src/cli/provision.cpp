@@ -1,10 +1,10 @@
 #include "cli/provision.h"
 
 #include "cli/fieldvalues.h"
+#include "cli/portchoice.h"
 #include "cli/profile.h"
 #include "cli/stopsignals.h"
 #include "module/moduleengine.h"
-#include "serial/settingsstore.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -168,7 +168,8 @@ int Provisioner::prepare()
 std::optional<PortFailure> Provisioner::openOnce()
 {
     // A device that is not there (an adapter unplugged) is waited for, not opened.
-    if (!m_byNumber && !QFileInfo::exists(m_port))
+    if (!m_byNumber &&
+        !QFileInfo::exists(m_port.contains(u'/') ? m_port : QStringLiteral("/dev/") + m_port))
         return PortFailure{PortFailure::Kind::InvalidPort, m_port};
     return m_byNumber ? m_engine.openPort(m_port) : m_engine.openDevice(m_port);
 }
@@ -177,25 +178,13 @@ std::optional<PortFailure> Provisioner::openOnce()
 // (permission, busy) ends the run, as waiting would not mend it.
 int Provisioner::openFirst()
 {
-    const LoadedPortSettings stored = loadPortSettings();
-    m_port = m_options.port;
-    if (m_port.isEmpty()) {
-        if (!stored.portStored) {
-            complain(QStringLiteral("no port given and none stored by the window: use --port "
-                                    "N|PATH (korva-cli ports lists them)"));
-            return kExitUsage;
-        }
-        m_port = stored.settings.port;
-    }
-    const QString baud = m_options.baud.isEmpty() ? stored.settings.baud : m_options.baud;
-    if (auto refused = m_engine.setLineRate(baud)) {
-        complain(QStringLiteral("the baud rate \"%1\" cannot be used: %2")
-                     .arg(baud, refused->description));
+    const auto chosen = choosePort(m_options, m_engine);
+    if (const auto *refusal = std::get_if<QString>(&chosen)) {
+        complain(*refusal);
         return kExitUsage;
     }
-    m_byNumber = std::all_of(m_port.begin(), m_port.end(), [](QChar c) { return c.isDigit(); });
-    if (!m_byNumber)
-        m_port = QFileInfo(m_port).absoluteFilePath();
+    m_port = std::get<PortChoice>(chosen).port;
+    m_byNumber = std::get<PortChoice>(chosen).byNumber;
     const auto failure = openOnce();
     if (failure && failure->kind != PortFailure::Kind::InvalidPort) {
         complain(QStringLiteral("Error: ") + failure->description);
