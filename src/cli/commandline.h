@@ -14,6 +14,11 @@ enum ExitCode {
     kExitNoPort = 3,    // the port could not be opened
     kExitNoAnswer = 4,  // no answer or a short answer after the retries
     kExitPortLost = 5,  // the device failed during the operation
+    // A result or record could not be written whole (stdout, the log, the
+    // ledger); the run stopped there with the module in data mode.
+    kExitRecordFailed = 6,
+    kExitRangeUsedUp = 7, // provision: the address range ran out before --count
+    kExitDeclined = 8,    // reset-defaults was answered No; nothing written
 };
 
 enum class Verb { Ports, Read, Write, Verify, ResetDefaults, Provision };

@@ -153,13 +153,16 @@ bool ModuleEngine::SendConfigPacket()
     const QString band = m_bandSource ? m_bandSource() : QString();
     const EncodeResult result = encodePacket(texts, band, m_channel);
     m_channel = result.channel;
+    m_lastPacket.clear();
     if (result.failure) {
         m_lastRefusal = result.failure;
         emit packetRefused(*result.failure);
         return false;
     }
-    m_MSComm1.output(result.packet);
-    m_lastPacket = result.packet;
+    // Only a packet the device took counts as written: a line that failed under
+    // the write wrote nothing anybody may rely on.
+    if (m_MSComm1.output(result.packet))
+        m_lastPacket = result.packet;
     return true;
 }
 

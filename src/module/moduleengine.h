@@ -29,8 +29,9 @@ struct ReadResult {
     ConfigTexts texts;
 };
 
-// What a Set brought about: the packet it wrote (empty when a value was refused
-// or the sequence ended before it) and the read-back that followed.
+// What a Set brought about: the packet it wrote (empty when a value was refused,
+// the sequence ended before it or the device did not take it whole) and the
+// read-back that followed.
 struct WriteResult {
     std::optional<EncodeFailure> refused;
     QByteArray packet;

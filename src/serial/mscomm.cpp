@@ -230,16 +230,19 @@ void MSComm::closePort()
     m_openPath.clear();
 }
 
-void MSComm::output(const QByteArray &bytes)
+bool MSComm::output(const QByteArray &bytes)
 {
     if (!m_port.isOpen() || bytes.isEmpty())
-        return;
+        return false;
     if (lcWire().isDebugEnabled())
         traceBytes(">", bytes);
-    m_port.write(bytes);
+    if (m_port.write(bytes) != bytes.size())
+        return false;
     // QSerialPort would otherwise hold the bytes until control returns to the
     // event loop, which delays them and shortens the pauses seen on the wire.
     m_port.flush();
+    // A write the device refused closes the port (see onErrorOccurred).
+    return m_port.isOpen() && m_port.bytesToWrite() == 0;
 }
 
 QByteArray MSComm::input()

@@ -44,8 +44,9 @@ public:
     std::optional<PortFailure> setPortOpen(bool open);
 
     // Queues the bytes for transmission and hands them to the device at once,
-    // without waiting for them to leave the wire.
-    void output(const QByteArray &bytes);
+    // without waiting for them to leave the wire. True when the device took every
+    // byte; false when the port is closed or failed while writing.
+    bool output(const QByteArray &bytes);
 
     // The next received byte not yet read, or an empty array when none waits.
     QByteArray input();
