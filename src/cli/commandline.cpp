@@ -31,16 +31,18 @@ Verbs:
   reset-defaults [--yes]     Set both addresses to 00000000 (other fields keep
                              the module's values), as the window's Reset
                              Defaults.
-  provision --profile FILE [--local-address-from HEX8] [--count N]
-            [--log FILE]     Program modules attached one after another: wait
+  provision --profile FILE [--port N|PATH ...] [--local-address-from HEX8]
+            [--count N] [--log FILE]
+                             Program modules attached one after another: wait
                              for a module, write the profile, verify (one more
                              write on a difference), print one JSON line per
                              unit, wait until it is removed, then the next.
+                             Each --port is a slot of its own; all run at once.
 
 Options:
   --port N|PATH              Port number (the window's port map, [Ports] entries
                              included) or a device path. Default: the window's
-                             stored port.
+                             stored port. provision takes it more than once.
   --baud RATE                Line rate. Default: the window's stored rate,
                              else 38400.
   --band 433Mhz|868Mhz       Band for the frequency. Default: 433Mhz.
@@ -55,10 +57,10 @@ Options:
   --yes                      reset-defaults: do not ask.
   --local-address-from HEX8  provision: the n-th unit gets this local address
                              plus n-1 (never past FFFFFFFF).
-  --count N                  provision: stop after N units. Default: until
-                             Ctrl-C or SIGTERM.
+  --count N                  provision: stop after N units written, over all
+                             slots. Default: until Ctrl-C or SIGTERM.
   --log FILE                 provision: append each unit's line to FILE too,
-                             flushed to disk per unit.
+                             on the disk before the line is printed.
   --timeout MS               Wait this long for an answer to end. Default: 1000.
   --retries N                Try a read with no or a short answer again N times.
                              Default: 1.
@@ -178,6 +180,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         return refuse(QStringLiteral("unknown verb \"%1\"").arg(verb));
 
     options.port = parser.value(port);
+    options.ports = parser.values(port);
     options.baud = parser.value(baud);
     if (parser.isSet(band)) {
         const QString value = parser.value(band);
@@ -220,6 +223,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         return refuse(QStringLiteral("--count needs a number of units, 1 or more"));
 
     if (options.verb == Verb::Provision) {
+        if (options.ports.removeDuplicates() > 0)
+            return refuse(QStringLiteral("a --port is given twice"));
         if (options.profile.isEmpty() || !options.sets.isEmpty())
             return refuse(QStringLiteral("provision needs --profile FILE (and no --set)"));
         if (parser.isSet(format) && options.format != Format::Json)
@@ -229,6 +234,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
                                          "provision"));
         return parsed;
     }
+    if (options.ports.size() > 1)
+        return refuse(QStringLiteral("--port is given once, except for provision"));
     if (parser.isSet(localAddressFrom) || parser.isSet(count) || parser.isSet(logFile))
         return refuse(
             QStringLiteral("--local-address-from, --count and --log belong to provision"));

@@ -26,8 +26,9 @@ enum class Format { Text, Json, Hex };
 
 struct CliOptions {
     Verb verb = Verb::Read;
-    QString port; // a number or a device path; empty: the window's stored port
-    QString baud; // empty: the window's stored rate
+    QString port;      // a number or a device path; empty: the window's stored port
+    QStringList ports; // provision: every --port in order, one slot each
+    QString baud;      // empty: the window's stored rate
     QString band = QStringLiteral("433Mhz");
     Format format = Format::Text;
     bool trace = false;

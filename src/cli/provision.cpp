@@ -5,16 +5,10 @@
 #include "cli/profile.h"
 #include "cli/stopsignals.h"
 #include "module/moduleengine.h"
+#include "production/provisionrun.h"
+#include "production/recordsink.h"
 
-#include <QDateTime>
-#include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTimer>
 
 #include <cstdio>
 #include <unistd.h>
@@ -25,114 +19,65 @@ namespace korva::cli
 namespace
 {
 
-// A module is asked for its configuration (and, once programmed, looked after)
-// about once a second; an absent device is looked for more often, as that costs
-// nothing on the wire.
-constexpr int kPollPeriodMs = 1000;
-constexpr int kReopenPeriodMs = 250;
-// A present module begins its answer within the request's 0.1 s; this is
-// enough for all fifteen bytes at 1200 baud and the 100 ms that end a burst.
-constexpr int kPollAnswerMs = 300;
-// Quiet time between the read that found a module and the Set after it, as
-// long as Set leaves between its "---" and its read-back.
-constexpr int kBetweenOperationsMs = 500;
-constexpr int kWritesPerUnit = 2;
-constexpr quint64 kLastAddress = 0xFFFFFFFF;
+using production::EndReason;
+using production::SlotEvent;
+using production::SlotState;
 
-void print(std::FILE *stream, const QByteArray &bytes)
-{
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
+constexpr quint64 kLastAddress = 0xFFFFFFFF;
+constexpr int kHighestPortNumber = 15;
 
 void complain(const QString &text)
 {
-    print(stderr, (QStringLiteral("korva-cli: ") + text + u'\n').toUtf8());
+    const QByteArray bytes = (QStringLiteral("korva-cli: ") + text + u'\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
 }
 
-QString hexText(const QByteArray &bytes)
+// A port argument that can never name a device is refused before anything is
+// opened; a path that does not exist yet is waited for.
+QString refusedPort(const QString &port)
 {
-    return QString::fromLatin1(bytes.toHex().toUpper());
+    if (port.trimmed().isEmpty())
+        return QStringLiteral("--port needs a port number or a device path, not a blank");
+    const bool number = std::all_of(port.begin(), port.end(), [](QChar c) { return c.isDigit(); });
+    if (!number)
+        return {};
+    bool ok = false;
+    const int value = port.toInt(&ok);
+    if (!ok || value < 1 || value > kHighestPortNumber)
+        return QStringLiteral("there is no port %1: the port numbers are 1 to %2 "
+                              "(korva-cli ports lists them)")
+            .arg(port)
+            .arg(kHighestPortNumber);
+    return {};
 }
 
-// What became of one unit.
-struct Unit {
-    int number = 0;
-    QString device;
-    QByteArray before;
-    QByteArray after;
-    QString localAddress;
-    int writes = 0;
-    QStringList differing; // keys of the fields the module does not hold as written
-    QString error;         // why the unit could not be verified at all
-
-    bool ok() const { return error.isEmpty() && differing.isEmpty(); }
-
-    QByteArray jsonLine() const
-    {
-        // Local time with its offset from UTC, so lines from two sites compare.
-        const QDateTime now = QDateTime::currentDateTime();
-        QJsonObject line{
-            {QStringLiteral("time"),
-             now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs)},
-            {QStringLiteral("unit"), number},
-            {QStringLiteral("device"), device},
-            {QStringLiteral("before"), hexText(before)},
-            {QStringLiteral("after"), hexText(after)},
-            {QStringLiteral("local-address"), localAddress},
-            {QStringLiteral("writes"), writes},
-            {QStringLiteral("result"), ok() ? QStringLiteral("ok") : QStringLiteral("failed")},
-            {QStringLiteral("differences"), QJsonArray::fromStringList(differing)}};
-        if (!error.isEmpty())
-            line.insert(QStringLiteral("error"), error);
-        return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
-    }
-};
-
-class Provisioner
+class Provision
 {
 public:
-    explicit Provisioner(const CliOptions &options) : m_options(options) {}
+    explicit Provision(const CliOptions &options) : m_options(options) {}
     int execute();
 
 private:
-    int prepare();
-    int openFirst();
-    std::optional<PortFailure> openOnce();
-    bool waitForModule(ReadResult &found);
-    bool waitUntilGone();
-    Unit programUnit(int number, const ReadResult &before);
-    void record(const Unit &unit);
-    void idle(qint64 ms);
-    void note(const QString &text) const;
+    int prepare(production::ProvisionSettings &settings);
+    int choosePorts(production::ProvisionSettings &settings);
+    void show(const SlotEvent &event) const;
+    int exitCode(const production::ProvisionRun &run, int signalNumber) const;
 
     const CliOptions &m_options;
-    ModuleEngine m_engine;
-    Changes m_changes;
-    QString m_band;
-    std::optional<quint64> m_firstAddress;
-    QFile m_log;
-    QString m_port;
-    bool m_byNumber = false;
-    bool m_stopping = false;
-    QEventLoop *m_idleLoop = nullptr;
+    production::RecordSink m_records{STDOUT_FILENO};
 };
 
-void Provisioner::note(const QString &text) const
+// Everything that can be refused is refused here, before any port is opened.
+int Provision::prepare(production::ProvisionSettings &settings)
 {
-    if (!m_options.quiet)
-        complain(text);
-}
-
-// Everything that can be refused is refused here, before the port is opened.
-int Provisioner::prepare()
-{
-    const QString error = readProfileFile(m_options.profile, m_changes);
+    Changes changes;
+    const QString error = readProfileFile(m_options.profile, changes);
     if (!error.isEmpty()) {
         complain(error);
         return kExitUsage;
     }
-    m_band = m_changes.band.isEmpty() ? m_options.band : m_changes.band;
+    settings.band = changes.band.isEmpty() ? m_options.band : changes.band;
     if (!m_options.localAddressFrom.isEmpty()) {
         Changes first;
         const QString refused =
@@ -141,214 +86,166 @@ int Provisioner::prepare()
             complain(QStringLiteral("--local-address-from: ") + refused);
             return kExitUsage;
         }
-        m_firstAddress = first.fields[Field::LocalAddress].toULongLong(nullptr, 16);
-        if (m_options.count > 0 && *m_firstAddress + quint64(m_options.count) - 1 > kLastAddress) {
+        const quint64 address = first.fields[Field::LocalAddress].toULongLong(nullptr, 16);
+        if (m_options.count > 0 && address + quint64(m_options.count) - 1 > kLastAddress) {
             complain(QStringLiteral("%1 units from local address %2 would pass FFFFFFFF")
                          .arg(m_options.count)
                          .arg(first.fields[Field::LocalAddress]));
             return kExitUsage;
         }
+        settings.firstAddress = quint32(address);
     }
-    const QString refused = checkChanges(m_changes, m_band);
+    const QString refused = checkChanges(changes, settings.band);
     if (!refused.isEmpty()) {
         complain(refused + QStringLiteral(" (nothing was written)"));
         return kExitUsage;
     }
+    settings.profileOver = [changes](const ConfigTexts &held) {
+        ConfigTexts texts = held;
+        applyChanges(texts, changes);
+        return texts;
+    };
+    settings.count = m_options.count;
+    settings.answerTimeoutMs = m_options.timeoutMs;
     if (!m_options.logFile.isEmpty()) {
-        m_log.setFileName(m_options.logFile);
-        if (!m_log.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            complain(QStringLiteral("cannot open the log %1: %2")
-                         .arg(m_options.logFile, m_log.errorString()));
+        const QString failed = m_records.openLog(m_options.logFile);
+        if (!failed.isEmpty()) {
+            complain(QStringLiteral("cannot open the log: ") + failed);
             return kExitUsage;
         }
     }
-    return kExitDone;
+    return choosePorts(settings);
 }
 
-std::optional<PortFailure> Provisioner::openOnce()
+int Provision::choosePorts(production::ProvisionSettings &settings)
 {
-    // A device that is not there (an adapter unplugged) is waited for, not opened.
-    if (!m_byNumber &&
-        !QFileInfo::exists(m_port.contains(u'/') ? m_port : QStringLiteral("/dev/") + m_port))
-        return PortFailure{PortFailure::Kind::InvalidPort, m_port};
-    return m_byNumber ? m_engine.openPort(m_port) : m_engine.openDevice(m_port);
-}
-
-// An absent device is waited for; one that is there but cannot be opened
-// (permission, busy) ends the run, as waiting would not mend it.
-int Provisioner::openFirst()
-{
-    const auto chosen = choosePort(m_options, m_engine);
-    if (const auto *refusal = std::get_if<QString>(&chosen)) {
-        complain(*refusal);
-        return kExitUsage;
-    }
-    m_port = std::get<PortChoice>(chosen).port;
-    m_byNumber = std::get<PortChoice>(chosen).byNumber;
-    const auto failure = openOnce();
-    if (failure && failure->kind != PortFailure::Kind::InvalidPort) {
-        complain(QStringLiteral("Error: ") + failure->description);
-        return kExitNoPort;
+    const QStringList given = m_options.ports.isEmpty() ? QStringList{QString()} : m_options.ports;
+    ModuleEngine probe;
+    for (const QString &port : given) {
+        if (!m_options.ports.isEmpty()) {
+            if (const QString refused = refusedPort(port); !refused.isEmpty()) {
+                complain(refused);
+                return kExitUsage;
+            }
+        }
+        CliOptions one = m_options;
+        one.port = port;
+        const auto chosen = choosePort(one, probe);
+        if (const auto *refusal = std::get_if<QString>(&chosen)) {
+            complain(*refusal);
+            return kExitUsage;
+        }
+        const PortChoice &choice = std::get<PortChoice>(chosen);
+        settings.ports << production::SlotPort{choice.port, choice.byNumber};
+        settings.baud = QString::number(choice.baud);
     }
     return kExitDone;
 }
 
-void Provisioner::idle(qint64 ms)
+// Plain lines on stderr: what each slot waits for and why a unit failed; with
+// several slots each line says which.
+void Provision::show(const SlotEvent &event) const
 {
-    if (m_stopping || ms <= 0)
+    QString text;
+    switch (event.state) {
+    case SlotState::Failed:
+        text = QStringLiteral("unit failed: ") + event.detail;
+        break;
+    case SlotState::Waiting:
+        if (m_options.quiet)
+            return;
+        text = event.detail;
+        if (text.isEmpty())
+            text = QStringLiteral("Waiting for a module on %1...")
+                       .arg(event.device.contains(u'/') ? event.device
+                                                        : QStringLiteral("port ") + event.device);
+        break;
+    case SlotState::AdapterMissing:
+    case SlotState::RemoveUnit:
+    case SlotState::Finished:
+        if (m_options.quiet || event.detail.isEmpty())
+            return;
+        text = event.detail;
+        break;
+    case SlotState::Programming:
+    case SlotState::Verifying:
+    case SlotState::Passed:
+    case SlotState::AlreadyProvisioned:
         return;
-    QEventLoop loop;
-    QTimer::singleShot(int(ms), &loop, &QEventLoop::quit);
-    m_idleLoop = &loop;
-    loop.exec();
-    m_idleLoop = nullptr;
-}
-
-bool Provisioner::waitForModule(ReadResult &found)
-{
-    note(QStringLiteral("Waiting for a module on %1...")
-             .arg(m_byNumber ? QStringLiteral("port ") + m_port : m_port));
-    while (!m_stopping) {
-        QElapsedTimer poll;
-        poll.start();
-        if (!m_engine.port().portOpen() && openOnce()) {
-            idle(kReopenPeriodMs);
-            continue;
-        }
-        found = m_engine.readConfiguration(kPollAnswerMs);
-        if (found.outcome == ReadResult::Outcome::Answered && found.block.size() == kBlockSize)
-            return true;
-        idle(kPollPeriodMs - poll.elapsed());
     }
-    return false;
+    complain(m_options.ports.size() > 1 ? QStringLiteral("slot %1: %2").arg(event.slot).arg(text)
+                                        : text);
 }
 
-// A module that stops answering, or whose device goes away, has been removed.
-bool Provisioner::waitUntilGone()
+int Provision::exitCode(const production::ProvisionRun &run, int signalNumber) const
 {
-    while (!m_stopping) {
-        idle(kPollPeriodMs);
-        if (m_stopping)
-            break;
-        if (!m_engine.port().portOpen())
-            return true;
-        const ReadResult answer = m_engine.readConfiguration(kPollAnswerMs);
-        if (answer.outcome != ReadResult::Outcome::Answered || !m_engine.port().portOpen())
-            return true;
+    const int byUnits = run.anyFailed() ? kExitDifferent : kExitDone;
+    switch (run.endReason()) {
+    case EndReason::RecordFailed:
+        return kExitRecordFailed;
+    case EndReason::PortUnusable:
+        return kExitNoPort;
+    case EndReason::RangeUsedUp:
+        return kExitRangeUsedUp;
+    case EndReason::Stopped:
+        // Without --count a stop is how a run ends; with it, the batch is short.
+        return m_options.count > 0 ? 128 + signalNumber : byUnits;
+    case EndReason::CountReached:
+    case EndReason::None:
+        return byUnits;
     }
-    return false;
+    return byUnits;
 }
 
-// The unit is programmed to the end once begun: a stop waits for it.
-Unit Provisioner::programUnit(int number, const ReadResult &before)
+int Provision::execute()
 {
-    Unit unit;
-    unit.number = number;
-    unit.device = m_engine.port().devicePath();
-    unit.before = before.block;
-    Changes changes = m_changes;
-    if (m_firstAddress)
-        changes.fields[Field::LocalAddress] =
-            QStringLiteral("%1")
-                .arg(qulonglong(*m_firstAddress + quint64(number) - 1), 8, 16, QLatin1Char('0'))
-                .toUpper();
-    ConfigTexts texts = before.texts;
-    applyChanges(texts, changes);
-    unit.localAddress = fieldText(texts, Field::LocalAddress);
-    m_engine.setTextsSource([texts] { return texts; });
-
-    while (unit.writes < kWritesPerUnit) {
-        Pause gap;
-        gap.wait(kBetweenOperationsMs);
-        const WriteResult written = m_engine.writeConfiguration(m_options.timeoutMs);
-        ++unit.writes;
-        unit.error.clear();
-        unit.differing.clear();
-        if (written.refused) {
-            unit.error = written.refused->text;
-            break;
-        }
-        if (m_engine.portLost() || !m_engine.port().portOpen()) {
-            unit.error = QStringLiteral("the device failed during the operation");
-            break;
-        }
-        unit.after = written.readBack.block;
-        if (!written.mismatches) {
-            unit.error = QStringLiteral("No Response from Modem. Check Comms Port & Baud rate");
-            continue;
-        }
-        for (const FieldMismatch &mismatch : *written.mismatches) {
-            const QString key = fieldKey(fieldOfPageField(mismatch.field));
-            if (!unit.differing.contains(key))
-                unit.differing << key;
-        }
-        if (unit.differing.isEmpty())
-            break;
-    }
-    return unit;
-}
-
-// Each finished unit reaches the disk before the next begins, so a crash or a
-// power cut loses none.
-void Provisioner::record(const Unit &unit)
-{
-    const QByteArray line = unit.jsonLine();
-    print(stdout, line);
-    if (m_log.isOpen()) {
-        m_log.write(line);
-        m_log.flush();
-        ::fsync(m_log.handle());
-    }
-}
-
-int Provisioner::execute()
-{
-    if (const int code = prepare())
+    production::ProvisionSettings settings;
+    if (const int code = prepare(settings))
         return code;
+
+    production::ProvisionRun run(settings, m_records);
     StopSignals stops;
-    QObject::connect(&stops, &StopSignals::stopRequested, &m_engine, [this] {
-        m_stopping = true;
-        if (m_idleLoop)
-            m_idleLoop->quit();
-    });
-    // A unit pulled out with its adapter is noticed at once, not at the next poll.
-    QObject::connect(&m_engine, &ModuleEngine::portFailed, &m_engine, [this] {
-        if (m_idleLoop)
-            m_idleLoop->quit();
-    });
-    m_engine.setBandSource([this] { return m_band; });
-    if (const int code = openFirst())
-        return code;
+    QObject::connect(&stops, &StopSignals::stopRequested, &run, [&run] { run.stop(); });
+    QObject::connect(&run, &production::ProvisionRun::slotEvent, &run,
+                     [this](const SlotEvent &event) { show(event); });
+    QEventLoop loop;
+    QObject::connect(&run, &production::ProvisionRun::finished, &loop, &QEventLoop::quit);
+    run.start();
+    loop.exec();
 
-    int code = kExitDone;
-    for (int number = 1; !m_stopping; ++number) {
-        if (m_firstAddress && *m_firstAddress + quint64(number) - 1 > kLastAddress) {
-            complain(QStringLiteral("unit %1 would get a local address past FFFFFFFF").arg(number));
-            code = code == kExitDone ? kExitUsage : code;
-            break;
-        }
-        ReadResult before;
-        if (!waitForModule(before))
-            break;
-        const Unit unit = programUnit(number, before);
-        record(unit);
-        if (!unit.ok())
-            code = kExitDifferent;
-        if (number == m_options.count || !waitUntilGone())
-            break;
+    switch (run.endReason()) {
+    case EndReason::RecordFailed:
+    case EndReason::PortUnusable:
+        complain(run.endMessage());
+        break;
+    case EndReason::RangeUsedUp:
+        complain(QStringLiteral("every local address up to FFFFFFFF has been given: the run "
+                                "stopped before the next unit"));
+        break;
+    case EndReason::Stopped:
+    case EndReason::CountReached:
+    case EndReason::None:
+        break;
     }
-    if (m_engine.port().portOpen() && m_engine.inCommandMode())
-        m_engine.CloseATMode();
-    m_engine.closePort();
-    return code;
+    if (!m_options.quiet) {
+        const production::RunSummary summary = run.summary();
+        QString text = summary.howEnded;
+        if (summary.nextFree)
+            text += QStringLiteral("; next free local address %1")
+                        .arg(QStringLiteral("%1")
+                                 .arg(*summary.nextFree, 8, 16, QLatin1Char('0'))
+                                 .toUpper());
+        complain(text);
+    }
+    return exitCode(run, stops.received());
 }
 
 } // namespace
 
 int runProvision(const CliOptions &options)
 {
-    Provisioner provisioner(options);
-    return provisioner.execute();
+    Provision provision(options);
+    return provision.execute();
 }
 
 } // namespace korva::cli

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "module/moduleengine.h"
+#include "production/provisionsettings.h"
+#include "production/slotevent.h"
+#include "production/unitallowance.h"
+#include "production/unitreport.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+
+#include <memory>
+
+class QEventLoop;
+
+namespace korva::production
+{
+
+class RunShared;
+
+// One provisioning slot: a port where units are attached one after another.
+// It waits for a unit, programs and verifies it, records it and waits until it
+// is taken off, until the run ends. It runs on a thread of its own with an
+// engine of its own, because the engine's pauses are nested event loops: two
+// slots on one thread would stretch each other's pauses.
+class Slot : public QObject
+{
+    Q_OBJECT
+public:
+    Slot(int number, const SlotPort &port, RunShared &shared);
+    ~Slot() override;
+
+    // Runs units until the run ends, then leaves the module in data mode and
+    // closes the port. Call it on the slot's thread.
+    void run();
+    // Lets the step under way finish and writes nothing more. Queued from
+    // another thread.
+    void stop();
+    // Looks at the run's state again now rather than at the end of a wait.
+    void wake();
+
+signals:
+    void event(const korva::production::SlotEvent &event);
+    // A unit was settled or the run was halted: the other slots look again.
+    void runChanged();
+    void finished();
+
+private:
+    enum class Opened { Open, Absent, Unusable };
+
+    // The error class of a unit the run stopped before its packet left: it was
+    // not written, so it is not recorded.
+    static inline const QString kNotWritten = QStringLiteral("not-written");
+
+    // What the slot's last unit is known to hold: the packets that left and
+    // what it read back as its own; its block before, when nothing was written.
+    struct LastUnit {
+        QByteArray before;
+        QList<QByteArray> programmed;
+        bool holds(const QByteArray &block) const;
+        bool wasProgrammedAs(const QByteArray &block) const;
+    };
+
+    void runUnits();
+    Opened openPort(QString &reason);
+    bool portPresent() const;
+    bool waitForModule(ReadResult &found);
+    bool waitForRemoval();
+    UnitReport programUnit(const ReadResult &found, const UnitAllowance::Claim &claim);
+    bool writeOnce(UnitReport &unit, const QByteArray &before);
+    void finishUnit(UnitReport &unit);
+    // Waits up to ms while events run; a wake, a stop or (with watchPort) a lost
+    // port ends it early.
+    void idle(qint64 ms, bool watchPort = true);
+    // Tells the run what the slot is doing now, unless that was the last thing told.
+    void report(SlotState state, const QString &detail = {},
+                std::optional<quint32> address = std::nullopt, qint64 unitMs = -1);
+    QString shownPort() const;
+
+    struct Shown {
+        SlotState state;
+        QString detail;
+    };
+
+    const int m_number;
+    const SlotPort m_port;
+    RunShared &m_shared;
+    std::unique_ptr<ModuleEngine> m_engine;
+    QEventLoop *m_idleLoop = nullptr;
+    std::optional<Shown> m_shown;
+    std::optional<quint32> m_unitAddress; // the address of the unit under way
+    std::optional<LastUnit> m_lastUnit;
+    QString m_lostReason; // why the port failed last
+    QString m_finishNote; // said when the slot finishes
+};
+
+} // namespace korva::production
