@@ -169,10 +169,10 @@ bool Slot::waitForModule(ReadResult &found)
                 continue;
             }
         }
-        if (!announced) {
+        // Already waiting (for a claim, or with something seen) is not said again.
+        if (!announced && !(m_shown && m_shown->state == SlotState::Waiting))
             report(SlotState::Waiting);
-            announced = true;
-        }
+        announced = true;
         QElapsedTimer poll;
         poll.start();
         found = m_engine->readConfiguration(kPollAnswerMs);
