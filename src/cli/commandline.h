@@ -1,7 +1,11 @@
 #pragma once
 
+#include "production/ledgerlocation.h"
+
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 namespace korva::cli
 {
@@ -14,10 +18,12 @@ enum ExitCode {
     kExitNoPort = 3,    // the port could not be opened
     kExitNoAnswer = 4,  // no answer or a short answer after the retries
     kExitPortLost = 5,  // the device failed during the operation
+    kExitLedger = 6,    // the ledger or a record file could not be opened, read or written
 };
 
-enum class Verb { Ports, Read, Write, Verify, ResetDefaults, Provision };
-enum class Format { Text, Json, Hex };
+enum class Verb { Ports, Read, Write, Verify, ResetDefaults, Provision, Ledger };
+enum class LedgerVerb { Status, Export, Check };
+enum class Format { Text, Json, Hex, Csv };
 
 struct CliOptions {
     Verb verb = Verb::Read;
@@ -37,6 +43,9 @@ struct CliOptions {
     QString localAddressFrom; // provision: the first unit's local address (empty: the profile's)
     int count = 0;            // provision: units to program (0: until stopped)
     QString logFile;          // provision: where each unit's line is appended too
+    LedgerVerb ledgerVerb = LedgerVerb::Status;
+    std::optional<production::LedgerLocation> ledger;  // nullopt: the default file
+    std::optional<production::AddressRange> addresses; // nullopt: not given
 };
 
 struct ParsedCommandLine {

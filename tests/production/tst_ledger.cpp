@@ -2,6 +2,7 @@
 #include "pgserver.h"
 #include "production/ledger.h"
 
+#include <QJsonDocument>
 #include <QProcess>
 #include <QSet>
 #include <QSqlDatabase>
@@ -157,6 +158,25 @@ QString tamper(const QString &spec, PgServer *server, const QStringList &stateme
     }
     QSqlDatabase::removeDatabase(QStringLiteral("tamper"));
     return error;
+}
+
+struct Outcome {
+    int code = -1;
+    QString out, err;
+};
+
+Outcome runCli(const QStringList &arguments, const QString &dataHome)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(KORVA_CLI_PROGRAM), arguments);
+    if (!process.waitForFinished(kFinishMs))
+        process.kill();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 } // namespace
@@ -619,6 +639,133 @@ private slots:
                  qPrintable(check.error + check.value.faults.join(u'\n')));
         const auto first = ledger->passedRecord(0x00010000);
         QVERIFY(first.ok() && first.value);
+    }
+
+    // korva-cli ledger as a process, on a ledger with two runs: line-1 passed
+    // 00010000, failed 00010001 and released 00010002; line-2 passed 00010002
+    // and sent 00010003 with no outcome recorded. SPEC stands for the ledger.
+    void verbs_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("tampering"); // SQL run on the ledger first
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("output"); // a part of stdout and stderr
+        QTest::addColumn<int>("lines");      // of stdout; -1: any
+
+        const QStringList status{"ledger", "status", "--ledger", "SPEC", "--addresses"};
+        const QStringList check{"ledger", "check", "--ledger", "SPEC"};
+        const QString twice = "INSERT INTO units (run_id, sequence, slot, started, ended, device,"
+                              " adapter_serial, adapter_location, block_before, packet, read_back,"
+                              " packet_left, address, address_state, reprovision, result,"
+                              " differences, error_class, error, writes) VALUES (2, 9, 0, '', '',"
+                              " '', '', '', '', '', '', 1, 65536, 'passed', 0, 'passed', '[]', '',"
+                              " '', 1)";
+        const QString disagreeing = "UPDATE addresses SET state = 'failed' WHERE address = 65536";
+        for (const char *backend : {"sqlite", "postgres"}) {
+            QTest::addRow("%s: status", backend)
+                << backend << status + QStringList{"00010000-0001FFFF"} << "" << 0
+                << "          reserved      sent    passed    failed  released\n"
+                   "line-1           0         0         1         1         0\n"
+                   "line-2           0         1         1         0         0\n"
+                   "all              0         1         2         1         0\n\n"
+                   "Next free address: 00010004\n"
+                << 9;
+            QTest::addRow("%s: check finds an address issued twice", backend)
+                << backend << check << twice << 1
+                << "FAULT: 00010000 issued twice: to run 1 unit 1 and to run 2 unit 9\n"
+                << -1;
+        }
+        QTest::newRow("status of a range used up")
+            << "sqlite" << status + QStringList{"00010000-00010003"} << "" << 0
+            << "Next free address: none, the range is used up\n"
+            << 9;
+        QTest::newRow("export json")
+            << "sqlite" << QStringList{"ledger", "export", "--ledger", "SPEC"} << "" << 0 << "UNIT"
+            << 7;
+        QTest::newRow("export csv")
+            << "sqlite" << QStringList{"ledger", "export", "--ledger", "SPEC", "--format", "csv"}
+            << "" << 0
+            << "type,run,adapter-location,adapter-serial,address,address-state,already-provisioned,"
+            << 8;
+        QTest::newRow("check") << "sqlite" << check << "" << 0
+                               << "Checked 4 addresses, 4 unit records and 2 runs.\n"
+                                  "Reservations whose outcome was never recorded (out of "
+                                  "circulation for good): 1\n  00010003 sent since "
+                               << -1;
+        QTest::newRow("check finds a record the ledger disagrees with")
+            << "sqlite" << check << disagreeing << 1
+            << "FAULT: run 1 unit 1 records 00010000 as passed, the ledger holds it as failed"
+            << -1;
+        QTest::newRow("no ledger")
+            << "sqlite" << QStringList{"ledger", "check", "--ledger", "MISSING"} << "" << 6
+            << "MISSING: cannot open: there is no such file" << 0;
+        QTest::newRow("default ledger") << "sqlite" << QStringList{"ledger", "status"} << "" << 6
+                                        << "DATA/KORVA/ledger.sqlite: cannot open" << 0;
+    }
+    void verbs()
+    {
+        QFETCH(QString, backend);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, tampering);
+        QFETCH(int, code);
+        QFETCH(QString, output);
+        QFETCH(int, lines);
+        const QString spec = newLedger(backend);
+        QVERIFY2(!spec.isEmpty(), qPrintable(serverError()));
+        UnitRecord first;
+        {
+            QString error;
+            const auto ledger = openLedger(spec, error);
+            QVERIFY2(ledger, qPrintable(error));
+            const auto startRun = [&](const QString &station) {
+                RunStart run;
+                run.station = station;
+                return ledger->startRun(run).value;
+            };
+            const qint64 one = startRun("line-1");
+            const qint64 two = startRun("line-2");
+            QCOMPARE(two, one + 1);
+            int sequence = 0;
+            for (const auto &[run, state] :
+                 QList<QPair<qint64, AddressState>>{{one, AddressState::Passed},
+                                                    {one, AddressState::Failed},
+                                                    {one, AddressState::Released},
+                                                    {two, AddressState::Passed},
+                                                    {two, AddressState::Sent}}) {
+                const QString station = run == one ? "line-1" : "line-2";
+                const quint32 address = *ledger->reserve(kRange, run, station).value;
+                if (state != AddressState::Released)
+                    QCOMPARE(ledger->markSent(address), QString());
+                const UnitRecord unit =
+                    unitRecord(run, run == one ? ++sequence : 1, address, state);
+                if (state != AddressState::Sent)
+                    QCOMPARE(ledger->recordUnit(unit), QString());
+                if (first.runId == 0)
+                    first = unit;
+            }
+            RunEnd end;
+            end.how = "stopped";
+            QCOMPARE(ledger->endRun(one, end), QString());
+        }
+        if (!tampering.isEmpty())
+            QCOMPARE(tamper(spec, m_server.get(), {tampering}), QString());
+
+        const QString missing = m_dir.filePath(QStringLiteral("missing.sqlite"));
+        arguments.replaceInStrings(QStringLiteral("MISSING"), missing);
+        arguments.replaceInStrings(QStringLiteral("SPEC"), spec);
+        output.replace(QStringLiteral("MISSING"), missing);
+        output.replace(QStringLiteral("DATA"), m_dir.filePath(QStringLiteral("data")));
+        output.replace(
+            QStringLiteral("UNIT"),
+            QString::fromUtf8(QJsonDocument(first.toJson()).toJson(QJsonDocument::Compact)));
+        const Outcome outcome = runCli(arguments, m_dir.filePath(QStringLiteral("data")));
+        QVERIFY2(outcome.code == code, qPrintable(outcome.out + outcome.err));
+        QVERIFY2((outcome.out + outcome.err).contains(output),
+                 qPrintable(outcome.out + outcome.err));
+        if (lines >= 0)
+            QCOMPARE(outcome.out.count(u'\n'), lines);
+        QVERIFY(!QFile::exists(missing));
     }
 };
 
