@@ -174,11 +174,7 @@ Ledger::Result<Ledger::CheckReport> Ledger::check()
     Result<CheckReport> result;
     CheckReport &report = result.value;
     const QString what = QStringLiteral("check the records");
-    struct Row {
-        AddressState state;
-        QString stateName;
-    };
-    QHash<quint32, Row> rows;
+    QHash<quint32, QString> held; // each address's state in the ledger
     QSqlQuery query(database());
     QString error = sql::run(
         query, QStringLiteral("SELECT address, state, run_id, station, taken FROM addresses"
@@ -186,13 +182,13 @@ Ledger::Result<Ledger::CheckReport> Ledger::check()
     while (error.isEmpty() && query.next()) {
         const quint32 address = quint32(query.value(0).toLongLong());
         const QString name = query.value(1).toString();
-        const AddressState state = stateFromName(name).value_or(AddressState::Reserved);
-        rows.insert(address, {state, name});
+        held.insert(address, name);
+        const std::optional<AddressState> state = stateFromName(name);
         if (state == AddressState::Reserved || state == AddressState::Sent)
-            report.unknown << Reservation{address, state, query.value(2).toLongLong(),
+            report.unknown << Reservation{address, *state, query.value(2).toLongLong(),
                                           query.value(3).toString(), timeFrom(query.value(4))};
     }
-    report.addresses = int(rows.size());
+    report.addresses = int(held.size());
     if (error.isEmpty())
         error = sql::run(query, QStringLiteral("SELECT (SELECT COUNT(*) FROM runs),"
                                                " (SELECT COUNT(*) FROM units)"));
@@ -222,7 +218,7 @@ Ledger::Result<Ledger::CheckReport> Ledger::check()
         const QString state = query.value(3).toString();
         const bool packetLeft = query.value(4).toInt() != 0;
         const QString text = addressText(address);
-        if (!rows.contains(address)) {
+        if (!held.contains(address)) {
             report.faults << QStringLiteral("%1 records %2 as %3, an address the ledger never "
                                             "issued")
                                  .arg(unit, text, state);
@@ -243,10 +239,10 @@ Ledger::Result<Ledger::CheckReport> Ledger::check()
     // A released address may have been taken again since; any other state is
     // the one the ledger must still hold.
     for (auto it = latest.cbegin(); it != latest.cend(); ++it) {
-        const QString &held = rows.value(it.key()).stateName;
-        if (it->state != stateName(AddressState::Released) && it->state != held)
+        const QString now = held.value(it.key());
+        if (it->state != stateName(AddressState::Released) && it->state != now)
             report.faults << QStringLiteral("%1 records %2 as %3, the ledger holds it as %4")
-                                 .arg(it->unit, addressText(it.key()), it->state, held);
+                                 .arg(it->unit, addressText(it.key()), it->state, now);
     }
     return result;
 }
