@@ -620,6 +620,8 @@ private slots:
                    "all              0         1         2         1         0\n\n"
                    "Next free address: 00010004\n"
                 << 9;
+            QTest::addRow("%s: export json", backend)
+                << QStringList{"ledger", "export", "--ledger", "SPEC"} << "" << 0 << "UNIT" << 7;
             QTest::addRow("%s: check finds an address issued twice", backend)
                 << check << twice << 1
                 << "FAULT: 00010000 issued twice: to run 1 unit 1 and to run 2 unit 9\n"
@@ -629,8 +631,6 @@ private slots:
             << status + QStringList{"00010000-00010003"} << "" << 0
             << "Next free address: none, the range is used up\n"
             << 9;
-        QTest::newRow("sqlite: export json")
-            << QStringList{"ledger", "export", "--ledger", "SPEC"} << "" << 0 << "UNIT" << 7;
         QTest::newRow("sqlite: export csv")
             << QStringList{"ledger", "export", "--ledger", "SPEC", "--format", "csv"} << "" << 0
             << "type,run,adapter-location,adapter-serial,address,address-state,already-provisioned,"
