@@ -54,7 +54,10 @@ public:
     QString markSent(quint32 address); // the packet is about to leave
     // Only from reserved or sent, and only when the packet never left.
     QString release(quint32 address);
-    QString finish(quint32 address, bool passed); // from sent (or a known outcome)
+    // From sent; a passed or failed address may take a new outcome (the unit
+    // written again under its recorded address).
+    QString finish(quint32 address, bool passed);
+    // The address as recorded passed (when: the time it was), or nullopt.
     Result<std::optional<PassedRecord>> passedRecord(quint32 address);
     // Stores the record and, in the same transaction, brings its address to
     // unit.addressState (as markSent, release or finish would), so a record and
