@@ -1,5 +1,7 @@
 #include "benchtable.h"
 #include "clibench.h"
+#include "ledgerbench.h"
+#include "pgserver.h"
 #include "provisionbench.h"
 #include "startupbench.h"
 #include "windowbench.h"
@@ -18,6 +20,7 @@ namespace
 
 constexpr int kRuns = 20;
 constexpr int kProvisionedUnits = 10; // per slot
+constexpr int kLedgerUnits = 100;
 constexpr int kDefaultSoak = 1000;
 
 int soakRequests()
@@ -175,6 +178,31 @@ void addProvisionRows(BenchTable &table, const QList<ProvisionFigures> &runs)
                      QString(), QString());
 }
 
+// The ledger on a file of its own and on a private PostgreSQL server, each
+// writing to disk as in production.
+void addLedgerRows(BenchTable &table)
+{
+    // A tenth of the 1.1 s that the protocol's pauses take per unit.
+    const QString target = QStringLiteral("< 110 median");
+    const auto add = [&](const QString &database, const QString &spec) {
+        const QString figure =
+            QStringLiteral("Ledger on %1: reserve, sent, passed, unit record (ms per unit)")
+                .arg(database);
+        const LedgerFigures figures = measureLedger(spec, kLedgerUnits);
+        if (!figures.failure.isEmpty())
+            return table.addSkipped(figure, figures.failure, target);
+        table.addSamples(figure, figures.msPerUnit, target);
+    };
+    QTemporaryDir folder;
+    add(QStringLiteral("SQLite"), folder.filePath(QStringLiteral("ledger.sqlite")));
+    PgServer server(true);
+    const QString spec = server.createDatabase(QStringLiteral("bench"));
+    if (spec.isEmpty())
+        return table.addSkipped(QStringLiteral("Ledger on PostgreSQL"),
+                                server.error().section(u'\n', 0, 0), target);
+    add(QStringLiteral("PostgreSQL"), spec);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -219,6 +247,8 @@ int main(int argc, char *argv[])
     for (const int slotCount : {1, 2, 4, 8})
         provisionRuns << measureProvision(slotCount, kProvisionedUnits);
     addProvisionRows(table, provisionRuns);
+    progress("the provisioning ledger");
+    addLedgerRows(table);
     progress("soak");
     addSoakRows(table, bench.soak(soak));
     table.addRow(QStringLiteral("Message boxes shown during the runs"), QString(), QString(),

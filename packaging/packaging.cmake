@@ -38,17 +38,21 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The platform plugins are loaded at run time, so no library scan finds them. The Qt
-# libraries come from dpkg-shlibdeps where it is installed, else from the list.
+# The platform plugins and the SQL drivers are loaded at run time, so no library
+# scan finds them. The Qt libraries come from dpkg-shlibdeps where it is
+# installed, else from the list. The ledger's default is SQLite; a PostgreSQL
+# ledger needs the second driver.
 find_program(KORVA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 mark_as_advanced(KORVA_DPKG_SHLIBDEPS)
 if(KORVA_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins (>= 6.4)")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins (>= 6.4), libqt6sql6-sqlite (>= 6.4)")
 else()
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
         "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), \
-libqt6serialport6 (>= 6.4), qt6-qpa-plugins (>= 6.4)")
+libqt6serialport6 (>= 6.4), libqt6sql6 (>= 6.4), qt6-qpa-plugins (>= 6.4), \
+libqt6sql6-sqlite (>= 6.4)")
 endif()
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql (>= 6.4)")
 
 include(CPack)

@@ -1,6 +1,7 @@
 #include "cli/clirunner.h"
 
 #include "cli/fieldvalues.h"
+#include "cli/ledgerverbs.h"
 #include "cli/output.h"
 #include "cli/portchoice.h"
 #include "cli/profile.h"
@@ -319,6 +320,7 @@ int Run::execute()
             break;
         case Verb::Ports:
         case Verb::Provision:
+        case Verb::Ledger:
             break;
         }
     }
@@ -334,6 +336,8 @@ int runCli(const CliOptions &options)
 {
     if (options.verb == Verb::Provision)
         return runProvision(options);
+    if (options.verb == Verb::Ledger)
+        return runLedgerVerb(options);
     Run run(options);
     return run.execute();
 }

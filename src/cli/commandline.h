@@ -1,7 +1,11 @@
 #pragma once
 
+#include "production/ledgerlocation.h"
+
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 namespace korva::cli
 {
@@ -14,15 +18,16 @@ enum ExitCode {
     kExitNoPort = 3,    // the port could not be opened
     kExitNoAnswer = 4,  // no answer or a short answer after the retries
     kExitPortLost = 5,  // the device failed during the operation
-    // A result or record could not be written whole (stdout, the log, the
-    // ledger); the run stopped there with the module in data mode.
+    // The ledger, the log or stdout could not be opened, read or written whole;
+    // a run stops there with the module in data mode.
     kExitRecordFailed = 6,
     kExitRangeUsedUp = 7, // provision: the address range ran out before --count
     kExitDeclined = 8,    // reset-defaults was answered No; nothing written
 };
 
-enum class Verb { Ports, Read, Write, Verify, ResetDefaults, Provision };
-enum class Format { Text, Json, Hex };
+enum class Verb { Ports, Read, Write, Verify, ResetDefaults, Provision, Ledger };
+enum class LedgerVerb { Status, Export, Check };
+enum class Format { Text, Json, Hex, Csv };
 
 struct CliOptions {
     Verb verb = Verb::Read;
@@ -43,6 +48,9 @@ struct CliOptions {
     QString localAddressFrom; // provision: the first unit's local address (empty: the profile's)
     int count = 0;            // provision: units to program (0: until stopped)
     QString logFile;          // provision: where each unit's line is appended too
+    LedgerVerb ledgerVerb = LedgerVerb::Status;
+    std::optional<production::LedgerLocation> ledger;  // nullopt: the default file
+    std::optional<production::AddressRange> addresses; // nullopt: not given
 };
 
 struct ParsedCommandLine {

@@ -81,6 +81,8 @@ QString formatReport(const Report &report, Format format)
         return formatJson(report);
     case Format::Hex:
         return QString::fromLatin1(report.block.toHex().toUpper()) + u'\n';
+    case Format::Csv: // only ledger export prints CSV
+        break;
     }
     return {};
 }

@@ -1,0 +1,115 @@
+#include "production/unitrecord.h"
+
+#include "production/ledgerlocation.h"
+
+#include <QJsonArray>
+
+namespace korva::production
+{
+
+namespace
+{
+
+const QString kStateNames[kAddressStates] = {QStringLiteral("reserved"), QStringLiteral("sent"),
+                                             QStringLiteral("passed"), QStringLiteral("failed"),
+                                             QStringLiteral("released")};
+
+QJsonValue addressValue(const std::optional<quint32> &address)
+{
+    return address ? QJsonValue(addressText(*address)) : QJsonValue(QJsonValue::Null);
+}
+
+QString hexText(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex().toUpper());
+}
+
+} // namespace
+
+QString stateName(AddressState state)
+{
+    return kStateNames[int(state)];
+}
+
+std::optional<AddressState> stateFromName(const QString &name)
+{
+    for (int state = 0; state < kAddressStates; ++state)
+        if (kStateNames[state] == name)
+            return AddressState(state);
+    return std::nullopt;
+}
+
+QString timeText(const QDateTime &time)
+{
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QDateTime currentTime()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toOffsetFromUtc(now.offsetFromUtc());
+}
+
+QJsonObject RunStart::toJson(qint64 runId) const
+{
+    return {{QStringLiteral("type"), QStringLiteral("run-start")},
+            {QStringLiteral("run"), runId},
+            {QStringLiteral("time"), timeText(started)},
+            {QStringLiteral("station"), station},
+            {QStringLiteral("host"), host},
+            {QStringLiteral("operator"), operatorName},
+            {QStringLiteral("tool-version"), toolVersion},
+            {QStringLiteral("profile"), profileName},
+            {QStringLiteral("profile-sha256"), profileSha256},
+            {QStringLiteral("range"), range},
+            {QStringLiteral("ports"), ports},
+            {QStringLiteral("baud"), baud},
+            {QStringLiteral("band"), band}};
+}
+
+QJsonObject RunEnd::toJson(qint64 runId) const
+{
+    return {{QStringLiteral("type"), QStringLiteral("run-end")},
+            {QStringLiteral("run"), runId},
+            {QStringLiteral("time"), timeText(ended)},
+            {QStringLiteral("how"), how},
+            {QStringLiteral("written"), written},
+            {QStringLiteral("passed"), passed},
+            {QStringLiteral("failed"), failed},
+            {QStringLiteral("already-provisioned"), alreadyProvisioned},
+            {QStringLiteral("next-free"), addressValue(nextFree)}};
+}
+
+QJsonObject UnitRecord::toJson() const
+{
+    QJsonArray differing;
+    for (const FieldDifference &difference : differences)
+        differing.append(QJsonObject{{QStringLiteral("key"), difference.key},
+                                     {QStringLiteral("expected"), difference.expected},
+                                     {QStringLiteral("actual"), difference.actual}});
+    return {{QStringLiteral("type"), QStringLiteral("unit")},
+            {QStringLiteral("run"), runId},
+            {QStringLiteral("sequence"), sequence},
+            {QStringLiteral("slot"), slot},
+            {QStringLiteral("started"), timeText(started)},
+            {QStringLiteral("ended"), timeText(ended)},
+            {QStringLiteral("duration-ms"), started.msecsTo(ended)},
+            {QStringLiteral("device"), device},
+            {QStringLiteral("adapter-serial"), adapterSerial},
+            {QStringLiteral("adapter-location"), adapterLocation},
+            {QStringLiteral("before"), hexText(before)},
+            {QStringLiteral("packet"), hexText(packet)},
+            {QStringLiteral("read-back"), hexText(readBack)},
+            {QStringLiteral("packet-left"), packetLeft},
+            {QStringLiteral("address"), addressValue(address)},
+            {QStringLiteral("address-state"),
+             addressState ? QJsonValue(stateName(*addressState)) : QJsonValue(QJsonValue::Null)},
+            {QStringLiteral("reprovision"), reprovision},
+            {QStringLiteral("result"), result},
+            {QStringLiteral("differences"), differing},
+            {QStringLiteral("error-class"), errorClass},
+            {QStringLiteral("error"), error},
+            {QStringLiteral("writes"), writes}};
+}
+
+} // namespace korva::production

@@ -1,0 +1,164 @@
+#pragma once
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// A private PostgreSQL server in a temporary folder, for tests and the
+// benchmark: initdb and pg_ctl from /usr/lib/postgresql/*/bin, run as an
+// unprivileged user when this process is root (the server refuses root), with
+// trust authentication and a Unix socket in that folder only, so no system
+// service is touched. The destructor stops it and removes the folder.
+//
+//     PgServer server;
+//     const QString spec = server.createDatabase("ledger_a"); // a --ledger URL
+//     QVERIFY2(!spec.isEmpty(), qPrintable(server.error()));  // never skipped
+class PgServer
+{
+public:
+    // `durable`: the server's own fsync settings; otherwise writes are not
+    // forced to the disk, which tests do not need.
+    explicit PgServer(bool durable = false)
+    {
+        m_bin = binFolder();
+        if (m_bin.isEmpty()) {
+            m_error = "no PostgreSQL server under /usr/lib/postgresql/*/bin "
+                      "(make deps installs the package postgresql)";
+            return;
+        }
+        if (!m_folder.isValid() || !handOver()) {
+            m_error = "cannot prepare the folder " + m_folder.path() + " for the server";
+            return;
+        }
+        const QString data = m_folder.filePath("data");
+        if (!run("initdb",
+                 {"-D", data, "-U", kUser, "-A", "trust", "-E", "UTF8", "--locale=C", "--no-sync"},
+                 true))
+            return;
+        QString options = QString("-k '%1' -p %2 -c listen_addresses=''").arg(folder()).arg(kPort);
+        if (!durable)
+            options += " -c fsync=off -c synchronous_commit=off";
+        m_running = run("pg_ctl",
+                        {"-D", data, "-l", m_folder.filePath("server.log"), "-w", "-t", "60", "-o",
+                         options, "start"},
+                        true);
+    }
+
+    ~PgServer()
+    {
+        if (m_running)
+            run("pg_ctl", {"-D", m_folder.filePath("data"), "-m", "immediate", "-w", "stop"}, true);
+    }
+    PgServer(const PgServer &) = delete;
+    PgServer &operator=(const PgServer &) = delete;
+
+    bool isRunning() const { return m_running; }
+    QString error() const { return m_error; } // why the last step failed, with the server's log
+
+    QString spec(const QString &database) const
+    {
+        return QString("postgresql://%1@/%2?host=%3&port=%4")
+            .arg(kUser, database, folder())
+            .arg(kPort);
+    }
+
+    // Creates an empty database; its --ledger URL, or empty (see error()).
+    QString createDatabase(const QString &name)
+    {
+        const bool made = m_running && run("createdb", client() << name, false);
+        return made ? spec(name) : QString();
+    }
+
+    // Runs one SQL command in a database with psql; false with error() set on failure.
+    bool sql(const QString &database, const QString &command)
+    {
+        return run("psql",
+                   client() << "-d" << database << "-v"
+                            << "ON_ERROR_STOP=1"
+                            << "-c" << command,
+                   false);
+    }
+
+private:
+    static constexpr const char *kUser = "korva";
+    static constexpr int kPort = 5432;
+
+    QString folder() const { return m_folder.path(); }
+    QStringList client() const
+    {
+        return {"-h", folder(), "-p", QString::number(kPort), "-U", kUser};
+    }
+
+    // The newest installed server's programs, else whatever PATH has.
+    static QString binFolder()
+    {
+        const QDir versions("/usr/lib/postgresql");
+        for (const QString &version :
+             versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed))
+            if (QFile::exists(versions.filePath(version + "/bin/initdb")))
+                return versions.filePath(version + "/bin");
+        const QString initdb = QStandardPaths::findExecutable("initdb");
+        return initdb.isEmpty() ? QString() : QFileInfo(initdb).absolutePath();
+    }
+
+    // As root, the folder goes to the user "postgres" (else "nobody"), who runs
+    // the server. Anyone may reach the socket in it.
+    bool handOver()
+    {
+        const QByteArray path = QFile::encodeName(folder());
+        if (::chmod(path.constData(), 0755) != 0)
+            return false;
+        if (::geteuid() != 0)
+            return true;
+        const passwd *user = ::getpwnam("postgres");
+        if (!user)
+            user = ::getpwnam("nobody");
+        if (!user)
+            return false;
+        m_uid = user->pw_uid;
+        m_gid = user->pw_gid;
+        return ::chown(path.constData(), m_uid, m_gid) == 0;
+    }
+
+    bool run(const QString &program, const QStringList &arguments, bool asServer)
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setWorkingDirectory(folder());
+        if (asServer && ::geteuid() == 0)
+            process.start("setpriv", QStringList{QString("--reuid=%1").arg(m_uid),
+                                                 QString("--regid=%1").arg(m_gid), "--clear-groups",
+                                                 "--", m_bin + '/' + program} +
+                                         arguments);
+        else
+            process.start(m_bin + '/' + program, arguments);
+        const bool finished = process.waitForFinished(120000);
+        if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+            return true;
+        if (!finished)
+            process.kill();
+        m_error = QString("%1 failed (%2):\n%3")
+                      .arg(program,
+                           process.error() == QProcess::FailedToStart
+                               ? process.errorString()
+                               : QString("exit code %1").arg(process.exitCode()),
+                           QString::fromLocal8Bit(process.readAll()).trimmed());
+        QFile log(m_folder.filePath("server.log"));
+        if (log.open(QIODevice::ReadOnly))
+            m_error += "\nserver log:\n" + QString::fromLocal8Bit(log.readAll());
+        return false;
+    }
+
+    QTemporaryDir m_folder{QDir::tempPath() + "/korva-pg-XXXXXX"};
+    QString m_bin;
+    QString m_error;
+    uid_t m_uid = 0;
+    gid_t m_gid = 0;
+    bool m_running = false;
+};
