@@ -88,9 +88,17 @@ ProvisionFigures measureProvision(int slotCount, int unitsPerSlot)
     file.close();
 
     std::vector<std::unique_ptr<ModuleEmulator>> lines;
-    QStringList arguments{
-        QStringLiteral("provision"), QStringLiteral("--profile"),    profile,
-        QStringLiteral("--count"),   QString::number(figures.units), QStringLiteral("-q")};
+    // Addresses are the profile's, so the ledger's time per unit stays out of
+    // these figures; it has rows of its own.
+    QStringList arguments{QStringLiteral("provision"),
+                          QStringLiteral("--profile"),
+                          profile,
+                          QStringLiteral("--keep-profile-address"),
+                          QStringLiteral("--ledger"),
+                          dir.filePath(QStringLiteral("ledger.sqlite")),
+                          QStringLiteral("--count"),
+                          QString::number(figures.units),
+                          QStringLiteral("-q")};
     for (int i = 0; i < slotCount; ++i) {
         const QString link = dir.filePath(QStringLiteral("slot%1").arg(i + 1));
         lines.push_back(std::make_unique<ModuleEmulator>());

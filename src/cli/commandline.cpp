@@ -31,12 +31,14 @@ Verbs:
   reset-defaults [--yes]     Set both addresses to 00000000 (other fields keep
                              the module's values), as the window's Reset
                              Defaults.
-  provision --profile FILE [--port N|PATH ...] [--local-address-from HEX8]
-            [--count N] [--log FILE]
+  provision --profile FILE [--port N|PATH ...]
+            (--addresses FROM-TO | --local-address-from HEX8 |
+             --keep-profile-address) [--count N] [--log FILE] [--ledger SPEC]
                              Program modules attached one after another: wait
-                             for a module, write the profile, verify (one more
-                             write on a difference), print one JSON line per
-                             unit, wait until it is removed, then the next.
+                             for a module, take its address from the ledger,
+                             write the profile, verify (one more write on a
+                             difference), record it and print one JSON line
+                             per unit, wait until it is removed, then the next.
                              Each --port is a slot of its own; all run at once.
   ledger status [--addresses FROM-TO]
                              The provisioning ledger's addresses by state and
@@ -65,8 +67,7 @@ Options:
   --no-verify                write: skip the comparison after the read-back (the
                              read-back itself is part of the write).
   --yes                      reset-defaults: do not ask.
-  --local-address-from HEX8  provision: the n-th unit gets this local address
-                             plus n-1 (never past FFFFFFFF).
+  --local-address-from HEX8  provision: --addresses HEX8-FFFFFFFF.
   --count N                  provision: stop after N units written, over all
                              slots. Default: until Ctrl-C or SIGTERM.
   --log FILE                 provision: append each unit's line to FILE too,
@@ -76,7 +77,14 @@ Options:
                              (a socket folder: postgresql://user@/db?host=DIR).
                              Default: $XDG_DATA_HOME/KORVA/ledger.sqlite.
   --addresses FROM-TO        Local addresses from FROM to TO, 8 hex digits
-                             each.
+                             each. provision: each unit takes the lowest one
+                             the ledger never issued.
+  --keep-profile-address     provision: every unit keeps the profile's local
+                             address (no --addresses or --local-address-from).
+  --reprovision              provision: a unit the ledger holds as passed is
+                             written again under its recorded address.
+  --station NAME             provision: recorded. Default: the host name.
+  --operator NAME            provision: recorded. Default: the login name.
   --timeout MS               Wait this long for an answer to end. Default: 1000.
   --retries N                Try a read with no or a short answer again N times.
                              Default: 1.
@@ -193,9 +201,14 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption logFile(QStringLiteral("log"), {}, QStringLiteral("FILE"));
     const QCommandLineOption ledger(QStringLiteral("ledger"), {}, QStringLiteral("SPEC"));
     const QCommandLineOption addresses(QStringLiteral("addresses"), {}, QStringLiteral("FROM-TO"));
+    const QCommandLineOption keepProfileAddress(QStringLiteral("keep-profile-address"), {});
+    const QCommandLineOption reprovision(QStringLiteral("reprovision"), {});
+    const QCommandLineOption station(QStringLiteral("station"), {}, QStringLiteral("NAME"));
+    const QCommandLineOption operatorName(QStringLiteral("operator"), {}, QStringLiteral("NAME"));
     parser.addOptions({help,    version,          port,     baud,    band,    format,   set,
                        profile, dryRun,           noVerify, yes,     timeout, retries,  trace,
                        quiet,   localAddressFrom, count,    logFile, ledger,  addresses});
+    parser.addOptions({keepProfileAddress, reprovision, station, operatorName});
 
     ParsedCommandLine parsed;
     const auto refuse = [&](const QString &error) {
@@ -301,12 +314,15 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         bool otherOptions = false;
         for (const QCommandLineOption *option :
              {&port, &baud, &band, &set, &profile, &dryRun, &noVerify, &yes, &timeout, &retries,
-              &trace, &localAddressFrom, &count, &logFile})
+              &trace, &localAddressFrom, &count, &logFile, &keepProfileAddress, &reprovision,
+              &station, &operatorName})
             otherOptions = otherOptions || parser.isSet(*option);
         return parseLedgerVerb(positional, parser.isSet(format), otherOptions, parsed);
     }
-    if (options.ledger || options.addresses)
-        return refuse(QStringLiteral("--ledger and --addresses belong to ledger"));
+    options.keepProfileAddress = parser.isSet(keepProfileAddress);
+    options.reprovision = parser.isSet(reprovision);
+    options.station = parser.value(station);
+    options.operatorName = parser.value(operatorName);
 
     if (options.verb == Verb::Provision) {
         if (options.ports.removeDuplicates() > 0)
@@ -322,9 +338,14 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     }
     if (options.ports.size() > 1)
         return refuse(QStringLiteral("--port is given once, except for provision"));
-    if (parser.isSet(localAddressFrom) || parser.isSet(count) || parser.isSet(logFile))
-        return refuse(
-            QStringLiteral("--local-address-from, --count and --log belong to provision"));
+    if (options.ledger || options.addresses)
+        return refuse(QStringLiteral("--ledger and --addresses belong to ledger and provision"));
+    for (const QCommandLineOption *option :
+         {&localAddressFrom, &count, &logFile, &keepProfileAddress, &reprovision, &station,
+          &operatorName}) {
+        if (parser.isSet(*option))
+            return refuse(QStringLiteral("--%1 belongs to provision").arg(option->names().last()));
+    }
     const bool takesValues = options.verb == Verb::Write || options.verb == Verb::Verify;
     if (takesValues && options.sets.isEmpty() && options.profile.isEmpty())
         return refuse(QStringLiteral("%1 needs --set KEY=VALUE or --profile FILE").arg(verb));

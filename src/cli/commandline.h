@@ -51,6 +51,10 @@ struct CliOptions {
     LedgerVerb ledgerVerb = LedgerVerb::Status;
     std::optional<production::LedgerLocation> ledger;  // nullopt: the default file
     std::optional<production::AddressRange> addresses; // nullopt: not given
+    bool keepProfileAddress = false; // provision: every unit keeps the profile's address
+    bool reprovision = false;        // provision: write a provisioned unit again, same address
+    QString station;                 // provision: recorded; empty: the host name
+    QString operatorName;            // provision: recorded; empty: the login name
 };
 
 struct ParsedCommandLine {

@@ -93,14 +93,17 @@ ProfileResult parseProfile(const QByteArray &json)
     return result;
 }
 
-QString readProfileFile(const QString &path, Changes &changes)
+QString readProfileFile(const QString &path, Changes &changes, QByteArray *contents)
 {
     QFile file(path);
     const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
                                                    : file.open(QIODevice::ReadOnly);
     if (!opened)
         return QStringLiteral("cannot read the profile %1: %2").arg(path, file.errorString());
-    const ProfileResult profile = parseProfile(file.readAll());
+    const QByteArray json = file.readAll();
+    if (contents)
+        *contents = json;
+    const ProfileResult profile = parseProfile(json);
     if (!profile.error.isEmpty())
         return QStringLiteral("%1:%2: %3").arg(path).arg(profile.line).arg(profile.error);
     changes = profile.changes;

@@ -21,8 +21,8 @@ struct ProfileResult {
 ProfileResult parseProfile(const QByteArray &json);
 
 // Reads and parses the profile file at `path` ("-": standard input) into
-// `changes`. The error text, empty on success, names the file and, for a
-// refused profile, the line.
-QString readProfileFile(const QString &path, Changes &changes);
+// `changes`, and hands over what was read when `contents` is given. The error
+// text, empty on success, names the file and, for a refused profile, the line.
+QString readProfileFile(const QString &path, Changes &changes, QByteArray *contents = nullptr);
 
 } // namespace korva::cli

@@ -8,9 +8,13 @@
 #include "production/provisionrun.h"
 #include "production/recordsink.h"
 
+#include <QCryptographicHash>
 #include <QEventLoop>
+#include <QFileInfo>
+#include <QSysInfo>
 
 #include <cstdio>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace korva::cli
@@ -23,7 +27,6 @@ using production::EndReason;
 using production::SlotEvent;
 using production::SlotState;
 
-constexpr quint64 kLastAddress = 0xFFFFFFFF;
 constexpr int kHighestPortNumber = 15;
 
 void complain(const QString &text)
@@ -31,6 +34,13 @@ void complain(const QString &text)
     const QByteArray bytes = (QStringLiteral("korva-cli: ") + text + u'\n').toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fflush(stderr);
+}
+
+QString loginName()
+{
+    if (const passwd *user = ::getpwuid(::getuid()))
+        return QString::fromLocal8Bit(user->pw_name);
+    return qEnvironmentVariable("USER");
 }
 
 // A port argument that can never name a device is refused before anything is
@@ -60,7 +70,9 @@ public:
 
 private:
     int prepare(production::ProvisionSettings &settings);
+    int chooseRange(production::ProvisionSettings &settings);
     int choosePorts(production::ProvisionSettings &settings);
+    void describeRun(production::ProvisionSettings &settings, const QByteArray &profile) const;
     void show(const SlotEvent &event) const;
     int exitCode(const production::ProvisionRun &run, int signalNumber) const;
 
@@ -72,29 +84,13 @@ private:
 int Provision::prepare(production::ProvisionSettings &settings)
 {
     Changes changes;
-    const QString error = readProfileFile(m_options.profile, changes);
+    QByteArray profile;
+    const QString error = readProfileFile(m_options.profile, changes, &profile);
     if (!error.isEmpty()) {
         complain(error);
         return kExitUsage;
     }
     settings.band = changes.band.isEmpty() ? m_options.band : changes.band;
-    if (!m_options.localAddressFrom.isEmpty()) {
-        Changes first;
-        const QString refused =
-            addChange(first, QStringLiteral("local-address"), m_options.localAddressFrom);
-        if (!refused.isEmpty()) {
-            complain(QStringLiteral("--local-address-from: ") + refused);
-            return kExitUsage;
-        }
-        const quint64 address = first.fields[Field::LocalAddress].toULongLong(nullptr, 16);
-        if (m_options.count > 0 && address + quint64(m_options.count) - 1 > kLastAddress) {
-            complain(QStringLiteral("%1 units from local address %2 would pass FFFFFFFF")
-                         .arg(m_options.count)
-                         .arg(first.fields[Field::LocalAddress]));
-            return kExitUsage;
-        }
-        settings.firstAddress = quint32(address);
-    }
     const QString refused = checkChanges(changes, settings.band);
     if (!refused.isEmpty()) {
         complain(refused + QStringLiteral(" (nothing was written)"));
@@ -105,8 +101,14 @@ int Provision::prepare(production::ProvisionSettings &settings)
         applyChanges(texts, changes);
         return texts;
     };
+    if (const int code = chooseRange(settings))
+        return code;
+    settings.reprovision = m_options.reprovision;
     settings.count = m_options.count;
     settings.answerTimeoutMs = m_options.timeoutMs;
+    settings.ledger.path = production::defaultLedgerPath();
+    if (m_options.ledger)
+        settings.ledger = *m_options.ledger;
     if (!m_options.logFile.isEmpty()) {
         const QString failed = m_records.openLog(m_options.logFile);
         if (!failed.isEmpty()) {
@@ -114,7 +116,46 @@ int Provision::prepare(production::ProvisionSettings &settings)
             return kExitUsage;
         }
     }
-    return choosePorts(settings);
+    if (const int code = choosePorts(settings))
+        return code;
+    describeRun(settings, profile);
+    return kExitDone;
+}
+
+// Where the units' addresses come from: a range of the ledger, or the profile.
+int Provision::chooseRange(production::ProvisionSettings &settings)
+{
+    const int ways = int(m_options.addresses.has_value()) +
+                     int(!m_options.localAddressFrom.isEmpty()) + int(m_options.keepProfileAddress);
+    if (ways != 1) {
+        complain(ways == 0 ? QStringLiteral("provision needs --addresses FROM-TO or "
+                                            "--local-address-from HEX8, or "
+                                            "--keep-profile-address to give every unit the "
+                                            "profile's address")
+                           : QStringLiteral("give one of --addresses, --local-address-from and "
+                                            "--keep-profile-address"));
+        return kExitUsage;
+    }
+    settings.range = m_options.addresses;
+    if (!m_options.localAddressFrom.isEmpty()) {
+        Changes first;
+        const QString refused =
+            addChange(first, QStringLiteral("local-address"), m_options.localAddressFrom);
+        if (!refused.isEmpty()) {
+            complain(QStringLiteral("--local-address-from: ") + refused);
+            return kExitUsage;
+        }
+        settings.range = production::AddressRange{
+            first.fields[Field::LocalAddress].toUInt(nullptr, 16), 0xFFFFFFFF};
+    }
+    if (settings.range && m_options.count > 0 &&
+        quint64(m_options.count) > quint64(settings.range->last) - settings.range->first + 1) {
+        complain(QStringLiteral("%1 units do not fit the addresses %2")
+                     .arg(m_options.count)
+                     .arg(settings.range->text()));
+        return kExitUsage;
+    }
+    return kExitDone;
 }
 
 int Provision::choosePorts(production::ProvisionSettings &settings)
@@ -142,8 +183,29 @@ int Provision::choosePorts(production::ProvisionSettings &settings)
     return kExitDone;
 }
 
-// Plain lines on stderr: what each slot waits for and why a unit failed; with
-// several slots each line says which.
+// The run's start record: who runs what, where, with which profile.
+void Provision::describeRun(production::ProvisionSettings &settings,
+                            const QByteArray &profile) const
+{
+    production::RunStart &start = settings.start;
+    start.host = QSysInfo::machineHostName();
+    start.station = m_options.station.isEmpty() ? start.host : m_options.station;
+    start.operatorName = m_options.operatorName.isEmpty() ? loginName() : m_options.operatorName;
+    start.toolVersion = versionText().trimmed();
+    start.profileName = m_options.profile == QLatin1String("-")
+                            ? QStringLiteral("(standard input)")
+                            : QFileInfo(m_options.profile).fileName();
+    start.profileSha256 =
+        QString::fromLatin1(QCryptographicHash::hash(profile, QCryptographicHash::Sha256).toHex());
+    start.range = settings.range ? settings.range->text() : QStringLiteral("the profile's");
+    QStringList ports;
+    for (const production::SlotPort &port : std::as_const(settings.ports))
+        ports << port.port;
+    start.ports = ports.join(QStringLiteral(", "));
+    start.baud = settings.baud.toInt();
+    start.band = settings.band;
+}
+
 void Provision::show(const SlotEvent &event) const
 {
     QString text;
@@ -203,40 +265,29 @@ int Provision::execute()
     if (const int code = prepare(settings))
         return code;
 
+    complain(QStringLiteral("ledger: %1").arg(settings.ledger.display()));
     production::ProvisionRun run(settings, m_records);
+    if (const QString refused = run.start(); !refused.isEmpty()) {
+        complain(refused);
+        return run.endReason() == EndReason::RangeUsedUp ? kExitRangeUsedUp : kExitRecordFailed;
+    }
     StopSignals stops;
     QObject::connect(&stops, &StopSignals::stopRequested, &run, [&run] { run.stop(); });
     QObject::connect(&run, &production::ProvisionRun::slotEvent, &run,
                      [this](const SlotEvent &event) { show(event); });
     QEventLoop loop;
     QObject::connect(&run, &production::ProvisionRun::finished, &loop, &QEventLoop::quit);
-    run.start();
     loop.exec();
 
-    switch (run.endReason()) {
-    case EndReason::RecordFailed:
-    case EndReason::PortUnusable:
+    if (run.endReason() != EndReason::Stopped && run.endReason() != EndReason::CountReached)
         complain(run.endMessage());
-        break;
-    case EndReason::RangeUsedUp:
-        complain(QStringLiteral("every local address up to FFFFFFFF has been given: the run "
-                                "stopped before the next unit"));
-        break;
-    case EndReason::Stopped:
-    case EndReason::CountReached:
-    case EndReason::None:
-        break;
-    }
-    if (!m_options.quiet) {
-        const production::RunSummary summary = run.summary();
-        QString text = summary.howEnded;
-        if (summary.nextFree)
-            text += QStringLiteral("; next free local address %1")
-                        .arg(QStringLiteral("%1")
-                                 .arg(*summary.nextFree, 8, 16, QLatin1Char('0'))
-                                 .toUpper());
-        complain(text);
-    }
+    // What resuming needs: how far the run got and where the range goes on.
+    const production::RunSummary summary = run.summary();
+    QString text = summary.howEnded;
+    if (summary.nextFree)
+        text += QStringLiteral("; next free address %1")
+                    .arg(production::addressText(*summary.nextFree));
+    complain(text);
     return exitCode(run, stops.received());
 }
 

@@ -1,5 +1,6 @@
 #include "production/provisionrun.h"
 
+#include "production/ledger.h"
 #include "production/slot.h"
 
 #include <QThread>
@@ -20,8 +21,32 @@ ProvisionRun::~ProvisionRun()
         thread->wait();
 }
 
-void ProvisionRun::start()
+QString ProvisionRun::start()
 {
+    auto opened = Ledger::open(m_shared.settings.ledger);
+    if (const auto *refused = std::get_if<QString>(&opened))
+        return *refused;
+    m_ledger = std::move(std::get<std::unique_ptr<Ledger>>(opened));
+    if (const std::optional<AddressRange> &range = m_shared.settings.range) {
+        const auto next = m_ledger->nextFree(*range);
+        if (!next.ok())
+            return next.error;
+        if (!next.value) {
+            m_shared.halt(EndReason::RangeUsedUp,
+                          QStringLiteral("the address range %1 is used up").arg(range->text()));
+            return m_shared.message();
+        }
+    }
+    RunStart record = m_shared.settings.start;
+    record.started = currentTime();
+    const auto started = m_ledger->startRun(record);
+    if (!started.ok())
+        return started.error;
+    m_shared.runId = started.value;
+    if (const QString failed = m_shared.records.appendToLog(record.toJson(started.value));
+        !failed.isEmpty())
+        return failed;
+
     m_started = true;
     const QList<SlotPort> &ports = m_shared.settings.ports;
     for (int i = 0; i < ports.size(); ++i) {
@@ -38,12 +63,13 @@ void ProvisionRun::start()
         m_threads.push_back(std::move(thread));
         ++m_running;
     }
+    return {};
 }
 
 void ProvisionRun::stop()
 {
     // A stop once --count units are written only hurries the slots' ending.
-    if (!m_shared.allowance.exhausted())
+    if (!m_shared.budget.spent())
         m_shared.halt(EndReason::Stopped);
     for (const auto &slot : m_slots)
         QMetaObject::invokeMethod(slot.get(), &Slot::stop, Qt::QueuedConnection);
@@ -51,11 +77,8 @@ void ProvisionRun::stop()
 
 EndReason ProvisionRun::endReason() const
 {
-    if (const EndReason halted = m_shared.reason(); halted != EndReason::None)
-        return halted;
-    if (m_shared.allowance.exhausted() == UnitAllowance::Verdict::RangeUsedUp)
-        return EndReason::RangeUsedUp;
-    return EndReason::CountReached;
+    const EndReason halted = m_shared.reason();
+    return halted == EndReason::None ? EndReason::CountReached : halted;
 }
 
 bool ProvisionRun::anyFailed() const
@@ -67,33 +90,52 @@ bool ProvisionRun::anyFailed() const
     return false;
 }
 
-RunSummary ProvisionRun::summary() const
+QString ProvisionRun::howEnded() const
 {
-    RunSummary summary;
-    summary.slotTotals = m_totals;
-    summary.nextFree = m_shared.allowance.nextFree();
     const int written = unitsWritten();
     const QString units = written == 1 ? QStringLiteral("1 unit written")
                                        : QStringLiteral("%1 units written").arg(written);
     switch (endReason()) {
     case EndReason::CountReached:
-        summary.howEnded = units + QStringLiteral(", as --count asked");
-        break;
-    case EndReason::Stopped:
-        summary.howEnded = units + QStringLiteral("; stopped");
-        break;
-    case EndReason::RecordFailed:
-        summary.howEnded = units + QStringLiteral("; stopped as a record could not be written");
-        break;
-    case EndReason::RangeUsedUp:
-        summary.howEnded = units + QStringLiteral("; the address range is used up");
-        break;
-    case EndReason::PortUnusable:
     case EndReason::None:
-        summary.howEnded = units + QStringLiteral("; a port could not be used");
-        break;
+        return units + QStringLiteral(", as --count asked");
+    case EndReason::Stopped:
+        return units + QStringLiteral("; stopped");
+    case EndReason::RecordFailed:
+        return units + QStringLiteral("; stopped as a record could not be written");
+    case EndReason::RangeUsedUp:
+        return units + QStringLiteral("; the address range is used up");
+    case EndReason::PortUnusable:
+        return units + QStringLiteral("; a port could not be used");
     }
-    return summary;
+    return units;
+}
+
+void ProvisionRun::recordEnd()
+{
+    m_summary.slotTotals = m_totals;
+    m_summary.howEnded = howEnded();
+    RunEnd end;
+    end.how = m_summary.howEnded;
+    end.written = unitsWritten();
+    for (const SlotTotals &totals : std::as_const(m_totals)) {
+        end.passed += totals.passed;
+        end.failed += totals.failed;
+        end.alreadyProvisioned += totals.alreadyProvisioned;
+    }
+    QString failed;
+    if (const std::optional<AddressRange> &range = m_shared.settings.range) {
+        const auto next = m_ledger->nextFree(*range);
+        failed = next.error;
+        m_summary.nextFree = end.nextFree = next.value;
+    }
+    end.ended = currentTime();
+    if (failed.isEmpty())
+        failed = m_ledger->endRun(m_shared.runId, end);
+    if (failed.isEmpty())
+        failed = m_shared.records.appendToLog(end.toJson(m_shared.runId));
+    if (!failed.isEmpty())
+        m_shared.halt(EndReason::RecordFailed, failed);
 }
 
 void ProvisionRun::onSlotEvent(const SlotEvent &event)
@@ -118,8 +160,10 @@ void ProvisionRun::onRunChanged()
 
 void ProvisionRun::onSlotFinished()
 {
-    if (--m_running == 0)
-        emit finished();
+    if (--m_running > 0)
+        return;
+    recordEnd();
+    emit finished();
 }
 
 } // namespace korva::production

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QString>
 
 #include <memory>
 #include <vector>
@@ -15,13 +16,14 @@ class QThread;
 namespace korva::production
 {
 
+class Ledger;
 class RecordSink;
 class Slot;
 
 // A provisioning run: one slot per port, each on a thread of its own, all
-// taking units and addresses from one allowance and writing their lines to one
-// sink. Lives on the thread that runs the front end, where it reports each
-// slot's events and the end of the run.
+// taking units from one budget and addresses from one ledger, and writing their
+// records through one sink. Lives on the thread that runs the front end, where
+// it records the run's start and end and reports each slot's events.
 class ProvisionRun : public QObject
 {
     Q_OBJECT
@@ -30,7 +32,9 @@ public:
     // Stops the run and waits for every slot's thread.
     ~ProvisionRun() override;
 
-    void start();
+    // Records the run's start and starts the slots; the reason it could not
+    // (the ledger cannot be opened or written, the range is used up), or empty.
+    QString start();
     // Every slot finishes its step, leaves its module in data mode and ends;
     // nothing new is written after this.
     void stop();
@@ -39,9 +43,9 @@ public:
     // Valid once finished.
     EndReason endReason() const;
     QString endMessage() const { return m_shared.message(); }
-    int unitsWritten() const { return m_shared.allowance.written(); }
+    int unitsWritten() const { return m_shared.budget.written(); }
     bool anyFailed() const;
-    RunSummary summary() const;
+    RunSummary summary() const { return m_summary; }
 
 signals:
     void slotEvent(const korva::production::SlotEvent &event);
@@ -51,8 +55,13 @@ private:
     void onSlotEvent(const SlotEvent &event);
     void onRunChanged();
     void onSlotFinished();
+    // Records the run's end in the ledger and the log, and sums it up.
+    void recordEnd();
+    QString howEnded() const;
 
     RunShared m_shared;
+    std::unique_ptr<Ledger> m_ledger; // this thread's connection
+    RunSummary m_summary;
     std::vector<std::unique_ptr<QThread>> m_threads;
     // Deleted after their threads have ended, so none is handling an event then.
     std::vector<std::unique_ptr<Slot>> m_slots;

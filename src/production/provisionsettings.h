@@ -1,6 +1,8 @@
 #pragma once
 
 #include "config/moduleconfig.h"
+#include "production/ledgerlocation.h"
+#include "production/unitrecord.h"
 
 #include <QList>
 #include <QString>
@@ -25,9 +27,14 @@ struct ProvisionSettings {
     // The texts to write over a unit that holds `held`: the profile's fields
     // over the unit's own, before the unit's local address is put in.
     std::function<ConfigTexts(const ConfigTexts &held)> profileOver;
-    std::optional<quint32> firstAddress; // each unit takes the next; none: the profile's
-    int count = 0;                       // units to write over all slots; 0: until stopped
-    int answerTimeoutMs = 1000;          // how long a read-back may take to end
+    LedgerLocation ledger;
+    // Where each unit's local address is taken from; none: every unit keeps
+    // the profile's address (recorded, but no address is taken).
+    std::optional<AddressRange> range;
+    bool reprovision = false;   // a unit recorded as passed is written again under its address
+    RunStart start;             // the run's start record (station, operator, profile, ...)
+    int count = 0;              // units to write over all slots; 0: until stopped
+    int answerTimeoutMs = 1000; // how long a read-back may take to end
 };
 
 } // namespace korva::production

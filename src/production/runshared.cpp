@@ -4,8 +4,7 @@ namespace korva::production
 {
 
 RunShared::RunShared(ProvisionSettings settings_, RecordSink &records_)
-    : settings(std::move(settings_)), records(records_),
-      allowance(settings.count, settings.firstAddress)
+    : settings(std::move(settings_)), records(records_), budget(settings.count)
 {
 }
 

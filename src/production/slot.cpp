@@ -1,5 +1,6 @@
 #include "production/slot.h"
 
+#include "production/ledger.h"
 #include "production/runshared.h"
 
 #include <QElapsedTimer>
@@ -67,12 +68,17 @@ void Slot::run()
     });
 
     QString reason;
-    if (const auto refused = m_engine->setLineRate(m_shared.settings.baud))
-        m_shared.halt(EndReason::PortUnusable, refused->description);
+    auto opened = Ledger::open(m_shared.settings.ledger);
+    if (const auto *refused = std::get_if<QString>(&opened))
+        m_shared.halt(EndReason::RecordFailed, *refused);
+    else if (const auto refusedRate = m_engine->setLineRate(m_shared.settings.baud))
+        m_shared.halt(EndReason::PortUnusable, refusedRate->description);
     else if (openPort(reason) == Opened::Unusable)
         m_shared.halt(EndReason::PortUnusable, reason);
-    else
+    else {
+        m_ledger = std::move(std::get<std::unique_ptr<Ledger>>(opened));
         runUnits();
+    }
     if (m_shared.halted())
         emit runChanged();
 
@@ -80,6 +86,7 @@ void Slot::run()
         m_engine->CloseATMode();
     m_engine->closePort();
     m_engine.reset();
+    m_ledger.reset();
     report(SlotState::Finished, m_finishNote);
     emit finished();
     thread()->quit();
@@ -102,10 +109,17 @@ void Slot::runUnits()
 {
     while (!m_shared.ending()) {
         ReadResult found;
-        if (!waitForModule(found))
+        std::optional<PassedRecord> passed;
+        if (!waitForModule(found) || !lookUp(found, passed))
             return;
-        const UnitAllowance::Claim claim = m_shared.allowance.claim();
-        if (claim.verdict == UnitAllowance::Verdict::Wait) {
+        if (passed && !m_shared.settings.reprovision) {
+            leaveAlone(found, *passed);
+            if (m_shared.ending() || !waitForRemoval())
+                return;
+            continue;
+        }
+        const UnitBudget::Claim claim = m_shared.budget.claim();
+        if (claim == UnitBudget::Claim::Wait) {
             report(SlotState::Waiting,
                    QStringLiteral("a unit is ready on %1; it waits for the units under way "
                                   "on the other slots")
@@ -113,16 +127,25 @@ void Slot::runUnits()
             idle(kPollPeriodMs);
             continue;
         }
-        if (claim.verdict != UnitAllowance::Verdict::Granted)
+        if (claim == UnitBudget::Claim::Spent)
             return;
-        UnitReport unit = programUnit(found, claim);
-        m_shared.allowance.settle(claim, unit.packetLeft);
-        if (unit.packetLeft || unit.errorClass != kNotWritten)
-            finishUnit(unit);
-        else
+        UnitAddress address{passed ? std::optional<quint32>(passed->address) : std::nullopt, false,
+                            passed.has_value()};
+        if (!passed && !takeAddress(address)) {
+            m_shared.budget.settle(false);
+            return;
+        }
+        UnitRecord unit = programUnit(found, address);
+        m_shared.budget.settle(unit.packetLeft);
+        if (unit.packetLeft || unit.errorClass != kNotWritten) {
+            finishUnit(unit, address);
+            checkRangeLeft();
+        } else {
+            giveBack(address);
             m_finishNote = QStringLiteral("stopped before the unit on %1 was written: nothing "
                                           "was written to it")
                                .arg(shownPort());
+        }
         emit runChanged();
         if (m_shared.ending() || !waitForRemoval())
             return;

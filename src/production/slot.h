@@ -3,8 +3,7 @@
 #include "module/moduleengine.h"
 #include "production/provisionsettings.h"
 #include "production/slotevent.h"
-#include "production/unitallowance.h"
-#include "production/unitreport.h"
+#include "production/unitrecord.h"
 
 #include <QByteArray>
 #include <QList>
@@ -17,13 +16,16 @@ class QEventLoop;
 namespace korva::production
 {
 
+class Ledger;
 class RunShared;
 
 // One provisioning slot: a port where units are attached one after another.
-// It waits for a unit, programs and verifies it, records it and waits until it
-// is taken off, until the run ends. It runs on a thread of its own with an
-// engine of its own, because the engine's pauses are nested event loops: two
-// slots on one thread would stretch each other's pauses.
+// It waits for a unit, leaves it alone when the ledger holds it as provisioned,
+// else takes an address, programs and verifies the unit, records it and waits
+// until it is taken off, until the run ends. It runs on a thread of its own
+// with an engine and a ledger connection of its own, because the engine's
+// pauses are nested event loops: two slots on one thread would stretch each
+// other's pauses.
 class Slot : public QObject
 {
     Q_OBJECT
@@ -53,6 +55,13 @@ private:
     // not written, so it is not recorded.
     static inline const QString kNotWritten = QStringLiteral("not-written");
 
+    // The local address a unit is written with, and where it came from.
+    struct UnitAddress {
+        std::optional<quint32> address; // none: the profile's or the unit's own
+        bool reserved = false;          // taken from the ledger for this unit
+        bool reprovision = false;       // the one the ledger holds for this unit as passed
+    };
+
     // What the slot's last unit is known to hold: the packets that left and
     // what it read back as its own; its block before, when nothing was written.
     struct LastUnit {
@@ -67,9 +76,20 @@ private:
     bool portPresent() const;
     bool waitForModule(ReadResult &found);
     bool waitForRemoval();
-    UnitReport programUnit(const ReadResult &found, const UnitAllowance::Claim &claim);
-    bool writeOnce(UnitReport &unit, const QByteArray &before);
-    void finishUnit(UnitReport &unit);
+    // The ledger's passed record of the address the unit holds; false when the
+    // ledger could not tell (the run is halted then).
+    bool lookUp(const ReadResult &found, std::optional<PassedRecord> &passed);
+    void leaveAlone(const ReadResult &found, const PassedRecord &passed);
+    // False when no address could be taken (the run is halted then).
+    bool takeAddress(UnitAddress &address);
+    UnitRecord programUnit(const ReadResult &found, const UnitAddress &address);
+    bool writeOnce(UnitRecord &unit, const QByteArray &before, const UnitAddress &address);
+    void finishUnit(UnitRecord &unit, const UnitAddress &address);
+    // Returns the address of a unit that was not written to the range.
+    void giveBack(const UnitAddress &address);
+    // Halts the run once no address of its range is left.
+    void checkRangeLeft();
+    void record(UnitRecord &unit, SlotState state, const QString &detail);
     // Waits up to ms while events run; a wake, a stop or (with watchPort) a lost
     // port ends it early.
     void idle(qint64 ms, bool watchPort = true);
@@ -87,6 +107,7 @@ private:
     const SlotPort m_port;
     RunShared &m_shared;
     std::unique_ptr<ModuleEngine> m_engine;
+    std::unique_ptr<Ledger> m_ledger;
     QEventLoop *m_idleLoop = nullptr;
     std::optional<Shown> m_shown;
     std::optional<quint32> m_unitAddress; // the address of the unit under way

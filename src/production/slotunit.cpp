@@ -1,9 +1,8 @@
 #include "production/slot.h"
 
 #include "module/fields.h"
+#include "production/ledger.h"
 #include "production/runshared.h"
-
-#include <QDateTime>
 
 namespace korva::production
 {
@@ -16,6 +15,9 @@ namespace
 constexpr int kBetweenOperationsMs = 500;
 // A unit that does not hold what was written is written once more.
 constexpr int kWritesPerUnit = 2;
+
+const QString kStoppedAfterPacket = QStringLiteral("stopped");
+const QString kForeignReadBack = QStringLiteral("foreign-read-back");
 
 // A module that does not take a field keeps its old byte, so every byte of a
 // read-back from the unit just written is the packet's or the unit's before
@@ -32,13 +34,19 @@ bool fromAnotherUnit(const QByteArray &readBack, const QByteArray &packet, const
     return false;
 }
 
+quint32 localAddressOf(const QByteArray &block)
+{
+    return quint32(quint8(block.at(kLocalAddressByte))) << 24 |
+           quint32(quint8(block.at(kLocalAddressByte + 1))) << 16 |
+           quint32(quint8(block.at(kLocalAddressByte + 2))) << 8 |
+           quint32(quint8(block.at(kLocalAddressByte + 3)));
+}
+
 void putLocalAddress(ConfigTexts &texts, quint32 address)
 {
+    const QString digits = addressText(address);
     for (int i = 0; i < 4; ++i)
-        texts.address[size_t(kLocalAddressByte + i)] =
-            QStringLiteral("%1")
-                .arg((address >> (24 - 8 * i)) & 0xFF, 2, 16, QLatin1Char('0'))
-                .toUpper();
+        texts.address[size_t(kLocalAddressByte + i)] = digits.mid(2 * i, 2);
 }
 
 QString hexText(const QByteArray &bytes)
@@ -46,43 +54,116 @@ QString hexText(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
-QString failureDetail(const UnitReport &unit)
+QString failureDetail(const UnitRecord &unit)
 {
     if (!unit.errorClass.isEmpty())
         return unit.error;
     QStringList fields;
-    for (const FieldDifferenceText &difference : unit.differences)
+    for (const FieldDifference &difference : unit.differences)
         fields << QStringLiteral("%1: written %2, the unit holds %3")
                       .arg(difference.key, difference.expected, difference.actual);
     return fields.join(QStringLiteral("; "));
 }
 
+bool passed(const UnitRecord &unit)
+{
+    return unit.packetLeft && unit.errorClass.isEmpty() && unit.differences.isEmpty();
+}
+
 } // namespace
 
-UnitReport Slot::programUnit(const ReadResult &found, const UnitAllowance::Claim &claim)
+bool Slot::lookUp(const ReadResult &found, std::optional<PassedRecord> &passedBefore)
 {
-    UnitReport unit;
+    const auto looked = m_ledger->passedRecord(localAddressOf(found.block));
+    if (!looked.ok()) {
+        m_shared.halt(EndReason::RecordFailed, looked.error);
+        return false;
+    }
+    passedBefore = looked.value;
+    return true;
+}
+
+// A unit the ledger holds as passed is recorded as met again, not written.
+void Slot::leaveAlone(const ReadResult &found, const PassedRecord &passedBefore)
+{
+    UnitRecord unit;
     unit.slot = m_number;
     unit.device = m_port.port;
-    unit.started = QDateTime::currentDateTime();
+    unit.started = unit.ended = currentTime();
     unit.before = found.block;
+    unit.address = passedBefore.address;
+    unit.result = QStringLiteral("already-provisioned");
+    m_unitAddress = passedBefore.address;
+    record(unit, SlotState::AlreadyProvisioned,
+           QStringLiteral("already provisioned as %1 on %2 at %3")
+               .arg(addressText(passedBefore.address),
+                    passedBefore.when.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+                    passedBefore.station));
+    m_lastUnit = LastUnit{found.block, {found.block}};
+}
+
+bool Slot::takeAddress(UnitAddress &address)
+{
+    const std::optional<AddressRange> &range = m_shared.settings.range;
+    if (!range)
+        return true;
+    const auto taken = m_ledger->reserve(*range, m_shared.runId, m_shared.settings.start.station);
+    if (!taken.ok())
+        m_shared.halt(EndReason::RecordFailed, taken.error);
+    else if (!taken.value)
+        m_shared.halt(EndReason::RangeUsedUp,
+                      QStringLiteral("the address range %1 is used up").arg(range->text()));
+    else
+        address = UnitAddress{taken.value, true, false};
+    return taken.ok() && taken.value;
+}
+
+void Slot::giveBack(const UnitAddress &address)
+{
+    if (!address.reserved)
+        return;
+    if (const QString failed = m_ledger->release(*address.address); !failed.isEmpty())
+        m_shared.halt(EndReason::RecordFailed, failed);
+}
+
+void Slot::checkRangeLeft()
+{
+    const std::optional<AddressRange> &range = m_shared.settings.range;
+    if (!range || m_shared.halted())
+        return;
+    const auto next = m_ledger->nextFree(*range);
+    if (!next.ok())
+        m_shared.halt(EndReason::RecordFailed, next.error);
+    else if (!next.value)
+        m_shared.halt(EndReason::RangeUsedUp,
+                      QStringLiteral("the address range %1 is used up").arg(range->text()));
+}
+
+UnitRecord Slot::programUnit(const ReadResult &found, const UnitAddress &address)
+{
+    UnitRecord unit;
+    unit.slot = m_number;
+    unit.device = m_port.port;
+    unit.started = currentTime();
+    unit.before = found.block;
+    unit.reprovision = address.reprovision;
     ConfigTexts texts = m_shared.settings.profileOver(found.texts);
-    if (claim.address)
-        putLocalAddress(texts, *claim.address);
-    unit.localAddress = fieldText(texts, Field::LocalAddress);
+    if (address.address)
+        putLocalAddress(texts, *address.address);
     bool isHex = false;
-    const quint32 address = unit.localAddress.toUInt(&isHex, 16);
-    m_unitAddress = isHex ? std::optional<quint32>(address) : std::nullopt;
+    const quint32 written = fieldText(texts, Field::LocalAddress).toUInt(&isHex, 16);
+    unit.address = isHex ? std::optional<quint32>(written) : std::nullopt;
+    m_unitAddress = unit.address;
     m_engine->setTextsSource([texts] { return texts; });
-    while (unit.writes < kWritesPerUnit && writeOnce(unit, found.block)) {
+    while (unit.writes < kWritesPerUnit && writeOnce(unit, found.block, address)) {
     }
-    unit.ended = QDateTime::currentDateTime();
+    unit.ended = currentTime();
     return unit;
 }
 
 // One Set with its read-back; true when the unit holds something else than was
 // written and may be written once more.
-bool Slot::writeOnce(UnitReport &unit, const QByteArray &before)
+bool Slot::writeOnce(UnitRecord &unit, const QByteArray &before, const UnitAddress &address)
 {
     const auto fail = [&unit](const QString &errorClass, const QString &error) {
         unit.errorClass = errorClass;
@@ -100,6 +181,12 @@ bool Slot::writeOnce(UnitReport &unit, const QByteArray &before)
             QStringLiteral("port-lost"),
             QStringLiteral("the device went away before the %1write: %2")
                 .arg(unit.packetLeft ? QStringLiteral("second ") : QString(), m_lostReason));
+    if (address.reserved && unit.writes == 0) {
+        if (const QString failed = m_ledger->markSent(*address.address); !failed.isEmpty()) {
+            m_shared.halt(EndReason::RecordFailed, failed);
+            return fail(kNotWritten, failed);
+        }
+    }
 
     report(SlotState::Programming, {}, m_unitAddress);
     const WriteResult written = m_engine->writeConfiguration(m_shared.settings.answerTimeoutMs);
@@ -118,7 +205,7 @@ bool Slot::writeOnce(UnitReport &unit, const QByteArray &before)
     if (m_engine->stopRequested()) {
         if (written.packet.isEmpty())
             return fail(kNotWritten, QStringLiteral("the run stopped before the packet was sent"));
-        return fail(QStringLiteral("stopped"),
+        return fail(kStoppedAfterPacket,
                     QStringLiteral("stopped after the packet was sent to the unit on %1: it was "
                                    "not verified")
                         .arg(shownPort()));
@@ -134,7 +221,7 @@ bool Slot::writeOnce(UnitReport &unit, const QByteArray &before)
                     QStringLiteral("the unit did not answer the read-back: it was not verified"));
     unit.readBack = back.block;
     if (fromAnotherUnit(back.block, written.packet, before))
-        return fail(QStringLiteral("foreign-read-back"),
+        return fail(kForeignReadBack,
                     QStringLiteral("the read-back %1 is not from the unit just written (before "
                                    "%2, written %3)")
                         .arg(hexText(back.block), hexText(before), hexText(written.packet)));
@@ -146,28 +233,46 @@ bool Slot::writeOnce(UnitReport &unit, const QByteArray &before)
         if (differing.contains(field))
             continue;
         differing << field;
-        unit.differences << FieldDifferenceText{fieldKey(field), fieldText(expected, field),
-                                                fieldText(back.texts, field)};
+        unit.differences << FieldDifference{fieldKey(field), fieldText(expected, field),
+                                            fieldText(back.texts, field)};
     }
     return !unit.differences.isEmpty();
 }
 
-// Records the unit (the log, then the output), tells the run how it went and
-// remembers what the unit holds, so it is known again while it is attached.
-void Slot::finishUnit(UnitReport &unit)
+// Brings the unit's address to its outcome in the ledger with the unit's
+// record, and remembers what the unit holds, so it is known again while it is
+// attached.
+void Slot::finishUnit(UnitRecord &unit, const UnitAddress &address)
 {
-    if (const QString failed = m_shared.records.append(unit); !failed.isEmpty())
-        m_shared.halt(EndReason::RecordFailed, failed);
-    const bool passed = unit.passed();
-    report(passed ? SlotState::Passed : SlotState::Failed, passed ? QString() : failureDetail(unit),
-           m_unitAddress, unit.started.msecsTo(unit.ended));
+    const bool ok = passed(unit);
+    unit.result = ok ? QStringLiteral("passed") : QStringLiteral("failed");
+    // A packet that left with no verdict leaves its address sent: its outcome
+    // is not known. One that never left gives a taken address back.
+    const AddressState outcome = !unit.packetLeft                         ? AddressState::Released
+                                 : ok                                     ? AddressState::Passed
+                                 : unit.errorClass == kStoppedAfterPacket ? AddressState::Sent
+                                                                          : AddressState::Failed;
+    if (address.reserved)
+        unit.addressState = outcome;
+    else if (address.reprovision && unit.packetLeft && outcome != AddressState::Sent)
+        unit.addressState = outcome;
+    record(unit, ok ? SlotState::Passed : SlotState::Failed, ok ? QString() : failureDetail(unit));
 
     LastUnit last{unit.before, {}};
     if (unit.packetLeft)
         last.programmed << unit.packet;
-    if (unit.readBack.size() == kBlockSize && unit.errorClass != QLatin1String("foreign-read-back"))
+    if (unit.readBack.size() == kBlockSize && unit.errorClass != kForeignReadBack)
         last.programmed << unit.readBack;
     m_lastUnit = last;
+}
+
+// The ledger, the log, then stdout; then the run hears of it.
+void Slot::record(UnitRecord &unit, SlotState state, const QString &detail)
+{
+    unit.runId = m_shared.runId;
+    if (const QString failed = m_shared.records.append(unit, m_ledger.get()); !failed.isEmpty())
+        m_shared.halt(EndReason::RecordFailed, failed);
+    report(state, detail, m_unitAddress, unit.started.msecsTo(unit.ended));
 }
 
 } // namespace korva::production

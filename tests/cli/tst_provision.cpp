@@ -23,15 +23,15 @@ constexpr int kSwapMs = 800;
 // A unit that is not the default one in every byte but the channel.
 const QByteArray kOtherUnit = QByteArray::fromHex("11223344556677880620031A1A0247");
 
-// Each unit's line as "local-address|result|what failed|writes"; what failed is
-// the error class, or each differing field as "key:expected>actual".
+// Each unit's line as "address|result|what failed|writes"; what failed is the
+// error class, or each differing field as "key:expected>actual".
 QStringList summarise(const QByteArray &lines)
 {
     QStringList units;
     for (const QByteArray &line : lines.split('\n')) {
-        if (line.isEmpty())
-            continue;
         const QJsonObject unit = QJsonDocument::fromJson(line).object();
+        if (unit.value("type") != "unit")
+            continue;
         QStringList failed;
         for (const QJsonValue &value : unit.value("differences").toArray()) {
             const QJsonObject difference = value.toObject();
@@ -39,10 +39,10 @@ QStringList summarise(const QByteArray &lines)
                           difference.value("expected").toString() + ">" +
                           difference.value("actual").toString();
         }
-        if (unit.contains("error-class"))
+        if (!unit.value("error-class").toString().isEmpty())
             failed = QStringList{unit.value("error-class").toString()};
         units << QStringLiteral("%1|%2|%3|%4")
-                     .arg(unit.value("local-address").toString(), unit.value("result").toString(),
+                     .arg(unit.value("address").toString(), unit.value("result").toString(),
                           failed.join(u','))
                      .arg(unit.value("writes").toInt());
     }
@@ -78,7 +78,9 @@ private slots:
         m_link = m_dir.filePath("unit");
         m_profile = m_dir.filePath("profile.json");
         m_log = m_dir.filePath("units.jsonl");
+        m_ledger = m_dir.filePath("ledger.sqlite");
         QFile::remove(m_log);
+        QFile::remove(m_ledger);
         QFile profile(m_profile);
         QVERIFY(profile.open(QIODevice::WriteOnly));
         profile.write(R"({"tx-power": "-21 dBm", "rf-frequency": "434"})");
@@ -91,15 +93,17 @@ private slots:
     void start(QProcess &process, const QStringList &arguments)
     {
         process.setProgram(QStringLiteral(KORVA_CLI_PROGRAM));
-        process.setArguments(QStringList{"provision", "--profile", m_profile} + arguments);
+        process.setArguments(
+            QStringList{"provision", "--profile", m_profile, "--ledger", m_ledger} + arguments);
         process.start();
         QVERIFY(process.waitForStarted());
     }
 
-    QByteArray logged() const
+    // The unit records of the log, which also holds the run's start and end.
+    QStringList logged() const
     {
         QFile log(m_log);
-        return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+        return summarise(log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray());
     }
 
     // Units one after another, each taken off once programmed and a new one
@@ -115,21 +119,23 @@ private slots:
 
         QTest::newRow("three in a row, address carried")
             << QStringList{"--count", "3", "--local-address-from", "0000FFFF"} << QList<int>{} << ""
-            << 0 << QStringList{"0000FFFF|ok||1", "00010000|ok||1", "00010001|ok||1"} << "";
+            << 0 << QStringList{"0000FFFF|passed||1", "00010000|passed||1", "00010001|passed||1"}
+            << "";
         QTest::newRow("wrong byte kept: written twice, failed with both values")
-            << QStringList{"--count", "1"} << QList<int>{10} << "" << 1
+            << QStringList{"--count", "1", "--keep-profile-address"} << QList<int>{10} << "" << 1
             << QStringList{"01020304|failed|tx-power:-21 dBm>0 dBm|2"}
             << "tx-power: written -21 dBm, the unit holds 0 dBm";
         QTest::newRow("device absent at first, then attached")
             << QStringList{"--count", "1", "--local-address-from", "a0:b0:c0:d0"} << QList<int>{}
-            << "absent" << 0 << QStringList{"A0B0C0D0|ok||1"} << "is not there yet: waiting";
+            << "absent" << 0 << QStringList{"A0B0C0D0|passed||1"} << "is not there yet: waiting";
         QTest::newRow("a short answer is told once")
-            << QStringList{"--count", "1"} << QList<int>{} << "short" << 0
-            << QStringList{"01020304|ok||1"}
+            << QStringList{"--count", "1", "--keep-profile-address"} << QList<int>{} << "short" << 0
+            << QStringList{"01020304|passed||1"}
             << "a module answers 10 of 15 bytes on %1: check the contact and the baud rate";
         QTest::newRow("last address without --count: range used up")
-            << QStringList{"--local-address-from", "FFFFFFFF"} << QList<int>{} << "" << 7
-            << QStringList{"FFFFFFFF|ok||1"} << "every local address up to FFFFFFFF";
+            << QStringList{"--addresses", "FFFFFFFF-FFFFFFFF"} << QList<int>{} << "" << 7
+            << QStringList{"FFFFFFFF|passed||1"}
+            << "the address range FFFFFFFF-FFFFFFFF is used up";
     }
 
     void units()
@@ -176,12 +182,12 @@ private slots:
         QTest::addColumn<QStringList>("lines");
 
         QTest::newRow("a poll answered late")
-            << "late" << 128 + SIGTERM << QStringList{"00000100|ok||1"};
+            << "late" << 128 + SIGTERM << QStringList{"00000100|passed||1"};
         QTest::newRow("attached again holding what it was written with")
-            << "again" << 0 << QStringList{"00000100|ok||1", "00000101|ok||1"};
+            << "again" << 0 << QStringList{"00000100|passed||1", "00000101|passed||1"};
         QTest::newRow("read-back from another unit")
             << "foreign" << 1
-            << QStringList{"00000100|failed|foreign-read-back|1", "00000101|ok||1"};
+            << QStringList{"00000100|failed|foreign-read-back|1", "00000101|passed||1"};
     }
 
     void writtenOnce()
@@ -248,8 +254,8 @@ private slots:
         QTest::newRow("while waiting, no --count") << QStringList{} << 3 << int(SIGINT) << 0
                                                    << QByteArray("+++---") << QStringList{} << "";
         QTest::newRow("while waiting, --count 2")
-            << QStringList{"--count", "2"} << 3 << int(SIGINT) << 128 + SIGINT
-            << QByteArray("+++---") << QStringList{} << "";
+            << QStringList{"--count", "2", } << 3 << int(SIGINT)
+            << 128 + SIGINT << QByteArray("+++---") << QStringList{} << "";
         QTest::newRow("before the packet")
             << QStringList{"--count", "1"} << 9 << int(SIGTERM) << 128 + SIGTERM
             << QByteArray("+++---+++---") << QStringList{} << "nothing was written";
@@ -260,7 +266,7 @@ private slots:
             << "sent to the unit on %1: it was not verified";
         QTest::newRow("between units, no --count")
             << QStringList{} << -1 << int(SIGTERM) << 0 << QByteArray()
-            << QStringList{"01020304|ok||1", "01020304|ok||1"} << "";
+            << QStringList{"01020304|passed||1", "01020304|passed||1"} << "";
     }
 
     void stops()
@@ -279,7 +285,8 @@ private slots:
             if (byte.direction == WireByte::Direction::ToModule && ++seen == afterBytes)
                 ::kill(pid_t(pid.load()), signalNumber);
         });
-        start(process, QStringList{"--port", m_link, "--log", m_log} + arguments);
+        start(process,
+              QStringList{"--port", m_link, "--log", m_log, "--keep-profile-address"} + arguments);
         pid = process.processId();
         QByteArray out;
         if (afterBytes < 0) {
@@ -292,7 +299,7 @@ private slots:
         out += process.readAllStandardOutput();
         QCOMPARE(process.exitCode(), code);
         QCOMPARE(summarise(out).mid(0, 2), lines);
-        QCOMPARE(logged(), out);
+        QCOMPARE(logged(), summarise(out));
         if (!wire.isEmpty())
             QCOMPARE(wireShape(*m_emulator), wire);
         QVERIFY(wireShape(*m_emulator).endsWith("---"));
@@ -301,19 +308,22 @@ private slots:
         QTRY_VERIFY(!m_emulator->inCommandMode());
     }
 
-    // A line that cannot be written whole stops the run before the next unit:
-    // the log is written before stdout, the module is left in data mode and the
-    // message names what failed.
+    // A record that cannot be written whole stops the run before the next unit
+    // (a log that takes no run record, before the first): the log is written
+    // before stdout, the module is left in data mode and the message names what
+    // failed.
     void recordFailures_data()
     {
         QTest::addColumn<bool>("logOnFullDisk");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("loggedLines");
-        QTest::newRow("log") << true << "cannot write to /dev/full: No space left on device" << 0;
+        QTest::addColumn<int>("packets");
+        QTest::newRow("log") << true << "cannot write to /dev/full: No space left on device" << 0
+                             << 0;
         QTest::newRow("stdout") << false
                                 << "cannot write to standard output: No space left on "
                                    "device"
-                                << 1;
+                                << 1 << 1;
     }
 
     void recordFailures()
@@ -321,17 +331,18 @@ private slots:
         QFETCH(bool, logOnFullDisk);
         QFETCH(QString, message);
         QFETCH(int, loggedLines);
+        QFETCH(int, packets);
         QProcess process;
         if (!logOnFullDisk)
             process.setStandardOutputFile("/dev/full");
-        start(process, {"--port", m_link, "--count", "3", "--log",
+        start(process, {"--port", m_link, "--count", "3", "--keep-profile-address", "--log",
                         logOnFullDisk ? QString("/dev/full") : m_log});
         QVERIFY(process.waitForFinished(kFinishMs));
         QCOMPARE(process.exitCode(), 6);
         QVERIFY(process.readAllStandardError().contains(message.toUtf8()));
         QCOMPARE(process.readAllStandardOutput(), QByteArray());
-        QCOMPARE(summarise(logged()).size(), loggedLines);
-        QCOMPARE(packetsWritten(*m_emulator), 1);
+        QCOMPARE(logged().size(), loggedLines);
+        QCOMPARE(packetsWritten(*m_emulator), packets);
         QTRY_VERIFY(!m_emulator->inCommandMode());
     }
 
@@ -342,15 +353,24 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("addresses past FFFFFFFF")
             << QStringList{"--local-address-from", "FFFFFFFE", "--count", "3"}
-            << "would pass FFFFFFFF";
+            << "3 units do not fit the addresses FFFFFFFE-FFFFFFFF";
+        QTest::newRow("no address for the units")
+            << QStringList{} << "provision needs --addresses FROM-TO";
+        QTest::newRow("two sources of addresses")
+            << QStringList{"--local-address-from", "00000001", "--keep-profile-address"}
+            << "give one of --addresses";
         QTest::newRow("not an address")
             << QStringList{"--local-address-from", "12345"} << "is not an address";
         QTest::newRow("log not writable")
-            << QStringList{"--log", "/nonexistent/units.jsonl"} << "cannot open the log";
-        QTest::newRow("port 0") << QStringList{"--port", "0"} << "there is no port 0";
+            << QStringList{"--log", "/nonexistent/units.jsonl", "--keep-profile-address"}
+            << "cannot open the log";
+        QTest::newRow("port 0") << QStringList{"--port", "0", "--keep-profile-address"}
+                                << "there is no port 0";
         QTest::newRow("port past the map")
-            << QStringList{"--port", "99999999999"} << "there is no port 99999999999";
-        QTest::newRow("blank port") << QStringList{"--port", " "} << "not a blank";
+            << QStringList{"--port", "99999999999", "--keep-profile-address"}
+            << "there is no port 99999999999";
+        QTest::newRow("blank port")
+            << QStringList{"--port", " ", "--keep-profile-address"} << "not a blank";
         QTest::newRow("one port twice") << QStringList{"--port", "LINK"} << "given twice";
     }
 
@@ -372,6 +392,7 @@ private:
     QString m_link;
     QString m_profile;
     QString m_log;
+    QString m_ledger;
     std::unique_ptr<ModuleEmulator> m_emulator;
 };
 

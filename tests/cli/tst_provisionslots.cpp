@@ -37,11 +37,10 @@ QList<UnitLine> unitLines(const QByteArray &out)
         if (line.isEmpty())
             continue;
         const QJsonObject unit = QJsonDocument::fromJson(line).object();
-        units << UnitLine{unit.value("device").toString(),
-                          unit.value("local-address").toString().toUInt(nullptr, 16),
-                          unit.value("packet-left").toBool(),
-                          unit.value("result").toString() == "ok",
-                          unit.value("error-class").toString()};
+        units << UnitLine{
+            unit.value("device").toString(), unit.value("address").toString().toUInt(nullptr, 16),
+            unit.value("packet-left").toBool(), unit.value("result").toString() == "passed",
+            unit.value("error-class").toString()};
     }
     return units;
 }
@@ -116,6 +115,8 @@ private slots:
         QStringList arguments{"provision",
                               "--profile",
                               profile,
+                              "--ledger",
+                              dir.filePath("ledger.sqlite"),
                               "--local-address-from",
                               QStringLiteral("%1").arg(kFirstAddress, 8, 16, QLatin1Char('0')),
                               "-q"};
