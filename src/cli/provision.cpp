@@ -223,6 +223,7 @@ void Provision::show(const SlotEvent &event) const
                                                         : QStringLiteral("port ") + event.device);
         break;
     case SlotState::AdapterMissing:
+    case SlotState::AlreadyProvisioned:
     case SlotState::RemoveUnit:
     case SlotState::Finished:
         if (m_options.quiet || event.detail.isEmpty())
@@ -232,7 +233,6 @@ void Provision::show(const SlotEvent &event) const
     case SlotState::Programming:
     case SlotState::Verifying:
     case SlotState::Passed:
-    case SlotState::AlreadyProvisioned:
         return;
     }
     complain(m_options.ports.size() > 1 ? QStringLiteral("slot %1: %2").arg(event.slot).arg(text)

@@ -90,22 +90,6 @@ private slots:
         m_emulator->setUnitSwap(kSwapMs, ModuleEmulator::kDefaultConfig);
     }
 
-    void start(QProcess &process, const QStringList &arguments)
-    {
-        process.setProgram(QStringLiteral(KORVA_CLI_PROGRAM));
-        process.setArguments(
-            QStringList{"provision", "--profile", m_profile, "--ledger", m_ledger} + arguments);
-        process.start();
-        QVERIFY(process.waitForStarted());
-    }
-
-    // The unit records of the log, which also holds the run's start and end.
-    QStringList logged() const
-    {
-        QFile log(m_log);
-        return summarise(log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray());
-    }
-
     // Units one after another, each taken off once programmed and a new one
     // attached at the same path: one line each, in order.
     void units_data()
@@ -388,6 +372,22 @@ private slots:
     }
 
 private:
+    void start(QProcess &process, const QStringList &arguments)
+    {
+        process.setProgram(QStringLiteral(KORVA_CLI_PROGRAM));
+        process.setArguments(
+            QStringList{"provision", "--profile", m_profile, "--ledger", m_ledger} + arguments);
+        process.start();
+        QVERIFY(process.waitForStarted());
+    }
+
+    // The unit records of the log, which also holds the run's start and end.
+    QStringList logged() const
+    {
+        QFile log(m_log);
+        return summarise(log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray());
+    }
+
     QTemporaryDir m_dir;
     QString m_link;
     QString m_profile;

@@ -1,5 +1,6 @@
 #include "moduleemulator.h"
 #include "session.h"
+#include "wirepackets.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -43,17 +44,6 @@ QList<UnitLine> unitLines(const QByteArray &out)
             unit.value("error-class").toString()};
     }
     return units;
-}
-
-// The local addresses of the packets on one line, in order.
-QList<quint32> packetAddresses(const ModuleEmulator &emulator)
-{
-    QList<quint32> addresses;
-    for (const WireBurst &burst : sentBursts(emulator)) {
-        if (burst.bytes.size() == ModuleEmulator::kConfigSize)
-            addresses << burst.bytes.mid(4, 4).toHex().toUInt(nullptr, 16);
-    }
-    return addresses;
 }
 
 // Every pause on one line at least as long as a single port alone keeps it.
