@@ -42,7 +42,7 @@ struct SlotTotals {
 
 // How a run ended, for the summary at its end.
 struct RunSummary {
-    QList<SlotTotals> slots; // in slot order
+    QList<SlotTotals> slotTotals; // in slot order (not "slots": that is a Qt keyword)
     QString howEnded;        // e.g. "3 units written, as --count asked", "stopped by SIGINT"
     std::optional<quint32> nextFree; // the next free address of the run's range, when known
 };
