@@ -87,7 +87,9 @@ public:
     std::optional<PortFailure> openDevice(const QString &path);
     void closePort();
 
-    // Write "+++" and "---" when the port is open; nothing else.
+    // Write "+++" and "---" when the port is open; nothing else. Both keep the
+    // process-wide CommandModeGate up to date, so a suspension of the process
+    // waits until the module is back in data mode.
     void EnterATMode();
     void CloseATMode();
     // Builds the packet from the texts of the moment and writes it; false when a
@@ -137,6 +139,7 @@ private:
     void onBurstEnded();
     void runRequest();
     void onPortFailed(const PortFailure &failure);
+    void leaveCommandMode();
     // Pauses while events run; false when the operation must end here.
     bool pauseWithin(int ms);
     ReadResult awaitDecoded(int answerMs, int decodedBefore);
