@@ -169,7 +169,7 @@ bool ModuleEngine::SendConfigPacket()
 {
     const ConfigTexts texts = m_textsSource ? m_textsSource() : placeholderTexts();
     const QString band = m_bandSource ? m_bandSource() : QString();
-    const EncodeResult result = encodePacket(texts, band, m_channel);
+    const EncodeResult result = encodePacket(texts, band, m_channel, m_codeForms);
     m_channel = result.channel;
     m_lastPacket.clear();
     if (result.failure) {

@@ -65,6 +65,9 @@ public:
     // asked at the moment they are needed, not when the operation starts.
     void setTextsSource(std::function<ConfigTexts()> source) { m_textsSource = std::move(source); }
     void setBandSource(std::function<QString()> source) { m_bandSource = std::move(source); }
+    // The texts Set takes for a list field: the entries only (the window), or
+    // also a raw code such as "0x16" (korva-cli, which writes back what it read).
+    void setCodeForms(CodeForms forms) { m_codeForms = forms; }
 
     // Marks one module operation (which may run several steps) for its lifetime;
     // while it runs, operationRunning() tells callers to start nothing else.
@@ -150,6 +153,7 @@ private:
     std::function<ConfigTexts()> m_textsSource;
     std::function<QString()> m_bandSource;
 
+    CodeForms m_codeForms = CodeForms::ListOnly;
     bool m_configExpected = true;
     Channel m_channel;
     bool m_operationRunning = false;
