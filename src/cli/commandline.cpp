@@ -134,8 +134,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
                                               QStringLiteral("HEX8"));
     const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
     const QCommandLineOption logFile(QStringLiteral("log"), {}, QStringLiteral("FILE"));
-    parser.addOptions({help, version, port, baud, band, format, set, profile, dryRun, noVerify, yes,
-                       timeout, retries, trace, quiet, localAddressFrom, count, logFile});
+    const QList<QCommandLineOption> known = {
+        help, version, port,    baud,  band,  format,           set,   profile, dryRun, noVerify,
+        yes,  timeout, retries, trace, quiet, localAddressFrom, count, logFile};
+    parser.addOptions(known);
 
     ParsedCommandLine parsed;
     const auto refuse = [&](const QString &error) {
@@ -152,6 +154,17 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     if (parser.isSet(version)) {
         parsed.action = Action::Version;
         return parsed;
+    }
+    // An empty value would otherwise quietly mean "not given": the stored port,
+    // the profile's address, no log.
+    for (const QCommandLineOption &option : known) {
+        if (option.valueName().isEmpty())
+            continue;
+        for (const QString &value : parser.values(option)) {
+            if (value.trimmed().isEmpty())
+                return refuse(QStringLiteral("--%1 needs a value; it was given an empty one")
+                                  .arg(option.names().constLast()));
+        }
     }
 
     CliOptions &options = parsed.options;
@@ -179,7 +192,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
 
     options.port = parser.value(port);
     options.baud = parser.value(baud);
-    if (parser.isSet(band)) {
+    options.bandGiven = parser.isSet(band);
+    if (options.bandGiven) {
         const QString value = parser.value(band);
         if (value.compare(QLatin1String("433Mhz"), Qt::CaseInsensitive) == 0)
             options.band = QStringLiteral("433Mhz");
