@@ -7,9 +7,12 @@ class QSocketNotifier;
 namespace korva::cli
 {
 
-// Turns SIGINT and SIGTERM into a Qt signal on the event loop (a self-pipe
-// watched by a socket notifier), so a run ends at a step boundary and leaves
-// the module in data mode instead of dying between "+++" and "---".
+// Turns SIGINT, SIGTERM, SIGHUP and SIGQUIT into a Qt signal on the event loop
+// (a self-pipe watched by a socket notifier), so a run ends at a step boundary
+// and leaves the module in data mode instead of dying between "+++" and "---".
+// SIGTSTP suspends the process only once no module is in command mode (see
+// CommandModeGate). SIGPIPE and SIGXFSZ are ignored: a write to a closed pipe or
+// past the file size limit fails instead, and the writer reports it.
 class StopSignals : public QObject
 {
     Q_OBJECT
@@ -18,6 +21,10 @@ public:
     ~StopSignals() override;
 
     int received() const { return m_received; } // the first signal, 0 while none came
+
+    // Ignores SIGPIPE and SIGXFSZ for the whole process (the constructor does
+    // too); for output written before a run begins.
+    static void ignoreBrokenOutput();
 
 signals:
     void stopRequested(int signalNumber);
