@@ -1,8 +1,14 @@
 #include "cli/commandline.h"
 #include "cli/fieldvalues.h"
+#include "cli/portchoice.h"
 #include "cli/profile.h"
+#include "module/commandmodegate.h"
 
+#include <QTemporaryFile>
 #include <QTest>
+
+#include <atomic>
+#include <thread>
 
 using namespace korva;
 using namespace korva::cli;
@@ -20,27 +26,66 @@ private slots:
         QTest::addColumn<QString>("field"); // the field text after applying, or empty
         QTest::addColumn<QString>("error"); // a part of the refusal, or empty
 
-        QTest::newRow("address hex") << "local-address=0a0B0c0D" << "0A0B0C0D" << "";
-        QTest::newRow("address colons") << "local-address=1:2:3:AB" << "010203AB" << "";
-        QTest::newRow("address spaces") << "destination-address= 7f 7f 0 1" << "7F7F0001" << "";
-        QTest::newRow("address short") << "local-address=0102" << "" << "local-address: \"0102\"";
-        QTest::newRow("address bad digit") << "local-address=0102030G" << "" << "not an address";
-        QTest::newRow("list any case") << "tx-power=-21 DBM" << "-21 dBm" << "";
+        QTest::newRow("address hex") << "local-address=0a0B0c0D"
+                                     << "0A0B0C0D"
+                                     << "";
+        QTest::newRow("address colons") << "local-address=1:2:3:AB"
+                                        << "010203AB"
+                                        << "";
+        QTest::newRow("address spaces") << "destination-address= 7f 7f 0 1"
+                                        << "7F7F0001"
+                                        << "";
+        QTest::newRow("address short") << "local-address=0102"
+                                       << ""
+                                       << "local-address: \"0102\"";
+        QTest::newRow("address bad digit") << "local-address=0102030G"
+                                           << ""
+                                           << "not an address";
+        QTest::newRow("list any case") << "tx-power=-21 DBM"
+                                       << "-21 dBm"
+                                       << "";
         QTest::newRow("list miss")
-            << "rf-tx-speed=9600" << ""
+            << "rf-tx-speed=9600"
+            << ""
             << "rf-tx-speed: \"9600\" is not one of: 1200 bps, 2400 bps, 4800 bps, 9600 bps, "
                "19200 bps";
-        QTest::newRow("rssi") << "rssi-threshold=-73 dBm" << "-73 dBm" << "";
-        QTest::newRow("frequency") << "rf-frequency=434.5" << "434.500" << "";
-        QTest::newRow("frequency not a number") << "rf-frequency=abc" << "" << "not a frequency";
+        QTest::newRow("rssi") << "rssi-threshold=-73 dBm"
+                              << "-73 dBm"
+                              << "";
+        QTest::newRow("frequency") << "rf-frequency=434.5"
+                                   << "434.500"
+                                   << "";
+        QTest::newRow("frequency not a number") << "rf-frequency=abc"
+                                                << ""
+                                                << "not a frequency";
         QTest::newRow("frequency out of band")
-            << "rf-frequency=593.84" << "" << "rf-frequency: Incorrect Frequency value";
-        QTest::newRow("size") << "tx-packet-size=255" << "255" << "";
-        QTest::newRow("size too big") << "rx-packet-size=256" << ""
+            << "rf-frequency=593.84"
+            << ""
+            << "rf-frequency: Incorrect Frequency value (433Mhz takes 430.000 to 593.838 MHz)";
+        QTest::newRow("raw code") << "rf-tx-speed=0x16"
+                                  << "0x16"
+                                  << "";
+        QTest::newRow("raw code of an entry") << "rf-tx-speed=0X23"
+                                              << "9600 bps"
+                                              << "";
+        QTest::newRow("placeholder") << "tx-power=??"
+                                     << ""
+                                     << "or a code such as 0x16";
+        QTest::newRow("size") << "tx-packet-size=255"
+                              << "255"
+                              << "";
+        QTest::newRow("size too big") << "rx-packet-size=256"
+                                      << ""
                                       << "rx-packet-size: Incorrect value";
-        QTest::newRow("size negative") << "tx-packet-size=-1" << "" << "not a whole number";
-        QTest::newRow("unknown key") << "colour=red" << "" << "unknown key \"colour\"";
-        QTest::newRow("no equals") << "tx-power" << "" << "is not KEY=VALUE";
+        QTest::newRow("size negative") << "tx-packet-size=-1"
+                                       << ""
+                                       << "not a whole number";
+        QTest::newRow("unknown key") << "colour=red"
+                                     << ""
+                                     << "unknown key \"colour\"";
+        QTest::newRow("no equals") << "tx-power"
+                                   << ""
+                                   << "is not KEY=VALUE";
     }
     void assignments()
     {
@@ -69,10 +114,19 @@ private slots:
         QTest::addColumn<QString>("error");
 
         QTest::newRow("read output")
-            << QByteArray("{\n \"band\": \"868Mhz\",\n \"baud\": 38400,\n \"block\": \"00\",\n"
-                          " \"fields\": {\n  \"band\": \"868Mhz\",\n  \"rf-frequency\": "
-                          "\"867.840\",\n  \"tx-packet-size\": 12\n },\n \"port\": \"/dev/x\"\n}")
+            << QByteArray("{\n \"band\": \"868Mhz\",\n \"baud\": 38400,\n \"block\": "
+                          "\"7F7F7F7F010203040620001E1E0023\",\n \"fields\": {\n  \"band\": "
+                          "\"868Mhz\",\n  \"rf-frequency\": \"867.840\",\n  \"tx-packet-size\": "
+                          "30\n },\n \"port\": \"/dev/x\"\n}")
             << 0 << "";
+        QTest::newRow("key twice")
+            << QByteArray("{\"fields\": {\"tx-power\": \"0 dBm\",\n\n \"tx\\u002dpower\": 1}}") << 3
+            << "\"tx-power\" is given twice, on lines 1 and 3";
+        QTest::newRow("bands disagree")
+            << QByteArray("{\"fields\": {\"band\": \"433Mhz\"},\n\"band\": \"868Mhz\"}") << 2
+            << "\"band\": \"868Mhz\" and \"fields\"' \"band\": \"433Mhz\" disagree";
+        QTest::newRow("block not hex")
+            << QByteArray("{\"fields\": {},\n\"block\": \"00\"}") << 2 << "30 hex digits";
         QTest::newRow("flat") << QByteArray("{\"tx-power\": \"0 dBm\"}") << 0 << "";
         QTest::newRow("unknown field")
             << QByteArray("{\n \"fields\": {\n  \"tx-power\": \"0 dBm\",\n  \"colour\": 1\n }\n}")
@@ -82,8 +136,8 @@ private slots:
             << 5 << "tx-power: \"5 dBm\"";
         QTest::newRow("unknown beside fields")
             << QByteArray("{\n \"fields\": {},\n \"extra\": 1\n}") << 3 << "\"extra\"";
-        QTest::newRow("not a text") << QByteArray("{\n\"tx-power\": [0]\n}") << 2
-                                    << "tx-power: the value must be a text";
+        QTest::newRow("not a text")
+            << QByteArray("{\n\"tx-power\": [0]\n}") << 2 << "tx-power: the value must be a text";
         QTest::newRow("bad json") << QByteArray("{\n\"tx-power\": \"0 dBm\",,\n}") << 2
                                   << "not valid JSON";
         QTest::newRow("array") << QByteArray("[]") << 1 << "one JSON object";
@@ -108,13 +162,22 @@ private slots:
         QTest::newRow("no verb") << QStringList{"--port", "3"} << "no verb";
         QTest::newRow("unknown verb") << QStringList{"erase"} << "unknown verb";
         QTest::newRow("write without values") << QStringList{"write"} << "needs --set";
-        QTest::newRow("both sources") << QStringList{"verify", "--set", "a=b", "--profile", "p"}
-                                      << "not both";
+        QTest::newRow("both sources")
+            << QStringList{"verify", "--set", "a=b", "--profile", "p"} << "not both";
         QTest::newRow("dry run on read") << QStringList{"read", "--dry-run"} << "belong to write";
         QTest::newRow("bad band") << QStringList{"read", "--band", "915Mhz"} << "--band";
         QTest::newRow("bad format") << QStringList{"read", "--format", "xml"} << "--format";
         QTest::newRow("bad retries") << QStringList{"read", "--retries", "-1"} << "--retries";
         QTest::newRow("unknown option") << QStringList{"read", "--colour"} << "colour";
+        // An empty value never stands for "not given".
+        for (const char *option : {"port", "baud", "band", "format", "set", "profile", "timeout",
+                                   "retries", "local-address-from", "count", "log"}) {
+            const QString name = QStringLiteral("--") + QLatin1String(option);
+            QTest::newRow(qPrintable(QStringLiteral("empty ") + name))
+                << QStringList{"provision", "--profile", "p", name, ""}
+                << name + QStringLiteral(" needs a value");
+        }
+        QTest::newRow("blank") << QStringList{"read", "--port", " "} << "--port needs a value";
     }
     void commandLines()
     {
@@ -123,6 +186,154 @@ private slots:
         const ParsedCommandLine parsed = parseCommandLine(arguments);
         QCOMPARE(parsed.action == ParsedCommandLine::Action::Error, !error.isEmpty());
         QVERIFY2(parsed.error.contains(error), qPrintable(parsed.error));
+    }
+
+    // What a run is asked to write: duplicates and conflicts are refused naming
+    // both sides, metadata that disagrees with the fields too, and a profile
+    // that does not end is not read to the end.
+    void ambiguousValues_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // PROFILE: the profile below
+        QTest::addColumn<QByteArray>("profile");
+        QTest::addColumn<QString>("error"); // empty: accepted
+        QTest::addColumn<QString>("note");  // a part of the notes, or empty
+        const QByteArray readOutput(
+            "{\"band\": \"433Mhz\", \"baud\": 38400, \"block\": "
+            "\"7F7F7F7F010203040620001E1E0023\",\n\"fields\": {\"band\": \"433Mhz\", "
+            "\"tx-power\": \"0 dBm\", \"rf-frequency\": \"433.920\"}, \"port\": \"/dev/x\"}");
+
+        QTest::newRow("read's output")
+            << QStringList{"write", "--profile", "PROFILE"} << readOutput << ""
+            << "\"baud\", \"port\" in the profile are not used";
+        QTest::newRow("block edited by hand")
+            << QStringList{"write", "--profile", "PROFILE"}
+            << QByteArray(readOutput).replace("0620001E", "0620071E") << "\"block\" holds tx-power "
+            << "";
+        QTest::newRow("fields edited by hand")
+            << QStringList{"write", "--profile", "PROFILE"}
+            << QByteArray(readOutput).replace("433.920", "434.000")
+            << "\"block\" holds rf-frequency 433.920, \"fields\" give 434.000"
+            << "";
+        QTest::newRow("--set twice, two values")
+            << QStringList{"write", "--set", "tx-power=0 dBm", "--set", "tx-power=-21 dbm"}
+            << QByteArray() << "--set \"tx-power=0 dBm\" and --set \"tx-power=-21 dbm\" disagree"
+            << "";
+        QTest::newRow("--set twice, one value")
+            << QStringList{"write", "--set", "tx-power=0 dBm", "--set", "tx-power= 0 DBM"}
+            << QByteArray() << ""
+            << "";
+        QTest::newRow("--band against the profile")
+            << QStringList{"verify", "--band", "868Mhz", "--profile", "PROFILE"} << readOutput
+            << "--band 868Mhz and the profile's band 433Mhz disagree"
+            << "";
+        QTest::newRow("--band against --set")
+            << QStringList{"write", "--band", "433Mhz", "--set", "band=868mhz"} << QByteArray()
+            << "--band 433Mhz and --set \"band=868mhz\" disagree"
+            << "";
+        QTest::newRow("--band agrees")
+            << QStringList{"write", "--band", "433Mhz", "--profile", "PROFILE"} << readOutput << ""
+            << "";
+        QTest::newRow("between channels")
+            << QStringList{"write", "--band", "868Mhz", "--set", "rf-frequency=867.8425"}
+            << QByteArray() << ""
+            << "867.8425 MHz lies between two channels; the module takes 867.840";
+        QTest::newRow("endless profile") << QStringList{"write", "--profile", "/dev/zero"}
+                                         << QByteArray() << "longer than 1024 KiB"
+                                         << "";
+    }
+    void ambiguousValues()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, profile);
+        QFETCH(QString, error);
+        QFETCH(QString, note);
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        file.write(profile);
+        file.flush();
+        arguments.replaceInStrings(QStringLiteral("PROFILE"), file.fileName());
+        const ParsedCommandLine parsed = parseCommandLine(arguments);
+        QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
+        const RunValues values = gatherValues(parsed.options);
+        QVERIFY2(error.isEmpty() ? values.error.isEmpty() : values.error.contains(error),
+                 qPrintable(values.error));
+        QVERIFY2(values.notes.join(u'\n').contains(note), qPrintable(values.notes.join(u'\n')));
+    }
+
+    // A port argument is checked before anything opens.
+    void portArguments_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("error"); // empty: accepted
+        QTest::newRow("first") << "1"
+                               << "";
+        QTest::newRow("last") << "15"
+                              << "";
+        QTest::newRow("zero") << "0"
+                              << "port 0 from --port is no port number";
+        QTest::newRow("past the list") << "16"
+                                       << "the numbers are 1 to 15";
+        QTest::newRow("huge") << "99999999999"
+                              << "is no port number";
+        QTest::newRow("blank") << " "
+                               << "is blank";
+        QTest::newRow("device") << "/dev/ttyUSB0"
+                                << "";
+        QTest::newRow("bare name") << "ttyUSB0"
+                                   << "";
+        QTest::newRow("not there yet") << "/dev/serial/by-path/not-yet"
+                                       << "";
+    }
+    void portArguments()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, error);
+        const QString refusal = checkPortArgument(port);
+        QVERIFY2(error.isEmpty() ? refusal.isEmpty() : refusal.contains(error),
+                 qPrintable(refusal));
+    }
+
+    // A suspension waits for the last module in command mode on any thread, and
+    // no module enters command mode until it has run.
+    void suspensionWaitsForCommandMode()
+    {
+        static std::atomic<int> suspensions = 0;
+        static std::thread::id suspendedOn;
+        const auto suspend = [] {
+            suspendedOn = std::this_thread::get_id();
+            ++suspensions;
+        };
+        CommandModeGate::suspendWhenIdle(suspend);
+        QCOMPARE(suspensions.load(), 1); // none in command mode: at once
+
+        std::atomic<bool> firstIn = false;
+        std::atomic<bool> release = false;
+        std::thread::id firstId;
+        std::thread first([&] {
+            firstId = std::this_thread::get_id();
+            CommandModeGate::enter();
+            firstIn = true;
+            while (!release)
+                std::this_thread::yield();
+            CommandModeGate::leave();
+        });
+        QTRY_VERIFY(firstIn.load());
+        CommandModeGate::suspendWhenIdle(suspend);
+        std::atomic<int> suspensionsSeenBySecond = -1;
+        std::thread second([&] {
+            CommandModeGate::enter();
+            suspensionsSeenBySecond = suspensions.load();
+            CommandModeGate::leave();
+        });
+        QTest::qWait(50);
+        QCOMPARE(suspensions.load(), 1);
+        QCOMPARE(suspensionsSeenBySecond.load(), -1);
+        release = true;
+        first.join();
+        second.join();
+        QCOMPARE(suspensions.load(), 2);
+        QVERIFY(suspendedOn == firstId);
+        QCOMPARE(suspensionsSeenBySecond.load(), 2);
     }
 };
 
