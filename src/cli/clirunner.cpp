@@ -252,6 +252,13 @@ int Run::writeVerb()
         return code;
     ConfigTexts texts = current.texts;
     applyChanges(texts, m_values.changes);
+    for (Field field : {Field::TxPower, Field::RssiThreshold, Field::RfTxSpeed}) {
+        const QString kept = fieldText(texts, field);
+        if (!m_values.changes.fields.count(field) && rawCodeFromText(kept))
+            note(QStringLiteral("the module holds %1 code %2, not in the list; it is written "
+                                "back as it is")
+                     .arg(fieldLabel(field), kept));
+    }
     const EncodeResult encoded =
         encodePacket(texts, m_values.band, m_engine.channel(), CodeForms::ListOrRaw);
     if (encoded.failure) {

@@ -190,6 +190,13 @@ private slots:
                            "\"actual\": \"0x16\",\n            \"expected\": \"9600 bps\",\n     "
                            "       \"key\": \"rf-tx-speed\""}
             << read;
+        QTest::newRow("write beside a code outside the list")
+            << QStringList{"write"} + setPower << "raw" << 0
+            << QStringList{"the module holds RF TX Speed code 0x16, not in the list; it is "
+                           "written back as it is",
+                           "all fields match"}
+            << QList<QByteArray>{on,  off, on, QByteArray(kPacket).replace(14, 1, "\x16"),
+                                 off, on,  off};
         QTest::newRow("verify a code outside the list")
             << QStringList{"verify", "--set", "rf-tx-speed=9600 bps"} << "raw" << 1
             << QStringList{"rf-tx-speed: expected 9600 bps, the module holds code 0x16, not in "
