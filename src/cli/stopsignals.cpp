@@ -36,6 +36,14 @@ void handle(int signalNumber, void (*handler)(int))
     ::sigaction(signalNumber, &action, nullptr);
 }
 
+// A signal the program was started with ignored stays ignored: `nohup` and a
+// shell's background job ask for exactly that.
+bool ignoredFromStart(int signalNumber)
+{
+    struct sigaction current = {};
+    return ::sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
 // Stops the process as SIGTSTP does by default, so the shell's job control sees
 // the usual stop; after SIGCONT the run goes on and Ctrl-Z is held again.
 void suspendProcess()
@@ -61,16 +69,22 @@ StopSignals::StopSignals(QObject *parent) : QObject(parent)
         return;
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &StopSignals::onReadable);
-    for (int signalNumber : kStopSignals)
-        handle(signalNumber, onSignal);
-    handle(SIGTSTP, onSignal);
+    for (int signalNumber : kStopSignals) {
+        if (!ignoredFromStart(signalNumber)) {
+            handle(signalNumber, onSignal);
+            m_handled.append(signalNumber);
+        }
+    }
+    if (!ignoredFromStart(SIGTSTP)) {
+        handle(SIGTSTP, onSignal);
+        m_handled.append(SIGTSTP);
+    }
 }
 
 StopSignals::~StopSignals()
 {
-    for (int signalNumber : kStopSignals)
+    for (int signalNumber : std::as_const(m_handled))
         handle(signalNumber, SIG_DFL);
-    handle(SIGTSTP, SIG_DFL);
     delete m_notifier;
     for (int &fd : g_pipe) {
         if (fd >= 0)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 
 class QSocketNotifier;
@@ -12,7 +13,8 @@ namespace korva::cli
 // and leaves the module in data mode instead of dying between "+++" and "---".
 // SIGTSTP suspends the process only once no module is in command mode (see
 // CommandModeGate). SIGPIPE and SIGXFSZ are ignored: a write to a closed pipe or
-// past the file size limit fails instead, and the writer reports it.
+// past the file size limit fails instead, and the writer reports it. A signal
+// ignored when the program started (nohup) stays ignored.
 class StopSignals : public QObject
 {
     Q_OBJECT
@@ -33,6 +35,7 @@ private:
     void onReadable();
 
     QSocketNotifier *m_notifier = nullptr;
+    QList<int> m_handled; // the signals given a handler here
     int m_received = 0;
 };
 

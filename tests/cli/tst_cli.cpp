@@ -347,38 +347,47 @@ private slots:
         QTest::addColumn<int>("signalNumber");
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<QByteArray>("wire"); // at the end; for SIGTSTP, while stopped
+        QTest::addColumn<bool>("ignored");    // started with the signal ignored (nohup)
+        const QByteArray read = "+++";
         const QByteArray set = "+++---+++";
         const QByteArray sentPacket = set + kPacket;
         const QByteArray beforeReadBack = sentPacket + "---";
 
-        QTest::newRow("SIGINT in the read")
-            << int(SIGINT) << QByteArray("+++") << QByteArray("+++---");
-        QTest::newRow("SIGHUP before the packet") << int(SIGHUP) << set << set + "---";
-        QTest::newRow("SIGQUIT after the packet") << int(SIGQUIT) << sentPacket << beforeReadBack;
+        QTest::newRow("SIGINT in the read") << int(SIGINT) << read << read + "---" << false;
+        QTest::newRow("SIGHUP before the packet") << int(SIGHUP) << set << set + "---" << false;
+        QTest::newRow("SIGQUIT after the packet")
+            << int(SIGQUIT) << sentPacket << beforeReadBack << false;
         QTest::newRow("SIGHUP before the read-back")
-            << int(SIGHUP) << beforeReadBack << beforeReadBack;
+            << int(SIGHUP) << beforeReadBack << beforeReadBack << false;
         QTest::newRow("SIGTERM in the read-back")
-            << int(SIGTERM) << beforeReadBack + "+++" << kWriteBytes;
-        QTest::newRow("SIGTSTP in the read")
-            << int(SIGTSTP) << QByteArray("+++") << QByteArray("+++---");
+            << int(SIGTERM) << beforeReadBack + "+++" << kWriteBytes << false;
+        QTest::newRow("SIGHUP under nohup") << int(SIGHUP) << set << kWriteBytes << true;
+        QTest::newRow("SIGTSTP in the read") << int(SIGTSTP) << read << read + "---" << false;
         QTest::newRow("SIGTSTP between read and Set")
-            << int(SIGTSTP) << QByteArray("+++---") << QByteArray("+++---");
-        QTest::newRow("SIGTSTP before the packet") << int(SIGTSTP) << set << beforeReadBack;
-        QTest::newRow("SIGTSTP after the packet") << int(SIGTSTP) << sentPacket << beforeReadBack;
+            << int(SIGTSTP) << read + "---" << read + "---" << false;
+        QTest::newRow("SIGTSTP before the packet")
+            << int(SIGTSTP) << set << beforeReadBack << false;
+        QTest::newRow("SIGTSTP after the packet")
+            << int(SIGTSTP) << sentPacket << beforeReadBack << false;
         QTest::newRow("SIGTSTP before the read-back")
-            << int(SIGTSTP) << beforeReadBack << beforeReadBack;
+            << int(SIGTSTP) << beforeReadBack << beforeReadBack << false;
         QTest::newRow("SIGTSTP in the read-back")
-            << int(SIGTSTP) << beforeReadBack + "+++" << kWriteBytes;
+            << int(SIGTSTP) << beforeReadBack + "+++" << kWriteBytes << false;
     }
     void signalsInEachStep()
     {
         QFETCH(int, signalNumber);
         QFETCH(QByteArray, after);
         QFETCH(QByteArray, wire);
+        QFETCH(bool, ignored);
         QProcess process;
         // A group of its own whose parent is in the session: a stop is not
         // discarded as it would be for an orphaned group.
-        process.setChildProcessModifier([] { ::setpgid(0, 0); });
+        process.setChildProcessModifier([ignored, signalNumber] {
+            ::setpgid(0, 0);
+            if (ignored)
+                ::signal(signalNumber, SIG_IGN);
+        });
         start(process, {"write", "--set", "tx-power=-21 dBm", "--port", m_emulator->devicePath()});
         QVERIFY(process.waitForStarted());
         const pid_t pid = pid_t(process.processId());
@@ -400,10 +409,10 @@ private slots:
         }
         const Outcome outcome = finish(process);
         m_emulator->setByteObserver({});
-        QCOMPARE(outcome.code, signalNumber == SIGTSTP ? 0 : 128 + signalNumber);
+        QCOMPARE(outcome.code, signalNumber == SIGTSTP || ignored ? 0 : 128 + signalNumber);
         QTRY_COMPARE(m_emulator->receivedBytes(), signalNumber == SIGTSTP ? kWriteBytes : wire);
         QTRY_VERIFY(!m_emulator->inCommandMode());
-        if (signalNumber != SIGTSTP && wire.contains(kPacket))
+        if (signalNumber != SIGTSTP && !ignored && wire.contains(kPacket))
             QVERIFY2(outcome.err.contains("the packet 7F 7F 7F 7F 01 02 03 04 06 20 07 1E 1E 00 23 "
                                           "was sent and not verified"),
                      qPrintable(outcome.err));
