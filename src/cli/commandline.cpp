@@ -25,12 +25,13 @@ Verbs:
   write (--set KEY=VALUE ... | --profile FILE) [--dry-run] [--no-verify]
                              Read the module, apply the changes (keys not
                              given keep the module's values), write, read
-                             back, verify.
+                             back, verify: each differing field, then "all
+                             fields match" or "N fields differ".
   verify (--set KEY=VALUE ... | --profile FILE)
                              Read the module and compare; write nothing.
   reset-defaults [--yes]     Set both addresses to 00000000 (other fields keep
                              the module's values), as the window's Reset
-                             Defaults.
+                             Defaults. Asks first (default No).
   provision --profile FILE [--local-address-from HEX8] [--count N]
             [--log FILE]     Program modules attached one after another: wait
                              for a module, write the profile, verify (one more
@@ -48,9 +49,9 @@ Verbs:
                              never recorded.
 
 Options:
-  --port N|PATH              Port number (the window's port map, [Ports] entries
-                             included) or a device path. Default: the window's
-                             stored port.
+  --port N|PATH              Port number 1 to 15 (the window's port map, [Ports]
+                             entries included) or a device path. Default: the
+                             window's stored port.
   --baud RATE                Line rate. Default: the window's stored rate,
                              else 38400.
   --band 433Mhz|868Mhz       Band for the frequency. Default: 433Mhz.
@@ -58,8 +59,10 @@ Options:
                              valid --profile), or the 15-byte block in hex.
                              Default: text. ledger export: json or csv.
   --set KEY=VALUE            A value to write or verify; may be repeated.
-  --profile FILE             Values from a JSON profile ("-" reads stdin).
-  --dry-run                  write: print the packet, write nothing.
+  --profile FILE             Values from a JSON profile ("-" reads stdin; at
+                             most 1 MiB).
+  --dry-run                  write: print the packet as one hex line and the
+                             fields that would change; write nothing.
   --no-verify                write: skip the comparison after the read-back (the
                              read-back itself is part of the write).
   --yes                      reset-defaults: do not ask.
@@ -87,7 +90,10 @@ Options:
 Keys: destination-address, local-address (8 hex digits, or four bytes separated
 by spaces or colons), band, rf-frequency (MHz), tx-power, rssi-threshold,
 tx-packet-size, rx-packet-size, rf-tx-speed. Values as the window's lists show
-them ("0 dBm", "9600 bps"), in any case.
+them ("0 dBm", "9600 bps"), in any case; tx-power, rssi-threshold and
+rf-tx-speed also take a code written out ("0x16"), as read prints one the list
+does not hold. A key given twice with two values is refused, and so is an
+empty value for any option.
 
 Exit codes:
   0  done (provision: every unit ok)
@@ -97,9 +103,14 @@ Exit codes:
   3  the port could not be opened
   4  no answer or a short answer after the retries
   5  the device failed during the operation
-  6  the ledger or a record file could not be opened, read or written
-  128+N  stopped by signal N (SIGINT 130, SIGTERM 143); the module is back in
-         data mode (provision: 0 or 1, by its units)
+  6  the ledger, the log, stdout or stderr could not be opened, read or
+     written whole; the run stopped there with the module in data mode
+  7  provision: the address range ran out before --count
+  8  reset-defaults was answered No (nothing written)
+  128+N  stopped by signal N (SIGHUP 129, SIGINT 130, SIGQUIT 131, SIGTERM
+         143) after the step under way; the module is back in data mode
+         (provision: 0 or 1, by its units). Ctrl-Z (SIGTSTP) takes effect
+         once the module is back in data mode.
 )");
 
 bool readNumber(const QString &text, int lowest, int highest, int &number)
@@ -191,9 +202,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption logFile(QStringLiteral("log"), {}, QStringLiteral("FILE"));
     const QCommandLineOption ledger(QStringLiteral("ledger"), {}, QStringLiteral("SPEC"));
     const QCommandLineOption addresses(QStringLiteral("addresses"), {}, QStringLiteral("FROM-TO"));
-    parser.addOptions({help,    version,          port,     baud,    band,    format,   set,
-                       profile, dryRun,           noVerify, yes,     timeout, retries,  trace,
-                       quiet,   localAddressFrom, count,    logFile, ledger,  addresses});
+    const QList<QCommandLineOption> known = {
+        help, version, port, baud, band, format, set, profile, dryRun, noVerify, yes, timeout,
+        retries, trace, quiet, localAddressFrom, count, logFile, ledger, addresses};
+    parser.addOptions(known);
 
     ParsedCommandLine parsed;
     const auto refuse = [&](const QString &error) {
@@ -210,6 +222,17 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     if (parser.isSet(version)) {
         parsed.action = Action::Version;
         return parsed;
+    }
+    // An empty value would otherwise quietly mean "not given": the stored port,
+    // the profile's address, no log.
+    for (const QCommandLineOption &option : known) {
+        if (option.valueName().isEmpty())
+            continue;
+        for (const QString &value : parser.values(option)) {
+            if (value.trimmed().isEmpty())
+                return refuse(QStringLiteral("--%1 needs a value; it was given an empty one")
+                                  .arg(option.names().constLast()));
+        }
     }
 
     CliOptions &options = parsed.options;
@@ -240,7 +263,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
 
     options.port = parser.value(port);
     options.baud = parser.value(baud);
-    if (parser.isSet(band)) {
+    options.bandGiven = parser.isSet(band);
+    if (options.bandGiven) {
         const QString value = parser.value(band);
         if (value.compare(QLatin1String("433Mhz"), Qt::CaseInsensitive) == 0)
             options.band = QStringLiteral("433Mhz");

@@ -34,6 +34,7 @@ struct CliOptions {
     QString port; // a number or a device path; empty: the window's stored port
     QString baud; // empty: the window's stored rate
     QString band = QStringLiteral("433Mhz");
+    bool bandGiven = false; // --band was given (a profile's or --set's band must agree)
     Format format = Format::Text;
     bool trace = false;
     int timeoutMs = 1000;
