@@ -7,8 +7,9 @@
 #include "cli/profile.h"
 #include "cli/provision.h"
 #include "cli/stopsignals.h"
+#include "cli/terminal.h"
 #include "module/moduleengine.h"
-#include "serial/linesettings.h"
+#include "serial/portmap.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -23,16 +24,9 @@ namespace
 // as long as Set leaves between its "---" and its read-back.
 constexpr int kBetweenOperationsMs = 500;
 
-void print(std::FILE *stream, const QString &text)
+QString hexLine(const QByteArray &bytes)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
-
-void complain(const QString &text)
-{
-    print(stderr, QStringLiteral("korva-cli: ") + text + u'\n');
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 // One run of a verb: the engine, the port and what goes to the terminal.
@@ -43,28 +37,34 @@ public:
     int execute();
 
 private:
-    int prepareChanges();
+    int prepareValues();
     int confirmReset();
     int openPort();
+    int runVerb();
     int readModule(ReadResult &result, bool given = false);
     int failedRead(const ReadResult &result);
     int readVerb();
     int verifyVerb();
     int writeVerb();
-    int stopped() const { return 128 + m_signals->received(); }
+    int dryRunWithoutModule();
+    // Ends the run at the next step; the first cause gives the exit code.
+    void stopWith(int code);
+    int stopped() const { return m_stopCode; }
     void note(const QString &text) const;
-    void printReport(const QByteArray &block, const ConfigTexts &texts) const;
+    Report reportOf(const QByteArray &block, const ConfigTexts &texts) const;
+    // The report on stdout; in hex form the verdict and the dry run's lines go
+    // to stderr, so stdout stays the block alone.
+    int printReport(const Report &report) const;
     // Leaves the module in data mode, whatever ended the run.
     void finish();
 
     const CliOptions &m_options;
     ModuleEngine m_engine;
-    StopSignals *m_signals = nullptr;
-    Changes m_changes;
-    QString m_band;
-    int m_baud = 0;
+    RunValues m_values;
+    PortChoice m_choice;
     QString m_device;
     QString m_lostReason;
+    int m_stopCode = 0;
 };
 
 void Run::note(const QString &text) const
@@ -73,36 +73,50 @@ void Run::note(const QString &text) const
         complain(text);
 }
 
-void Run::printReport(const QByteArray &block, const ConfigTexts &texts) const
+void Run::stopWith(int code)
 {
-    print(stdout, formatReport({m_device, m_baud, m_band, block, texts}, m_options.format));
+    if (m_stopCode == 0)
+        m_stopCode = code;
+    m_engine.requestStop();
 }
 
-int Run::prepareChanges()
+Report Run::reportOf(const QByteArray &block, const ConfigTexts &texts) const
 {
-    if (!m_options.profile.isEmpty()) {
-        const QString error = readProfileFile(m_options.profile, m_changes);
-        if (!error.isEmpty()) {
-            complain(error);
-            return kExitUsage;
-        }
-    }
-    for (const QString &assignment : m_options.sets) {
-        const QString error = addAssignment(m_changes, assignment);
-        if (!error.isEmpty()) {
-            complain(error);
-            return kExitUsage;
-        }
-    }
-    if (m_options.verb == Verb::ResetDefaults) {
-        m_changes.fields[Field::DestinationAddress] = QStringLiteral("00000000");
-        m_changes.fields[Field::LocalAddress] = QStringLiteral("00000000");
-    }
-    m_band = m_changes.band.isEmpty() ? m_options.band : m_changes.band;
-    const QString refused = checkChanges(m_changes, m_band);
-    if (!refused.isEmpty()) {
-        complain(refused + QStringLiteral(" (nothing was written)"));
+    Report report;
+    report.port = m_device;
+    report.baud = m_choice.baud;
+    report.band = m_values.band;
+    report.block = block;
+    report.texts = texts;
+    return report;
+}
+
+int Run::printReport(const Report &report) const
+{
+    if (!writeResult(formatReport(report, m_options.format)))
+        return kExitRecordFailed;
+    if (m_options.format != Format::Hex)
+        return kExitDone;
+    QString lines;
+    if (report.verification)
+        lines += formatVerdict(*report.verification);
+    if (report.dryRun && !m_options.quiet)
+        lines += formatDryRun(report);
+    return writeMessage(lines) ? kExitDone : kExitRecordFailed;
+}
+
+int Run::prepareValues()
+{
+    m_values = gatherValues(m_options);
+    if (!m_values.error.isEmpty()) {
+        complain(m_values.error + QStringLiteral(" (nothing was written)"));
         return kExitUsage;
+    }
+    for (const QString &text : std::as_const(m_values.notes))
+        note(text);
+    if (m_options.verb == Verb::ResetDefaults) {
+        m_values.changes.fields[Field::DestinationAddress] = QStringLiteral("00000000");
+        m_values.changes.fields[Field::LocalAddress] = QStringLiteral("00000000");
     }
     return kExitDone;
 }
@@ -116,27 +130,33 @@ int Run::confirmReset()
                                 "terminal: give --yes"));
         return kExitUsage;
     }
-    print(stderr,
-          QStringLiteral("This will reset the unit to Factory defaults.\nContinue? [y/N] "));
+    QString where = m_choice.port;
+    if (m_choice.byNumber) {
+        const auto device = deviceForPort(m_choice.port.toInt());
+        const auto *found = std::get_if<PortDevice>(&device);
+        where = QStringLiteral("port %1").arg(m_choice.port) +
+                (found ? QStringLiteral(" (%1)").arg(found->path) : QString());
+    }
+    if (!writeMessage(QStringLiteral("reset-defaults sets the destination address and the local "
+                                     "address of the module on %1 to 00000000; the other fields "
+                                     "keep the values the module holds.\nContinue? [y/N] ")
+                          .arg(where)))
+        return kExitRecordFailed;
     char answer[16] = {};
-    if (!std::fgets(answer, sizeof answer, stdin) || (answer[0] != 'y' && answer[0] != 'Y')) {
+    const QString given =
+        QString::fromLocal8Bit(std::fgets(answer, sizeof answer, stdin) ? answer : "").trimmed();
+    if (given.compare(QLatin1String("y"), Qt::CaseInsensitive) != 0 &&
+        given.compare(QLatin1String("yes"), Qt::CaseInsensitive) != 0) {
         complain(QStringLiteral("nothing was written"));
-        return kExitUsage;
+        return kExitDeclined;
     }
     return kExitDone;
 }
 
 int Run::openPort()
 {
-    const auto chosen = choosePort(m_options, m_engine);
-    if (const auto *refusal = std::get_if<QString>(&chosen)) {
-        complain(*refusal);
-        return kExitUsage;
-    }
-    const PortChoice &choice = std::get<PortChoice>(chosen);
-    m_baud = choice.baud;
     const auto failure =
-        choice.byNumber ? m_engine.openPort(choice.port) : m_engine.openDevice(choice.port);
+        m_choice.byNumber ? m_engine.openPort(m_choice.port) : m_engine.openDevice(m_choice.port);
     if (failure) {
         complain(
             failure->kind == PortFailure::Kind::InvalidPort
@@ -150,6 +170,7 @@ int Run::openPort()
 
 int Run::failedRead(const ReadResult &result)
 {
+    const QString used = QStringLiteral(" (%1)").arg(m_choice.describe(m_device));
     switch (result.outcome) {
     case ReadResult::Outcome::PortLost:
         complain(QStringLiteral("Error: ") +
@@ -158,12 +179,13 @@ int Run::failedRead(const ReadResult &result)
     case ReadResult::Outcome::Stopped:
         return stopped();
     case ReadResult::Outcome::NoAnswer:
-        complain(QStringLiteral("No Response from Modem. Check Comms Port & Baud rate"));
+        complain(QStringLiteral("No Response from Modem. Check Comms Port & Baud rate") + used);
         return kExitNoAnswer;
     case ReadResult::Outcome::Answered:
         complain(QStringLiteral("a short answer: %1 of %2 bytes")
                      .arg(result.block.size())
-                     .arg(kBlockSize));
+                     .arg(kBlockSize) +
+                 used);
         return kExitNoAnswer;
     }
     return kExitNoAnswer;
@@ -178,8 +200,10 @@ int Run::readModule(ReadResult &result, bool given)
             return stopped();
         if (attempt > 0 || !given)
             result = m_engine.readConfiguration(m_options.timeoutMs);
-        if (result.outcome == ReadResult::Outcome::Answered && result.block.size() == kBlockSize)
+        if (result.outcome == ReadResult::Outcome::Answered && result.block.size() == kBlockSize) {
+            result.texts = withRawCodes(result.texts, result.block);
             return kExitDone;
+        }
         if (m_engine.stopRequested())
             return stopped();
         if (m_engine.portLost())
@@ -202,8 +226,7 @@ int Run::readVerb()
     ReadResult result;
     if (const int code = readModule(result))
         return code;
-    printReport(result.block, result.texts);
-    return kExitDone;
+    return printReport(reportOf(result.block, result.texts));
 }
 
 int Run::verifyVerb()
@@ -212,12 +235,15 @@ int Run::verifyVerb()
     if (const int code = readModule(result))
         return code;
     QList<Field> given;
-    for (const auto &entry : m_changes.fields)
+    for (const auto &entry : m_values.changes.fields)
         given << entry.first;
-    const auto found = differences(canonicalTexts(m_changes, m_band), result.texts, given);
-    printReport(result.block, result.texts);
-    print(stderr, formatDifferences(found, QStringLiteral("expected")));
-    return found.isEmpty() ? kExitDone : kExitDifferent;
+    Report report = reportOf(result.block, result.texts);
+    report.verification = Verification{
+        QStringLiteral("expected"),
+        differences(canonicalTexts(m_values.changes, m_values.band), result.texts, given)};
+    if (const int code = printReport(report))
+        return code;
+    return report.verification->differences.isEmpty() ? kExitDone : kExitDifferent;
 }
 
 int Run::writeVerb()
@@ -226,17 +252,35 @@ int Run::writeVerb()
     if (const int code = readModule(current))
         return code;
     ConfigTexts texts = current.texts;
-    applyChanges(texts, m_changes);
-    const EncodeResult encoded = encodePacket(texts, m_band, m_engine.channel());
+    applyChanges(texts, m_values.changes);
+    for (Field field : {Field::TxPower, Field::RssiThreshold, Field::RfTxSpeed}) {
+        const QString kept = fieldText(texts, field);
+        if (!m_values.changes.fields.count(field) && rawCodeFromText(kept))
+            note(QStringLiteral("the module holds %1 code %2, not in the list; it is written "
+                                "back as it is")
+                     .arg(fieldLabel(field), kept));
+    }
+    const EncodeResult encoded =
+        encodePacket(texts, m_values.band, m_engine.channel(), CodeForms::ListOrRaw);
     if (encoded.failure) {
         complain(QStringLiteral("the configuration cannot be written: %1 (nothing was written)")
                      .arg(encoded.failure->text));
         return kExitUsage;
     }
-    const ConfigTexts written = decodeBlock(encoded.packet, m_band, encoded.channel).texts;
+    const ConfigTexts written = withRawCodes(
+        decodeBlock(encoded.packet, m_values.band, encoded.channel).texts, encoded.packet);
     if (m_options.dryRun) {
-        printReport(encoded.packet, written);
-        return kExitDone;
+        Report report = reportOf(encoded.packet, written);
+        report.dryRun = true;
+        QList<FieldChange> changes;
+        for (Field field : allFields()) {
+            const QString from = fieldText(current.texts, field);
+            const QString to = fieldText(written, field);
+            if (from != to)
+                changes.append({field, from, to});
+        }
+        report.changes = changes;
+        return printReport(report);
     }
     Pause gap;
     gap.wait(kBetweenOperationsMs);
@@ -245,9 +289,13 @@ int Run::writeVerb()
 
     m_engine.setTextsSource([texts] { return texts; });
     WriteResult result = m_engine.writeConfiguration(m_options.timeoutMs);
+    const bool lost = m_engine.portLost();
+    if ((m_engine.stopRequested() || lost) && !result.packet.isEmpty())
+        complain(
+            QStringLiteral("the packet %1 was sent and not verified").arg(hexLine(result.packet)));
     if (m_engine.stopRequested())
         return stopped();
-    if (m_engine.portLost()) {
+    if (lost) {
         result.readBack.outcome = ReadResult::Outcome::PortLost;
         return failedRead(result.readBack);
     }
@@ -255,18 +303,34 @@ int Run::writeVerb()
         complain(result.refused->text + QStringLiteral(" (nothing was written)"));
         return kExitUsage;
     }
-    if (result.packet.isEmpty())
-        return failedRead(result.readBack);
-    note(
-        QStringLiteral("written: %1").arg(QString::fromLatin1(result.packet.toHex(' ').toUpper())));
+    if (result.packet.isEmpty()) {
+        complain(QStringLiteral("the device did not take the whole packet; it is not verified"));
+        return kExitPortLost;
+    }
+    note(QStringLiteral("written: %1").arg(hexLine(result.packet)));
     if (const int code = readModule(result.readBack, true))
         return code;
-    printReport(result.readBack.block, result.readBack.texts);
-    if (m_options.noVerify)
-        return kExitDone;
-    const auto found = differences(written, result.readBack.texts, allFields());
-    print(stderr, formatDifferences(found, QStringLiteral("written")));
-    return found.isEmpty() ? kExitDone : kExitDifferent;
+    Report report = reportOf(result.readBack.block, result.readBack.texts);
+    if (!m_options.noVerify)
+        report.verification = Verification{
+            QStringLiteral("written"), differences(written, result.readBack.texts, allFields())};
+    if (const int code = printReport(report))
+        return code;
+    return report.verification && !report.verification->differences.isEmpty() ? kExitDifferent
+                                                                              : kExitDone;
+}
+
+// Every value is given: the packet needs nothing from the module, and nothing is opened.
+int Run::dryRunWithoutModule()
+{
+    ConfigTexts texts = placeholderTexts();
+    applyChanges(texts, m_values.changes);
+    const EncodeResult encoded = encodePacket(texts, m_values.band, {}, CodeForms::ListOrRaw);
+    Report report =
+        reportOf(encoded.packet, withRawCodes(decodeBlock(encoded.packet, m_values.band, {}).texts,
+                                              encoded.packet));
+    report.dryRun = true;
+    return printReport(report);
 }
 
 void Run::finish()
@@ -276,57 +340,75 @@ void Run::finish()
     m_engine.closePort();
 }
 
+int Run::runVerb()
+{
+    switch (m_options.verb) {
+    case Verb::Read:
+        return readVerb();
+    case Verb::Verify:
+        return verifyVerb();
+    case Verb::Write:
+    case Verb::ResetDefaults:
+        return writeVerb();
+    case Verb::Ports:
+    case Verb::Provision:
+    case Verb::Ledger:
+        break;
+    }
+    return kExitUsage;
+}
+
 int Run::execute()
 {
-    if (m_options.verb == Verb::Ports) {
-        print(stdout, formatPorts(m_options.format));
-        return kExitDone;
-    }
-    if (const int code = prepareChanges())
+    if (m_options.verb == Verb::Ports)
+        return writeResult(formatPorts(m_options.format)) ? kExitDone : kExitRecordFailed;
+    if (const int code = prepareValues())
         return code;
+    if (m_options.verb == Verb::Write && m_options.dryRun && m_values.changes.coversEveryField()) {
+        const QString refused =
+            m_options.port.isEmpty() ? QString() : checkPortArgument(m_options.port);
+        if (!refused.isEmpty()) {
+            complain(refused);
+            return kExitUsage;
+        }
+        return dryRunWithoutModule();
+    }
+    const auto chosen = choosePort(m_options, m_engine);
+    if (const auto *refusal = std::get_if<QString>(&chosen)) {
+        complain(*refusal);
+        return kExitUsage;
+    }
+    m_choice = std::get<PortChoice>(chosen);
     if (m_options.verb == Verb::ResetDefaults) {
         if (const int code = confirmReset())
             return code;
     }
-    if (m_options.verb == Verb::Write && m_options.dryRun && m_changes.coversEveryField()) {
-        // Every value is given: the packet needs nothing from the module.
-        ConfigTexts texts = placeholderTexts();
-        applyChanges(texts, m_changes);
-        const EncodeResult encoded = encodePacket(texts, m_band, {});
-        printReport(encoded.packet, decodeBlock(encoded.packet, m_band, {}).texts);
-        return kExitDone;
-    }
 
+    // Installed only now: at the prompt Ctrl-C and Ctrl-Z keep their usual effect.
     StopSignals stops;
-    m_signals = &stops;
     QObject::connect(&stops, &StopSignals::stopRequested, &m_engine,
-                     [this] { m_engine.requestStop(); });
+                     [this](int signalNumber) { stopWith(128 + signalNumber); });
+    setOutputFailureHandler([this] { stopWith(kExitRecordFailed); });
     QObject::connect(&m_engine, &ModuleEngine::portFailed, &m_engine,
                      [this](const PortFailure &failure) { m_lostReason = failure.description; });
-    m_engine.setBandSource([this] { return m_band; });
+    m_engine.setBandSource([this] { return m_values.band; });
+    m_engine.setCodeForms(CodeForms::ListOrRaw);
 
     int code = openPort();
-    if (code == kExitDone) {
-        switch (m_options.verb) {
-        case Verb::Read:
-            code = readVerb();
-            break;
-        case Verb::Verify:
-            code = verifyVerb();
-            break;
-        case Verb::Write:
-        case Verb::ResetDefaults:
-            code = writeVerb();
-            break;
-        case Verb::Ports:
-        case Verb::Provision:
-        case Verb::Ledger:
-            break;
-        }
-    }
+    if (code == kExitDone)
+        code = runVerb();
     finish();
-    if (stops.received() != 0 && code == kExitDone)
-        code = stopped();
+    setOutputFailureHandler({});
+    // A code that tells of a failure before the output keeps its meaning.
+    const bool outcomeOnly = code == kExitDone || code == kExitDifferent;
+    if (m_stopCode != 0 && code == kExitDone)
+        code = m_stopCode;
+    if (!outputFailure().isEmpty() && outcomeOnly)
+        code = kExitRecordFailed;
+    if (resultLost())
+        complain(QStringLiteral("the result could not be written whole to %1; the module is back "
+                                "in data mode")
+                     .arg(outputFailure()));
     return code;
 }
 

@@ -25,12 +25,13 @@ Verbs:
   write (--set KEY=VALUE ... | --profile FILE) [--dry-run] [--no-verify]
                              Read the module, apply the changes (keys not
                              given keep the module's values), write, read
-                             back, verify.
+                             back, verify: each differing field, then "all
+                             fields match" or "N fields differ".
   verify (--set KEY=VALUE ... | --profile FILE)
                              Read the module and compare; write nothing.
   reset-defaults [--yes]     Set both addresses to 00000000 (other fields keep
                              the module's values), as the window's Reset
-                             Defaults.
+                             Defaults. Asks first (default No).
   provision --profile FILE [--port N|PATH ...]
             (--addresses FROM-TO | --local-address-from HEX8 |
              --keep-profile-address) [--count N] [--log FILE] [--ledger SPEC]
@@ -52,9 +53,10 @@ Verbs:
                              never recorded.
 
 Options:
-  --port N|PATH              Port number (the window's port map, [Ports] entries
-                             included) or a device path. Default: the window's
-                             stored port. provision takes it more than once.
+  --port N|PATH              Port number 1 to 15 (the window's port map, [Ports]
+                             entries included) or a device path. Default: the
+                             window's stored port. provision takes it more than
+                             once.
   --baud RATE                Line rate. Default: the window's stored rate,
                              else 38400.
   --band 433Mhz|868Mhz       Band for the frequency. Default: 433Mhz.
@@ -62,8 +64,10 @@ Options:
                              valid --profile), or the 15-byte block in hex.
                              Default: text. ledger export: json or csv.
   --set KEY=VALUE            A value to write or verify; may be repeated.
-  --profile FILE             Values from a JSON profile ("-" reads stdin).
-  --dry-run                  write: print the packet, write nothing.
+  --profile FILE             Values from a JSON profile ("-" reads stdin; at
+                             most 1 MiB).
+  --dry-run                  write: print the packet as one hex line and the
+                             fields that would change; write nothing.
   --no-verify                write: skip the comparison after the read-back (the
                              read-back itself is part of the write).
   --yes                      reset-defaults: do not ask.
@@ -85,6 +89,10 @@ Options:
                              written again under its recorded address.
   --station NAME             provision: recorded. Default: the host name.
   --operator NAME            provision: recorded. Default: the login name.
+  --no-color                 provision: draw the view without colours (so does
+                             the environment variable NO_COLOR).
+  --on-unit CMD              provision: run CMD with /bin/sh after each unit,
+                             its record on stdin; never waited for.
   --timeout MS               Wait this long for an answer to end. Default: 1000.
   --retries N                Try a read with no or a short answer again N times.
                              Default: 1.
@@ -97,7 +105,10 @@ Options:
 Keys: destination-address, local-address (8 hex digits, or four bytes separated
 by spaces or colons), band, rf-frequency (MHz), tx-power, rssi-threshold,
 tx-packet-size, rx-packet-size, rf-tx-speed. Values as the window's lists show
-them ("0 dBm", "9600 bps"), in any case.
+them ("0 dBm", "9600 bps"), in any case; tx-power, rssi-threshold and
+rf-tx-speed also take a code written out ("0x16"), as read prints one the list
+does not hold. A key given twice with two values is refused, and so is an
+empty value for any option.
 
 Exit codes:
   0  done (provision: every unit ok)
@@ -107,9 +118,14 @@ Exit codes:
   3  the port could not be opened
   4  no answer or a short answer after the retries
   5  the device failed during the operation
-  6  the ledger or a record file could not be opened, read or written
-  128+N  stopped by signal N (SIGINT 130, SIGTERM 143); the module is back in
-         data mode (provision: 0 or 1, by its units)
+  6  the ledger, the log, stdout or stderr could not be opened, read or
+     written whole; the run stopped there with the module in data mode
+  7  provision: the address range ran out before --count
+  8  reset-defaults was answered No (nothing written)
+  128+N  stopped by signal N (SIGHUP 129, SIGINT 130, SIGQUIT 131, SIGTERM
+         143) after the step under way; the module is back in data mode
+         (provision: 0 or 1, by its units). Ctrl-Z (SIGTSTP) takes effect
+         once the module is back in data mode.
 )");
 
 bool readNumber(const QString &text, int lowest, int highest, int &number)
@@ -205,10 +221,35 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption reprovision(QStringLiteral("reprovision"), {});
     const QCommandLineOption station(QStringLiteral("station"), {}, QStringLiteral("NAME"));
     const QCommandLineOption operatorName(QStringLiteral("operator"), {}, QStringLiteral("NAME"));
-    parser.addOptions({help,    version,          port,     baud,    band,    format,   set,
-                       profile, dryRun,           noVerify, yes,     timeout, retries,  trace,
-                       quiet,   localAddressFrom, count,    logFile, ledger,  addresses});
-    parser.addOptions({keepProfileAddress, reprovision, station, operatorName});
+    const QCommandLineOption noColor(QStringLiteral("no-color"), {});
+    const QCommandLineOption onUnit(QStringLiteral("on-unit"), {}, QStringLiteral("CMD"));
+    const QList<QCommandLineOption> known = {help,
+                                             version,
+                                             port,
+                                             baud,
+                                             band,
+                                             format,
+                                             set,
+                                             profile,
+                                             dryRun,
+                                             noVerify,
+                                             yes,
+                                             timeout,
+                                             retries,
+                                             trace,
+                                             quiet,
+                                             localAddressFrom,
+                                             count,
+                                             logFile,
+                                             ledger,
+                                             addresses,
+                                             keepProfileAddress,
+                                             reprovision,
+                                             station,
+                                             operatorName,
+                                             noColor,
+                                             onUnit};
+    parser.addOptions(known);
 
     ParsedCommandLine parsed;
     const auto refuse = [&](const QString &error) {
@@ -225,6 +266,17 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     if (parser.isSet(version)) {
         parsed.action = Action::Version;
         return parsed;
+    }
+    // An empty value would otherwise quietly mean "not given": the stored port,
+    // the profile's address, no log.
+    for (const QCommandLineOption &option : known) {
+        if (option.valueName().isEmpty())
+            continue;
+        for (const QString &value : parser.values(option)) {
+            if (value.trimmed().isEmpty())
+                return refuse(QStringLiteral("--%1 needs a value; it was given an empty one")
+                                  .arg(option.names().constLast()));
+        }
     }
 
     CliOptions &options = parsed.options;
@@ -256,7 +308,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     options.port = parser.value(port);
     options.ports = parser.values(port);
     options.baud = parser.value(baud);
-    if (parser.isSet(band)) {
+    options.bandGiven = parser.isSet(band);
+    if (options.bandGiven) {
         const QString value = parser.value(band);
         if (value.compare(QLatin1String("433Mhz"), Qt::CaseInsensitive) == 0)
             options.band = QStringLiteral("433Mhz");
@@ -312,10 +365,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     }
     if (options.verb == Verb::Ledger) {
         bool otherOptions = false;
-        for (const QCommandLineOption *option :
-             {&port, &baud, &band, &set, &profile, &dryRun, &noVerify, &yes, &timeout, &retries,
-              &trace, &localAddressFrom, &count, &logFile, &keepProfileAddress, &reprovision,
-              &station, &operatorName})
+        for (const QCommandLineOption *option : {&port,        &baud,    &band,
+                                                 &set,         &profile, &dryRun,
+                                                 &noVerify,    &yes,     &timeout,
+                                                 &retries,     &trace,   &localAddressFrom,
+                                                 &count,       &logFile, &keepProfileAddress,
+                                                 &reprovision, &station, &operatorName,
+                                                 &noColor,     &onUnit})
             otherOptions = otherOptions || parser.isSet(*option);
         return parseLedgerVerb(positional, parser.isSet(format), otherOptions, parsed);
     }
@@ -323,6 +379,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     options.reprovision = parser.isSet(reprovision);
     options.station = parser.value(station);
     options.operatorName = parser.value(operatorName);
+    options.noColor = parser.isSet(noColor);
+    options.onUnit = parser.value(onUnit);
 
     if (options.verb == Verb::Provision) {
         if (options.ports.removeDuplicates() > 0)
@@ -342,7 +400,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         return refuse(QStringLiteral("--ledger and --addresses belong to ledger and provision"));
     for (const QCommandLineOption *option :
          {&localAddressFrom, &count, &logFile, &keepProfileAddress, &reprovision, &station,
-          &operatorName}) {
+          &operatorName, &noColor, &onUnit}) {
         if (parser.isSet(*option))
             return refuse(QStringLiteral("--%1 belongs to provision").arg(option->names().last()));
     }

@@ -35,6 +35,7 @@ struct CliOptions {
     QStringList ports; // provision: every --port in order, one slot each
     QString baud;      // empty: the window's stored rate
     QString band = QStringLiteral("433Mhz");
+    bool bandGiven = false; // --band was given (a profile's or --set's band must agree)
     Format format = Format::Text;
     bool trace = false;
     int timeoutMs = 1000;
@@ -55,6 +56,8 @@ struct CliOptions {
     bool reprovision = false;        // provision: write a provisioned unit again, same address
     QString station;                 // provision: recorded; empty: the host name
     QString operatorName;            // provision: recorded; empty: the login name
+    bool noColor = false;            // provision: the view without colours
+    QString onUnit;                  // provision: a shell command run after each unit
 };
 
 struct ParsedCommandLine {

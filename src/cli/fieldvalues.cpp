@@ -2,6 +2,8 @@
 
 #include <QRegularExpression>
 
+#include <cmath>
+
 namespace korva::cli
 {
 
@@ -28,6 +30,18 @@ std::optional<QString> listEntry(const QStringList &entries, const QString &valu
         if (entry.compare(value.trimmed(), Qt::CaseInsensitive) == 0)
             return entry;
     return std::nullopt;
+}
+
+std::optional<QString> listText(Field field, int code)
+{
+    switch (field) {
+    case Field::TxPower:
+        return txPowerText(code);
+    case Field::RssiThreshold:
+        return rssiThresholdText(code);
+    default:
+        return rfTxSpeedText(code);
+    }
 }
 
 QString notInList(const QString &key, const QString &value, const QStringList &entries)
@@ -92,9 +106,42 @@ QString fieldValue(Field field, const QString &key, const QString &value, QStrin
                                                                     : rfTxSpeedTexts();
         if (auto entry = listEntry(entries, value))
             return *entry;
-        error = notInList(key, value, entries);
+        // A code written out, as read prints one the list does not hold.
+        if (const auto code = rawCodeFromText(trimmed))
+            return listText(field, *code).value_or(rawCodeText(*code));
+        error = notInList(key, value, entries) + QStringLiteral(", or a code such as 0x16");
         return {};
     }
+    }
+    return {};
+}
+
+// "433Mhz takes 430.000 to 593.838 MHz": the frequencies of the first and the last channel.
+QString bandRange(const QString &band)
+{
+    const Band known = bandFromText(band);
+    return QStringLiteral("%1 takes %2 to %3 MHz")
+        .arg(band, frequencyText(0, known), frequencyText(kMaxChannel, known));
+}
+
+// A profile's block must hold what its fields say: one of the two edited by
+// hand would otherwise be lost without a word.
+QString checkBlock(const Changes &changes, const QString &band)
+{
+    if (changes.block.isEmpty())
+        return {};
+    const DecodedBlock decoded = decodeBlock(changes.block, band, {});
+    const ConfigTexts held = withRawCodes(decoded.texts, changes.block);
+    ConfigTexts texts = held;
+    applyChanges(texts, changes);
+    const EncodeResult encoded = encodePacket(texts, band, decoded.channel, CodeForms::ListOrRaw);
+    for (const auto &[field, text] : changes.fields) {
+        for (int position : fieldBytes(field)) {
+            if (encoded.packet.size() == kBlockSize &&
+                encoded.packet.at(position) != changes.block.at(position))
+                return QStringLiteral("\"block\" holds %1 %2, \"fields\" give %3: they must agree")
+                    .arg(fieldKey(field), fieldText(held, field), text);
+        }
     }
     return {};
 }
@@ -181,11 +228,39 @@ QString checkChanges(const Changes &changes, const QString &band)
         single.fields[field] = text;
         ConfigTexts texts = valid.texts;
         applyChanges(texts, single);
-        const EncodeResult result = encodePacket(texts, band, valid.channel);
-        if (result.failure)
-            return fieldKey(field) + QStringLiteral(": ") + result.failure->text;
+        const EncodeResult result = encodePacket(texts, band, valid.channel, CodeForms::ListOrRaw);
+        if (!result.failure)
+            continue;
+        QString refusal = fieldKey(field) + QStringLiteral(": ") + result.failure->text;
+        if (field == Field::RfFrequency)
+            refusal += QStringLiteral(" (%1)").arg(bandRange(band));
+        return refusal;
     }
-    return {};
+    return checkBlock(changes, band);
+}
+
+QStringList valueNotes(const Changes &changes, const QString &band)
+{
+    const auto given = changes.fields.find(Field::RfFrequency);
+    if (given == changes.fields.end())
+        return {};
+    const QString taken = canonicalTexts(changes, band).frequency;
+    if (std::abs(given->second.toDouble() - taken.toDouble()) < 1e-9)
+        return {};
+    return {QStringLiteral("rf-frequency: %1 MHz lies between two channels; the module takes %2")
+                .arg(given->second, taken)};
+}
+
+ConfigTexts withRawCodes(ConfigTexts texts, const QByteArray &block)
+{
+    const auto raw = [&](QString &text, int position) {
+        if (text == placeholderText() && position < block.size())
+            text = rawCodeText(quint8(block.at(position)));
+    };
+    raw(texts.txPower, kTxPowerByte);
+    raw(texts.rssiThreshold, kRssiThresholdByte);
+    raw(texts.rfTxSpeed, kRfTxSpeedByte);
+    return texts;
 }
 
 ConfigTexts canonicalTexts(const Changes &changes, const QString &band)
@@ -193,8 +268,8 @@ ConfigTexts canonicalTexts(const Changes &changes, const QString &band)
     const DecodedBlock valid = decodeBlock(kValidBlock, band, {});
     ConfigTexts texts = valid.texts;
     applyChanges(texts, changes);
-    const EncodeResult result = encodePacket(texts, band, valid.channel);
-    return decodeBlock(result.packet, band, valid.channel).texts;
+    const EncodeResult result = encodePacket(texts, band, valid.channel, CodeForms::ListOrRaw);
+    return withRawCodes(decodeBlock(result.packet, band, valid.channel).texts, result.packet);
 }
 
 } // namespace korva::cli

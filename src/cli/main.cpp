@@ -1,34 +1,31 @@
 #include "cli/clirunner.h"
 #include "cli/commandline.h"
+#include "cli/stopsignals.h"
+#include "cli/terminal.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
-
-#include <cstdio>
 
 namespace
 {
 
 // Everything Qt logs (the wire trace among it) goes to stderr as plain lines,
-// never to the journal, so stdout stays the program's output alone.
+// never to the journal, so stdout stays the program's output alone. A line that
+// cannot be written whole stops the run as a lost result does.
 void logToStderr(QtMsgType, const QMessageLogContext &context, const QString &message)
 {
-    const QByteArray text = message.toUtf8();
     if (context.category && qstrcmp(context.category, "default") != 0)
-        std::fprintf(stderr, "%s: %s\n", context.category, text.constData());
+        korva::cli::writeMessage(QString::fromLatin1(context.category) + QStringLiteral(": ") +
+                                 message + u'\n');
     else
-        std::fprintf(stderr, "%s\n", text.constData());
-}
-
-void print(std::FILE *stream, const QString &text)
-{
-    std::fputs(text.toUtf8().constData(), stream);
+        korva::cli::writeMessage(message + u'\n');
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    korva::cli::StopSignals::ignoreBrokenOutput();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("korva-cli"));
     qInstallMessageHandler(logToStderr);
@@ -37,13 +34,11 @@ int main(int argc, char *argv[])
     const ParsedCommandLine parsed = parseCommandLine(QCoreApplication::arguments().mid(1));
     switch (parsed.action) {
     case ParsedCommandLine::Action::Help:
-        print(stdout, helpText());
-        return kExitDone;
+        return writeResult(helpText()) ? kExitDone : kExitRecordFailed;
     case ParsedCommandLine::Action::Version:
-        print(stdout, versionText());
-        return kExitDone;
+        return writeResult(versionText()) ? kExitDone : kExitRecordFailed;
     case ParsedCommandLine::Action::Error:
-        print(stderr, QStringLiteral("korva-cli: %1\nTry 'korva-cli --help'.\n").arg(parsed.error));
+        complain(parsed.error + QStringLiteral("\nTry 'korva-cli --help'."));
         return kExitUsage;
     case ParsedCommandLine::Action::Run:
         break;

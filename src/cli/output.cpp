@@ -26,6 +26,17 @@ QString rawBytes(const QByteArray &block, Field field)
     return bytes.join(u' ');
 }
 
+// A value as a person reads it: a raw code says that the list lacks it.
+QString shownValue(const QString &text)
+{
+    return rawCodeFromText(text) ? QStringLiteral("code %1, not in the list").arg(text) : text;
+}
+
+QString hexLine(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
 QString formatText(const Report &report)
 {
     struct Row {
@@ -33,8 +44,10 @@ QString formatText(const Report &report)
     };
     QList<Row> rows;
     for (Field field : allFields()) {
-        rows.append(
-            {fieldLabel(field), fieldText(report.texts, field), rawBytes(report.block, field)});
+        const QString value = fieldText(report.texts, field);
+        rows.append({fieldLabel(field),
+                     rawCodeFromText(value) ? value + QStringLiteral(" (not in the list)") : value,
+                     rawBytes(report.block, field)});
         if (field == Field::LocalAddress)
             rows.append({QStringLiteral("Band"), report.band, QString()});
     }
@@ -52,6 +65,10 @@ QString formatText(const Report &report)
             line.chop(1);
         text += line + u'\n';
     }
+    if (report.verification)
+        text += formatVerdict(*report.verification);
+    if (report.dryRun)
+        text += formatDryRun(report);
     return text;
 }
 
@@ -62,11 +79,30 @@ QString formatJson(const Report &report)
         fields.insert(fieldKey(field), fieldText(report.texts, field));
     fields.insert(QStringLiteral("band"), report.band);
     QJsonObject top;
-    top.insert(QStringLiteral("port"), report.port);
-    top.insert(QStringLiteral("baud"), report.baud);
+    if (!report.port.isEmpty()) {
+        top.insert(QStringLiteral("port"), report.port);
+        top.insert(QStringLiteral("baud"), report.baud);
+    }
     top.insert(QStringLiteral("band"), report.band);
     top.insert(QStringLiteral("block"), QString::fromLatin1(report.block.toHex().toUpper()));
     top.insert(QStringLiteral("fields"), fields);
+    if (report.verification) {
+        const QList<FieldDifference> &found = report.verification->differences;
+        top.insert(QStringLiteral("result"),
+                   found.isEmpty() ? QStringLiteral("matches") : QStringLiteral("differs"));
+        top.insert(QStringLiteral("differences"), differencesJson(found));
+    }
+    if (report.dryRun) {
+        top.insert(QStringLiteral("dry-run"), true);
+        if (report.changes) {
+            QJsonArray changes;
+            for (const FieldChange &change : *report.changes)
+                changes.append(QJsonObject{{QStringLiteral("key"), fieldKey(change.field)},
+                                           {QStringLiteral("from"), change.from},
+                                           {QStringLiteral("to"), change.to}});
+            top.insert(QStringLiteral("changes"), changes);
+        }
+    }
     return QString::fromUtf8(QJsonDocument(top).toJson(QJsonDocument::Indented));
 }
 
@@ -87,14 +123,44 @@ QString formatReport(const Report &report, Format format)
     return {};
 }
 
-QString formatDifferences(const QList<FieldDifference> &found, const QString &wanted)
+QString formatVerdict(const Verification &verification)
 {
     QString text;
+    for (const FieldDifference &difference : verification.differences)
+        text += QStringLiteral("%1: %2 %3, the module holds %4\n")
+                    .arg(fieldKey(difference.field), verification.wanted,
+                         shownValue(difference.expected), shownValue(difference.actual));
+    const qsizetype count = verification.differences.size();
+    if (count == 0)
+        return text + QStringLiteral("all fields match\n");
+    return text + (count == 1 ? QStringLiteral("1 field differs\n")
+                              : QStringLiteral("%1 fields differ\n").arg(count));
+}
+
+QString formatDryRun(const Report &report)
+{
+    QString text = QStringLiteral("packet: %1\n").arg(hexLine(report.block));
+    if (report.changes) {
+        for (const FieldChange &change : *report.changes)
+            text +=
+                QStringLiteral("%1: %2 -> %3\n")
+                    .arg(fieldKey(change.field), shownValue(change.from), shownValue(change.to));
+        if (report.changes->isEmpty())
+            text += QStringLiteral("no field would change\n");
+        return text + QStringLiteral("dry run: nothing was written\n");
+    }
+    return text + QStringLiteral("dry run: nothing was written (the module was not read: every "
+                                 "field was given)\n");
+}
+
+QJsonArray differencesJson(const QList<FieldDifference> &found)
+{
+    QJsonArray array;
     for (const FieldDifference &difference : found)
-        text +=
-            QStringLiteral("%1: %2 %3, the module holds %4\n")
-                .arg(fieldKey(difference.field), wanted, difference.expected, difference.actual);
-    return text;
+        array.append(QJsonObject{{QStringLiteral("key"), fieldKey(difference.field)},
+                                 {QStringLiteral("expected"), difference.expected},
+                                 {QStringLiteral("actual"), difference.actual}});
+    return array;
 }
 
 QString formatPorts(Format format)

@@ -1,6 +1,8 @@
 #include "cli/profile.h"
 
 #include <QFile>
+#include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -11,20 +13,85 @@ namespace korva::cli
 namespace
 {
 
+const QString kBandKey = QStringLiteral("band");
+const QString kBlockKey = QStringLiteral("block");
+const QString kFieldsKey = QStringLiteral("fields");
+// Where read found the module: not used, as the run's own --port and --baud decide.
+const QStringList kWhereKeys = {QStringLiteral("port"), QStringLiteral("baud")};
+// What a verify or write report adds to read's object.
+const QStringList kReportKeys = {QStringLiteral("result"), QStringLiteral("differences"),
+                                 QStringLiteral("dry-run"), QStringLiteral("changes")};
+
 int lineAt(const QByteArray &text, qsizetype offset)
 {
     return int(text.left(offset).count('\n')) + 1;
 }
 
-// The line of the first `"key":` at or after `from`; QJsonDocument keeps no positions.
-int lineOfKey(const QByteArray &text, const QString &key, qsizetype from = 0)
+// Where the keys of the top object and of its "fields" stand, and the first
+// key that one object holds twice: QJsonDocument keeps no positions and would
+// keep the last of two keys without a word. The JSON is valid already.
+struct KeyLines {
+    QHash<QString, int> top;
+    QHash<QString, int> fields;
+    QString duplicate; // empty when no object holds a key twice
+    int duplicateLine = 0;
+};
+
+KeyLines scanKeys(const QByteArray &json)
 {
-    const QRegularExpression pattern(QLatin1Char('"') + QRegularExpression::escape(key) +
-                                     QStringLiteral("\"\\s*:"));
-    const QString whole = QString::fromUtf8(text);
-    const QRegularExpressionMatch match =
-        pattern.match(whole, QString::fromUtf8(text.left(from)).size());
-    return match.hasMatch() ? int(whole.left(match.capturedStart()).count(u'\n')) + 1 : 0;
+    struct Level {
+        bool object = false;
+        bool keyNext = false;
+        QString name; // the key it is the value of
+        QHash<QString, int> keys;
+    };
+    KeyLines lines;
+    QList<Level> levels;
+    QString lastKey;
+    int current = 1; // valid JSON has no line break inside a string
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json.at(i);
+        if (c == '\n') {
+            ++current;
+        } else if (c == '{' || c == '[') {
+            levels.append({c == '{', c == '{', lastKey, {}});
+        } else if (c == '}' || c == ']') {
+            if (!levels.isEmpty())
+                levels.removeLast();
+        } else if (c == ',') {
+            if (!levels.isEmpty() && levels.last().object)
+                levels.last().keyNext = true;
+        } else if (c == '"') {
+            const qsizetype start = i;
+            for (++i; i < json.size() && json.at(i) != '"'; ++i) {
+                if (json.at(i) == '\\')
+                    ++i;
+            }
+            if (levels.isEmpty() || !levels.last().keyNext)
+                continue;
+            Level &level = levels.last();
+            level.keyNext = false;
+            // The key as JSON reads it, escapes and all.
+            lastKey = QJsonDocument::fromJson('[' + json.mid(start, i - start + 1) + ']')
+                          .array()
+                          .at(0)
+                          .toString();
+            if (const auto seen = level.keys.constFind(lastKey); seen != level.keys.constEnd()) {
+                lines.duplicate = QStringLiteral("\"%1\" is given twice, on lines %2 and %3")
+                                      .arg(lastKey)
+                                      .arg(*seen)
+                                      .arg(current);
+                lines.duplicateLine = current;
+                return lines;
+            }
+            level.keys.insert(lastKey, current);
+            if (levels.size() == 1)
+                lines.top.insert(lastKey, current);
+            else if (levels.size() == 2 && level.name == kFieldsKey)
+                lines.fields.insert(lastKey, current);
+        }
+    }
+    return lines;
 }
 
 // A value as text: strings as they are, numbers (a frequency, a packet size) in
@@ -38,16 +105,103 @@ std::optional<QString> valueText(const QJsonValue &value)
     return std::nullopt;
 }
 
-void readFields(const QJsonObject &object, const QByteArray &text, qsizetype from,
-                ProfileResult &result)
+void readFields(const QJsonObject &object, const QHash<QString, int> &lines, ProfileResult &result)
 {
     for (auto it = object.begin(); it != object.end() && result.error.isEmpty(); ++it) {
         const auto value = valueText(it.value());
         result.error = value ? addChange(result.changes, it.key(), *value)
                              : QStringLiteral("%1: the value must be a text").arg(it.key());
         if (!result.error.isEmpty())
-            result.line = lineOfKey(text, it.key(), from);
+            result.line = lines.value(it.key());
     }
+}
+
+// "band" and "block" beside "fields": read's record of the module, which must
+// say what the fields say.
+void readBeside(const QJsonObject &top, const KeyLines &lines, ProfileResult &result)
+{
+    if (top.contains(kBandKey)) {
+        const QString band = top.value(kBandKey).toString();
+        Changes beside;
+        QString refused = addChange(beside, kBandKey, band);
+        if (refused.isEmpty() && !result.changes.band.isEmpty() &&
+            beside.band != result.changes.band)
+            refused = QStringLiteral("\"band\": \"%1\" and \"fields\"' \"band\": \"%2\" disagree")
+                          .arg(band, result.changes.band);
+        if (!refused.isEmpty()) {
+            result.error = refused;
+            result.line = lines.top.value(kBandKey);
+            return;
+        }
+        result.changes.band = beside.band;
+    }
+    if (top.contains(kBlockKey)) {
+        static const QRegularExpression hex(QStringLiteral("^[0-9A-Fa-f]{30}$"));
+        const QString block = top.value(kBlockKey).toString();
+        if (!hex.match(block).hasMatch()) {
+            result.error = QStringLiteral("\"block\" must be the 15 bytes as 30 hex digits");
+            result.line = lines.top.value(kBlockKey);
+            return;
+        }
+        result.changes.block = QByteArray::fromHex(block.toLatin1());
+    }
+    QStringList unused;
+    for (const QString &key : top.keys()) {
+        if (kWhereKeys.contains(key) || kReportKeys.contains(key))
+            unused << QLatin1Char('"') + key + QLatin1Char('"');
+    }
+    if (!unused.isEmpty())
+        result.notes << QStringLiteral("%1 in the profile %2 not used: --port and --baud choose "
+                                       "the device")
+                            .arg(unused.join(QStringLiteral(", ")),
+                                 unused.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+}
+
+// Reads at most kMaxProfileBytes and one more, to tell a profile that is too long.
+QString readBounded(QFile &file, QByteArray &bytes)
+{
+    while (bytes.size() <= kMaxProfileBytes) {
+        const QByteArray chunk = file.read(kMaxProfileBytes + 1 - bytes.size());
+        if (chunk.isEmpty())
+            break;
+        bytes += chunk;
+    }
+    if (file.error() != QFileDevice::NoError)
+        return file.errorString();
+    if (bytes.size() > kMaxProfileBytes)
+        return QStringLiteral("it is longer than %1 KiB, and a profile is well under 1 KiB")
+            .arg(kMaxProfileBytes / 1024);
+    return {};
+}
+
+QString mergeAssignment(RunValues &values, QMap<QString, QString> &given, const QString &assignment)
+{
+    Changes single;
+    if (const QString error = addAssignment(single, assignment); !error.isEmpty())
+        return error;
+    const QString key = assignment.left(assignment.indexOf(u'=')).trimmed();
+    const auto conflict = [&](bool differs) {
+        return differs ? QStringLiteral("--set \"%1\" and --set \"%2\" disagree")
+                             .arg(given.value(key), assignment)
+                       : QString();
+    };
+    if (!single.band.isEmpty()) {
+        if (const QString error =
+                conflict(!values.changes.band.isEmpty() && values.changes.band != single.band);
+            !error.isEmpty())
+            return error;
+        values.changes.band = single.band;
+    }
+    for (const auto &[field, text] : single.fields) {
+        const auto held = values.changes.fields.find(field);
+        if (const QString error =
+                conflict(held != values.changes.fields.end() && held->second != text);
+            !error.isEmpty())
+            return error;
+        values.changes.fields[field] = text;
+    }
+    given.insert(key, assignment);
+    return {};
 }
 
 } // namespace
@@ -67,47 +221,90 @@ ProfileResult parseProfile(const QByteArray &json)
         result.error = QStringLiteral("a profile is one JSON object");
         return result;
     }
-    const QJsonObject top = document.object();
-    if (!top.contains(QStringLiteral("fields"))) {
-        readFields(top, json, 0, result);
+    const KeyLines lines = scanKeys(json);
+    if (!lines.duplicate.isEmpty()) {
+        result.error = lines.duplicate;
+        result.line = lines.duplicateLine;
         return result;
     }
-    static const QStringList beside = {QStringLiteral("port"), QStringLiteral("baud"),
-                                       QStringLiteral("band"), QStringLiteral("block"),
-                                       QStringLiteral("fields")};
+    const QJsonObject top = document.object();
+    if (!top.contains(kFieldsKey)) {
+        readFields(top, lines.top, result);
+        return result;
+    }
     for (const QString &key : top.keys()) {
-        if (!beside.contains(key)) {
-            result.line = lineOfKey(json, key);
+        if (key != kFieldsKey && key != kBandKey && key != kBlockKey && !kWhereKeys.contains(key) &&
+            !kReportKeys.contains(key)) {
+            result.line = lines.top.value(key);
             result.error = QStringLiteral("unknown key \"%1\" beside \"fields\"").arg(key);
             return result;
         }
     }
-    const QJsonValue fields = top.value(QStringLiteral("fields"));
-    const qsizetype fieldsAt = json.indexOf("\"fields\"");
+    const QJsonValue fields = top.value(kFieldsKey);
     if (!fields.isObject()) {
-        result.line = lineAt(json, fieldsAt);
+        result.line = lines.top.value(kFieldsKey);
         result.error = QStringLiteral("\"fields\" must be an object");
         return result;
     }
-    readFields(fields.toObject(), json, fieldsAt, result);
+    readFields(fields.toObject(), lines.fields, result);
+    if (result.error.isEmpty())
+        readBeside(top, lines, result);
     return result;
 }
 
-QString readProfileFile(const QString &path, Changes &changes, QByteArray *contents)
+QString readProfileFile(const QString &path, Changes &changes, QStringList *notes,
+                        QByteArray *contents)
 {
     QFile file(path);
     const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
                                                    : file.open(QIODevice::ReadOnly);
     if (!opened)
         return QStringLiteral("cannot read the profile %1: %2").arg(path, file.errorString());
-    const QByteArray json = file.readAll();
+    QByteArray bytes;
+    if (const QString error = readBounded(file, bytes); !error.isEmpty())
+        return QStringLiteral("cannot read the profile %1: %2").arg(path, error);
+    const ProfileResult profile = parseProfile(bytes);
     if (contents)
-        *contents = json;
-    const ProfileResult profile = parseProfile(json);
+        *contents = bytes;
     if (!profile.error.isEmpty())
         return QStringLiteral("%1:%2: %3").arg(path).arg(profile.line).arg(profile.error);
     changes = profile.changes;
+    if (notes) {
+        for (const QString &note : profile.notes)
+            *notes << path + QStringLiteral(": ") + note;
+    }
     return {};
+}
+
+RunValues gatherValues(const CliOptions &options)
+{
+    RunValues values;
+    QString bandFrom;
+    if (!options.profile.isEmpty()) {
+        values.error =
+            readProfileFile(options.profile, values.changes, &values.notes, &values.profile);
+        if (!values.error.isEmpty())
+            return values;
+        bandFrom = QStringLiteral("the profile's band %1").arg(values.changes.band);
+    }
+    QMap<QString, QString> given; // key -> the --set that gave it
+    for (const QString &assignment : options.sets) {
+        values.error = mergeAssignment(values, given, assignment);
+        if (!values.error.isEmpty())
+            return values;
+    }
+    if (given.contains(kBandKey))
+        bandFrom = QStringLiteral("--set \"%1\"").arg(given.value(kBandKey));
+    if (options.bandGiven && !values.changes.band.isEmpty() &&
+        values.changes.band != options.band) {
+        values.error = QStringLiteral("--band %1 and %2 disagree").arg(options.band, bandFrom);
+        return values;
+    }
+    values.band = values.changes.band.isEmpty() ? options.band : values.changes.band;
+    values.error = checkChanges(values.changes, values.band);
+    if (values.error.isEmpty())
+        values.notes << valueNotes(values.changes, values.band);
+    return values;
 }
 
 } // namespace korva::cli

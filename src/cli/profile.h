@@ -1,28 +1,53 @@
 #pragma once
 
+#include "cli/commandline.h"
 #include "cli/fieldvalues.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace korva::cli
 {
+
+// The largest profile read; one is well under 1 KiB, and /dev/zero or an endless
+// pipe must not be read until memory runs out.
+inline constexpr qsizetype kMaxProfileBytes = 1024 * 1024;
 
 struct ProfileResult {
     Changes changes;
     int line = 0;  // where the refused key or the bad JSON is, counted from 1
     QString error; // empty when the profile was accepted
+    // What a person should know: keys that are read and not used.
+    QStringList notes;
 };
 
 // Reads a profile: the object that `read --format json` prints (its "fields"
-// are the values; "port", "baud", "band" and "block" are allowed beside them),
-// or a flat object of keys and values. Every key must be known and every value
-// valid; the first one that is not is named with its line.
+// are the values; beside them "band" and "block" must agree with the fields,
+// "port" and "baud" and the keys of a verify or write report are not used),
+// or a flat object of keys and values. Every key must be known, appear once in
+// its object, and every value be valid; the first one that is not is named with
+// its line (a key given twice with both lines).
 ProfileResult parseProfile(const QByteArray &json);
 
-// Reads and parses the profile file at `path` ("-": standard input) into
-// `changes`, and hands over what was read when `contents` is given. The error
-// text, empty on success, names the file and, for a refused profile, the line.
-QString readProfileFile(const QString &path, Changes &changes, QByteArray *contents = nullptr);
+// Reads and parses the profile file at `path` ("-": standard input), at most
+// kMaxProfileBytes, into `changes`. The error text, empty on success, names the
+// file and, for a refused profile, the line. Notes go to `notes` and the bytes
+// read to `contents` when given.
+QString readProfileFile(const QString &path, Changes &changes, QStringList *notes = nullptr,
+                        QByteArray *contents = nullptr);
+
+// What a run is asked to write or verify: the profile or the --set values,
+// the band they are read for (theirs, else --band's), and notes for the
+// person. Conflicts are refused naming both sides: a key set twice to two
+// values, a band against --band. The values pass checkChanges.
+struct RunValues {
+    Changes changes;
+    QString band;
+    QStringList notes;
+    QByteArray profile; // the profile file as read, for its checksum
+    QString error;      // empty when accepted
+};
+RunValues gatherValues(const CliOptions &options);
 
 } // namespace korva::cli

@@ -1,19 +1,22 @@
 #include "cli/provision.h"
 
 #include "cli/fieldvalues.h"
+#include "cli/operatorview.h"
 #include "cli/portchoice.h"
 #include "cli/profile.h"
 #include "cli/stopsignals.h"
+#include "cli/terminal.h"
 #include "module/moduleengine.h"
 #include "production/provisionrun.h"
 #include "production/recordsink.h"
+#include "production/unithook.h"
 
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QSysInfo>
 
-#include <cstdio>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -24,42 +27,12 @@ namespace
 {
 
 using production::EndReason;
-using production::SlotEvent;
-using production::SlotState;
-
-constexpr int kHighestPortNumber = 15;
-
-void complain(const QString &text)
-{
-    const QByteArray bytes = (QStringLiteral("korva-cli: ") + text + u'\n').toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
-}
 
 QString loginName()
 {
     if (const passwd *user = ::getpwuid(::getuid()))
         return QString::fromLocal8Bit(user->pw_name);
     return qEnvironmentVariable("USER");
-}
-
-// A port argument that can never name a device is refused before anything is
-// opened; a path that does not exist yet is waited for.
-QString refusedPort(const QString &port)
-{
-    if (port.trimmed().isEmpty())
-        return QStringLiteral("--port needs a port number or a device path, not a blank");
-    const bool number = std::all_of(port.begin(), port.end(), [](QChar c) { return c.isDigit(); });
-    if (!number)
-        return {};
-    bool ok = false;
-    const int value = port.toInt(&ok);
-    if (!ok || value < 1 || value > kHighestPortNumber)
-        return QStringLiteral("there is no port %1: the port numbers are 1 to %2 "
-                              "(korva-cli ports lists them)")
-            .arg(port)
-            .arg(kHighestPortNumber);
-    return {};
 }
 
 class Provision
@@ -73,7 +46,8 @@ private:
     int chooseRange(production::ProvisionSettings &settings);
     int choosePorts(production::ProvisionSettings &settings);
     void describeRun(production::ProvisionSettings &settings, const QByteArray &profile) const;
-    void show(const SlotEvent &event) const;
+    void runHook(production::UnitHook &hook, const production::UnitRecord &unit);
+    void hookEnded(const production::UnitHookOutcome &outcome, OperatorView &view);
     int exitCode(const production::ProvisionRun &run, int signalNumber) const;
 
     const CliOptions &m_options;
@@ -83,20 +57,15 @@ private:
 // Everything that can be refused is refused here, before any port is opened.
 int Provision::prepare(production::ProvisionSettings &settings)
 {
-    Changes changes;
-    QByteArray profile;
-    const QString error = readProfileFile(m_options.profile, changes, &profile);
-    if (!error.isEmpty()) {
-        complain(error);
+    const RunValues values = gatherValues(m_options);
+    if (!values.error.isEmpty()) {
+        complain(values.error + QStringLiteral(" (nothing was written)"));
         return kExitUsage;
     }
-    settings.band = changes.band.isEmpty() ? m_options.band : changes.band;
-    const QString refused = checkChanges(changes, settings.band);
-    if (!refused.isEmpty()) {
-        complain(refused + QStringLiteral(" (nothing was written)"));
-        return kExitUsage;
-    }
-    settings.profileOver = [changes](const ConfigTexts &held) {
+    for (const QString &note : values.notes)
+        complain(note);
+    settings.band = values.band;
+    settings.profileOver = [changes = values.changes](const ConfigTexts &held) {
         ConfigTexts texts = held;
         applyChanges(texts, changes);
         return texts;
@@ -118,7 +87,7 @@ int Provision::prepare(production::ProvisionSettings &settings)
     }
     if (const int code = choosePorts(settings))
         return code;
-    describeRun(settings, profile);
+    describeRun(settings, values.profile);
     return kExitDone;
 }
 
@@ -163,12 +132,6 @@ int Provision::choosePorts(production::ProvisionSettings &settings)
     const QStringList given = m_options.ports.isEmpty() ? QStringList{QString()} : m_options.ports;
     ModuleEngine probe;
     for (const QString &port : given) {
-        if (!m_options.ports.isEmpty()) {
-            if (const QString refused = refusedPort(port); !refused.isEmpty()) {
-                complain(refused);
-                return kExitUsage;
-            }
-        }
         CliOptions one = m_options;
         one.port = port;
         const auto chosen = choosePort(one, probe);
@@ -206,39 +169,6 @@ void Provision::describeRun(production::ProvisionSettings &settings,
     start.band = settings.band;
 }
 
-void Provision::show(const SlotEvent &event) const
-{
-    QString text;
-    switch (event.state) {
-    case SlotState::Failed:
-        text = QStringLiteral("unit failed: ") + event.detail;
-        break;
-    case SlotState::Waiting:
-        if (m_options.quiet)
-            return;
-        text = event.detail;
-        if (text.isEmpty())
-            text = QStringLiteral("Waiting for a module on %1...")
-                       .arg(event.device.contains(u'/') ? event.device
-                                                        : QStringLiteral("port ") + event.device);
-        break;
-    case SlotState::AdapterMissing:
-    case SlotState::AlreadyProvisioned:
-    case SlotState::RemoveUnit:
-    case SlotState::Finished:
-        if (m_options.quiet || event.detail.isEmpty())
-            return;
-        text = event.detail;
-        break;
-    case SlotState::Programming:
-    case SlotState::Verifying:
-    case SlotState::Passed:
-        return;
-    }
-    complain(m_options.ports.size() > 1 ? QStringLiteral("slot %1: %2").arg(event.slot).arg(text)
-                                        : text);
-}
-
 int Provision::exitCode(const production::ProvisionRun &run, int signalNumber) const
 {
     const int byUnits = run.anyFailed() ? kExitDifferent : kExitDone;
@@ -259,13 +189,41 @@ int Provision::exitCode(const production::ProvisionRun &run, int signalNumber) c
     return byUnits;
 }
 
+// The unit's record goes to the command on its stdin; what became of the
+// command is added to the log and, when it failed, said on the view.
+void Provision::runHook(production::UnitHook &hook, const production::UnitRecord &unit)
+{
+    hook.run({QStringLiteral("run %1 unit %2").arg(unit.runId).arg(unit.sequence),
+              QJsonDocument(unit.toJson()).toJson(QJsonDocument::Compact) + '\n', unit.result,
+              unit.address ? production::addressText(*unit.address) : QString(), unit.device});
+}
+
+void Provision::hookEnded(const production::UnitHookOutcome &outcome, OperatorView &view)
+{
+    const QString failed =
+        m_records.appendToLog({{QStringLiteral("type"), QStringLiteral("on-unit")},
+                               {QStringLiteral("unit"), outcome.unit},
+                               {QStringLiteral("status"), outcome.status},
+                               {QStringLiteral("stderr"), outcome.stderrTail},
+                               {QStringLiteral("stdin-error"), outcome.stdinError}});
+    if (!failed.isEmpty())
+        view.message(failed);
+    if (!outcome.ok())
+        view.message(QStringLiteral("--on-unit for %1: %2%3")
+                         .arg(outcome.unit, outcome.status,
+                              outcome.stderrTail.isEmpty()
+                                  ? QString()
+                                  : QStringLiteral(": ") + outcome.stderrTail.trimmed()));
+}
+
 int Provision::execute()
 {
     production::ProvisionSettings settings;
     if (const int code = prepare(settings))
         return code;
 
-    complain(QStringLiteral("ledger: %1").arg(settings.ledger.display()));
+    OperatorView view(STDERR_FILENO, m_options.noColor);
+    view.message(QStringLiteral("ledger: %1").arg(settings.ledger.display()));
     production::ProvisionRun run(settings, m_records);
     if (const QString refused = run.start(); !refused.isEmpty()) {
         complain(refused);
@@ -273,21 +231,31 @@ int Provision::execute()
     }
     StopSignals stops;
     QObject::connect(&stops, &StopSignals::stopRequested, &run, [&run] { run.stop(); });
-    QObject::connect(&run, &production::ProvisionRun::slotEvent, &run,
-                     [this](const SlotEvent &event) { show(event); });
+    QObject::connect(
+        &run, &production::ProvisionRun::slotEvent, &view, [&](const production::SlotEvent &event) {
+            view.show(event);
+            // An operator who cannot see the run any more stops it,
+            // as a record that cannot be written does.
+            if (!view.failure().isEmpty())
+                run.fail(QStringLiteral("cannot write to standard error: ") + view.failure());
+        });
+    production::UnitHook hook(m_options.onUnit);
+    if (!m_options.onUnit.isEmpty()) {
+        QObject::connect(&run, &production::ProvisionRun::unitRecorded, &hook,
+                         [&](const production::UnitRecord &unit) { runHook(hook, unit); });
+        QObject::connect(
+            &hook, &production::UnitHook::finished, &view,
+            [&](const production::UnitHookOutcome &outcome) { hookEnded(outcome, view); });
+    }
     QEventLoop loop;
     QObject::connect(&run, &production::ProvisionRun::finished, &loop, &QEventLoop::quit);
     loop.exec();
+    hook.waitForPending();
 
     if (run.endReason() != EndReason::Stopped && run.endReason() != EndReason::CountReached)
-        complain(run.endMessage());
-    // What resuming needs: how far the run got and where the range goes on.
-    const production::RunSummary summary = run.summary();
-    QString text = summary.howEnded;
-    if (summary.nextFree)
-        text += QStringLiteral("; next free address %1")
-                    .arg(production::addressText(*summary.nextFree));
-    complain(text);
+        view.message(QStringLiteral("korva-cli: ") + run.endMessage());
+    if (!view.finish(run.summary()).isEmpty() && run.endReason() != EndReason::RecordFailed)
+        return kExitRecordFailed;
     return exitCode(run, stops.received());
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 
 class QSocketNotifier;
@@ -7,9 +8,13 @@ class QSocketNotifier;
 namespace korva::cli
 {
 
-// Turns SIGINT and SIGTERM into a Qt signal on the event loop (a self-pipe
-// watched by a socket notifier), so a run ends at a step boundary and leaves
-// the module in data mode instead of dying between "+++" and "---".
+// Turns SIGINT, SIGTERM, SIGHUP and SIGQUIT into a Qt signal on the event loop
+// (a self-pipe watched by a socket notifier), so a run ends at a step boundary
+// and leaves the module in data mode instead of dying between "+++" and "---".
+// SIGTSTP suspends the process only once no module is in command mode (see
+// CommandModeGate). SIGPIPE and SIGXFSZ are ignored: a write to a closed pipe or
+// past the file size limit fails instead, and the writer reports it. A signal
+// ignored when the program started (nohup) stays ignored.
 class StopSignals : public QObject
 {
     Q_OBJECT
@@ -19,6 +24,10 @@ public:
 
     int received() const { return m_received; } // the first signal, 0 while none came
 
+    // Ignores SIGPIPE and SIGXFSZ for the whole process (the constructor does
+    // too); for output written before a run begins.
+    static void ignoreBrokenOutput();
+
 signals:
     void stopRequested(int signalNumber);
 
@@ -26,6 +35,7 @@ private:
     void onReadable();
 
     QSocketNotifier *m_notifier = nullptr;
+    QList<int> m_handled; // the signals given a handler here
     int m_received = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "config/moduleconfig.h"
 
+#include <QRegularExpression>
+
 #include <cmath>
 
 namespace korva
@@ -85,6 +87,20 @@ std::optional<QString> rfTxSpeedText(int code)
             return rfTxSpeedTexts().at(int(i));
     }
     return std::nullopt;
+}
+
+QString rawCodeText(quint8 code)
+{
+    return QStringLiteral("0x") + QString::number(code, 16).rightJustified(2, u'0').toUpper();
+}
+
+std::optional<quint8> rawCodeFromText(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^0[xX]([0-9A-Fa-f]{2})$"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return quint8(match.captured(1).toUInt(nullptr, 16));
 }
 
 QString addressText(quint8 byte)

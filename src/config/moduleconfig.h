@@ -51,6 +51,12 @@ std::optional<QString> txPowerText(int code);
 std::optional<QString> rssiThresholdText(int code);
 std::optional<QString> rfTxSpeedText(int code);
 
+// A list field's code as it stands, "0x16": the form for a code the list does
+// not hold, so such a module can still be read and written back as it was.
+QString rawCodeText(quint8 code);
+// The code of a text in that form ("0x" and two hex digits, any case), else nullopt.
+std::optional<quint8> rawCodeFromText(const QString &text);
+
 // Text forms of single bytes: upper-case hex without leading zero, plain decimal.
 QString addressText(quint8 byte);
 QString decimalText(quint8 byte);
@@ -113,8 +119,13 @@ struct EncodeResult {
     std::optional<EncodeFailure> failure;
 };
 
+// Which texts a list field (Tx power, RSSI threshold, RF TX speed) takes: its
+// entries only (the window), or also a raw code such as "0x16" (korva-cli).
+enum class CodeForms { ListOnly, ListOrRaw };
+
 // Reads the page's texts, checks them in packet order and builds the packet, or
 // stops at the first failing check.
-EncodeResult encodePacket(const ConfigTexts &texts, const QString &band, Channel previous);
+EncodeResult encodePacket(const ConfigTexts &texts, const QString &band, Channel previous,
+                          CodeForms forms = CodeForms::ListOnly);
 
 } // namespace korva

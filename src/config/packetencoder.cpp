@@ -104,11 +104,18 @@ Check appendPacketSize(QByteArray &packet, const QString &text, const QString &f
     return std::nullopt;
 }
 
-// The code of a list's entry. Any other text ("??" for a value not received, or a
-// hand-typed one) stops the packet rather than sending a code nobody chose.
+// The code of a list's entry, or with CodeForms::ListOrRaw a code written out
+// ("0x16"). Any other text ("??" for a value not received, or a hand-typed one)
+// stops the packet rather than sending a code nobody chose.
 Check appendCode(QByteArray &packet, const QString &text, const QStringList &entries,
-                 const QString &field, int (*codeAt)(qsizetype))
+                 const QString &field, int (*codeAt)(qsizetype), CodeForms forms)
 {
+    if (forms == CodeForms::ListOrRaw) {
+        if (const auto code = rawCodeFromText(text)) {
+            packet.append(char(*code));
+            return std::nullopt;
+        }
+    }
     const qsizetype position = entries.indexOf(text);
     if (position < 0) {
         return otherFailure(field, text,
@@ -129,10 +136,10 @@ int rfTxSpeedCode(qsizetype position)
     return rfTxSpeedCodes()[std::size_t(position)];
 }
 
-Check appendCodes(QByteArray &packet, const ConfigTexts &texts)
+Check appendCodes(QByteArray &packet, const ConfigTexts &texts, CodeForms forms)
 {
     if (Check failure = appendCode(packet, texts.txPower, txPowerTexts(),
-                                   QStringLiteral("Tx Power"), positionCode))
+                                   QStringLiteral("Tx Power"), positionCode, forms))
         return failure;
     if (Check failure =
             appendPacketSize(packet, texts.txPacketSize, QStringLiteral("Tx Packet Size")))
@@ -141,14 +148,14 @@ Check appendCodes(QByteArray &packet, const ConfigTexts &texts)
             appendPacketSize(packet, texts.rxPacketSize, QStringLiteral("Rx Packet Size")))
         return failure;
     if (Check failure = appendCode(packet, texts.rssiThreshold, rssiThresholdTexts(),
-                                   QStringLiteral("RSSI Threshhold"), positionCode))
+                                   QStringLiteral("RSSI Threshhold"), positionCode, forms))
         return failure;
     return appendCode(packet, texts.rfTxSpeed, rfTxSpeedTexts(), QStringLiteral("RF TX Speed"),
-                      rfTxSpeedCode);
+                      rfTxSpeedCode, forms);
 }
 
 Check buildPacket(QByteArray &packet, const ConfigTexts &texts, const QString &band,
-                  Channel &channel)
+                  Channel &channel, CodeForms forms)
 {
     for (int box = 0; box < kAddressBytes; ++box) {
         if (Check failure = appendAddressByte(packet, texts.address[std::size_t(box)], box))
@@ -160,18 +167,19 @@ Check buildPacket(QByteArray &packet, const ConfigTexts &texts, const QString &b
         return failure;
     if (Check failure = appendChannelByte(packet, channel.low))
         return failure;
-    return appendCodes(packet, texts);
+    return appendCodes(packet, texts, forms);
 }
 
 } // namespace
 
-EncodeResult encodePacket(const ConfigTexts &texts, const QString &band, Channel previous)
+EncodeResult encodePacket(const ConfigTexts &texts, const QString &band, Channel previous,
+                          CodeForms forms)
 {
     EncodeResult result;
     result.channel = previous;
     QByteArray packet;
     packet.reserve(kBlockSize);
-    result.failure = buildPacket(packet, texts, band, result.channel);
+    result.failure = buildPacket(packet, texts, band, result.channel, forms);
     if (!result.failure)
         result.packet = packet;
     return result;

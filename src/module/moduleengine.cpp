@@ -1,5 +1,7 @@
 #include "module/moduleengine.h"
 
+#include "module/commandmodegate.h"
+
 #include <QEventLoop>
 #include <QTimer>
 
@@ -26,7 +28,10 @@ ModuleEngine::ModuleEngine(QObject *parent) : QObject(parent), m_receiver(m_MSCo
     connect(&m_MSComm1, &MSComm::failed, this, &ModuleEngine::onPortFailed);
 }
 
-ModuleEngine::~ModuleEngine() = default;
+ModuleEngine::~ModuleEngine()
+{
+    leaveCommandMode();
+}
 
 ModuleEngine::Operation::Operation(ModuleEngine &engine) : m_engine(engine)
 {
@@ -66,23 +71,36 @@ void ModuleEngine::closePort()
 {
     m_verifyPacket.clear();
     m_MSComm1.setPortOpen(false);
+    leaveCommandMode();
 }
 
 void ModuleEngine::EnterATMode()
 {
     if (!m_MSComm1.portOpen())
         return;
-    m_MSComm1.output(kEnterCommandMode);
+    // A module already in command mode holds its place at the gate; a new one
+    // waits there while the process is about to be suspended.
+    if (!m_inCommandMode)
+        CommandModeGate::enter();
     m_inCommandMode = true;
+    m_MSComm1.output(kEnterCommandMode);
     emit statusChanged(QString());
 }
 
 void ModuleEngine::CloseATMode()
 {
-    if (!m_MSComm1.portOpen())
+    if (m_MSComm1.portOpen())
+        m_MSComm1.output(kLeaveCommandMode);
+    // Without a line nothing more can be sent: the module is no longer held.
+    leaveCommandMode();
+}
+
+void ModuleEngine::leaveCommandMode()
+{
+    if (!m_inCommandMode)
         return;
-    m_MSComm1.output(kLeaveCommandMode);
     m_inCommandMode = false;
+    CommandModeGate::leave();
 }
 
 bool ModuleEngine::pauseWithin(int ms)
@@ -151,7 +169,7 @@ bool ModuleEngine::SendConfigPacket()
 {
     const ConfigTexts texts = m_textsSource ? m_textsSource() : placeholderTexts();
     const QString band = m_bandSource ? m_bandSource() : QString();
-    const EncodeResult result = encodePacket(texts, band, m_channel);
+    const EncodeResult result = encodePacket(texts, band, m_channel, m_codeForms);
     m_channel = result.channel;
     m_lastPacket.clear();
     if (result.failure) {
@@ -262,7 +280,7 @@ void ModuleEngine::onPortFailed(const PortFailure &failure)
 {
     // The port is already closed; a running operation ends at its next step.
     m_portLost = true;
-    m_inCommandMode = false;
+    leaveCommandMode();
     m_verifyPacket.clear();
     if (m_answerLoop)
         m_answerLoop->quit();

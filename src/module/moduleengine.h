@@ -65,6 +65,9 @@ public:
     // asked at the moment they are needed, not when the operation starts.
     void setTextsSource(std::function<ConfigTexts()> source) { m_textsSource = std::move(source); }
     void setBandSource(std::function<QString()> source) { m_bandSource = std::move(source); }
+    // The texts Set takes for a list field: the entries only (the window), or
+    // also a raw code such as "0x16" (korva-cli, which writes back what it read).
+    void setCodeForms(CodeForms forms) { m_codeForms = forms; }
 
     // Marks one module operation (which may run several steps) for its lifetime;
     // while it runs, operationRunning() tells callers to start nothing else.
@@ -87,7 +90,9 @@ public:
     std::optional<PortFailure> openDevice(const QString &path);
     void closePort();
 
-    // Write "+++" and "---" when the port is open; nothing else.
+    // Write "+++" and "---" when the port is open; nothing else. Both keep the
+    // process-wide CommandModeGate up to date, so a suspension of the process
+    // waits until the module is back in data mode.
     void EnterATMode();
     void CloseATMode();
     // Builds the packet from the texts of the moment and writes it; false when a
@@ -137,6 +142,7 @@ private:
     void onBurstEnded();
     void runRequest();
     void onPortFailed(const PortFailure &failure);
+    void leaveCommandMode();
     // Pauses while events run; false when the operation must end here.
     bool pauseWithin(int ms);
     ReadResult awaitDecoded(int answerMs, int decodedBefore);
@@ -147,6 +153,7 @@ private:
     std::function<ConfigTexts()> m_textsSource;
     std::function<QString()> m_bandSource;
 
+    CodeForms m_codeForms = CodeForms::ListOnly;
     bool m_configExpected = true;
     Channel m_channel;
     bool m_operationRunning = false;

@@ -56,6 +56,7 @@ QString ProvisionRun::start()
         slot->moveToThread(thread.get());
         connect(slot.get(), &Slot::event, this, &ProvisionRun::onSlotEvent);
         connect(slot.get(), &Slot::runChanged, this, &ProvisionRun::onRunChanged);
+        connect(slot.get(), &Slot::unitRecorded, this, &ProvisionRun::unitRecorded);
         connect(slot.get(), &Slot::finished, this, &ProvisionRun::onSlotFinished);
         thread->start();
         QMetaObject::invokeMethod(slot.get(), &Slot::run, Qt::QueuedConnection);
@@ -73,6 +74,12 @@ void ProvisionRun::stop()
         m_shared.halt(EndReason::Stopped);
     for (const auto &slot : m_slots)
         QMetaObject::invokeMethod(slot.get(), &Slot::stop, Qt::QueuedConnection);
+}
+
+void ProvisionRun::fail(const QString &reason)
+{
+    m_shared.halt(EndReason::RecordFailed, reason);
+    onRunChanged();
 }
 
 EndReason ProvisionRun::endReason() const

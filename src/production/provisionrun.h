@@ -38,6 +38,9 @@ public:
     // Every slot finishes its step, leaves its module in data mode and ends;
     // nothing new is written after this.
     void stop();
+    // Ends the run as a record that could not be written does: each slot
+    // stops before its next unit or write.
+    void fail(const QString &reason);
 
     bool isFinished() const { return m_running == 0 && m_started; }
     // Valid once finished.
@@ -49,6 +52,7 @@ public:
 
 signals:
     void slotEvent(const korva::production::SlotEvent &event);
+    void unitRecorded(const korva::production::UnitRecord &unit);
     void finished();
 
 private:

@@ -44,6 +44,8 @@ public:
 
 signals:
     void event(const korva::production::SlotEvent &event);
+    // A unit's record is in the ledger, the log and on stdout.
+    void unitRecorded(const korva::production::UnitRecord &unit);
     // A unit was settled or the run was halted: the other slots look again.
     void runChanged();
     void finished();

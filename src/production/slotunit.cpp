@@ -60,7 +60,7 @@ QString failureDetail(const UnitRecord &unit)
         return unit.error;
     QStringList fields;
     for (const FieldDifference &difference : unit.differences)
-        fields << QStringLiteral("%1: written %2, the unit holds %3")
+        fields << QStringLiteral("%1: expected %2, got %3")
                       .arg(difference.key, difference.expected, difference.actual);
     return fields.join(QStringLiteral("; "));
 }
@@ -95,9 +95,8 @@ void Slot::leaveAlone(const ReadResult &found, const PassedRecord &passedBefore)
     unit.result = QStringLiteral("already-provisioned");
     m_unitAddress = passedBefore.address;
     record(unit, SlotState::AlreadyProvisioned,
-           QStringLiteral("already provisioned as %1 on %2 at %3")
-               .arg(addressText(passedBefore.address),
-                    passedBefore.when.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
+           QStringLiteral("on %1 at %2")
+               .arg(passedBefore.when.toString(QStringLiteral("yyyy-MM-dd HH:mm")),
                     passedBefore.station));
     m_lastUnit = LastUnit{found.block, {found.block}};
 }
@@ -272,6 +271,8 @@ void Slot::record(UnitRecord &unit, SlotState state, const QString &detail)
     unit.runId = m_shared.runId;
     if (const QString failed = m_shared.records.append(unit, m_ledger.get()); !failed.isEmpty())
         m_shared.halt(EndReason::RecordFailed, failed);
+    else
+        emit unitRecorded(unit);
     report(state, detail, m_unitAddress, unit.started.msecsTo(unit.ended));
 }
 

@@ -10,7 +10,10 @@
 #include <QPointer>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -157,9 +160,12 @@ std::optional<PortFailure> MSComm::openPort()
     }
 #endif
 
+    // The device is opened by its canonical path: the port's lock file is named
+    // after the path it opens, so two paths to one device would both get one.
+    const QString canonical = QFileInfo(path).canonicalFilePath();
     // Open with plain settings every device takes, then apply the chosen ones one
     // by one, so that a refusal can name the setting the device would not take.
-    m_port.setPortName(path);
+    m_port.setPortName(canonical.isEmpty() ? path : canonical);
     m_port.setBaudRate(QSerialPort::Baud9600);
     m_port.setParity(QSerialPort::NoParity);
     m_port.setDataBits(QSerialPort::Data8);
@@ -168,6 +174,10 @@ std::optional<PortFailure> MSComm::openPort()
     if (!m_port.open(QIODevice::ReadWrite))
         return describeOpenFailure(path);
     m_openPath = path;
+    if (auto refused = lockDevice()) {
+        closePort();
+        return refused;
+    }
 
     if (auto refused = applyLineSettings(m_baudRate, m_parity, m_dataBits, m_stopBits)) {
         closePort();
@@ -177,6 +187,26 @@ std::optional<PortFailure> MSComm::openPort()
     // answer) belong to nobody's request.
     discardInput();
     return std::nullopt;
+}
+
+std::optional<PortFailure> MSComm::lockDevice()
+{
+#ifdef Q_OS_UNIX
+    // The terminal's exclusive mode, which QSerialPort sets, does not hold root
+    // back: a lock on the open device itself does, whatever path or user.
+    if (::flock(int(m_port.handle()), LOCK_EX | LOCK_NB) == 0)
+        return std::nullopt;
+    if (errno == EWOULDBLOCK) {
+        return PortFailure{
+            PortFailure::Kind::Other,
+            QStringLiteral("Port busy: %1 is in use by another program").arg(shown(m_openPath))};
+    }
+    return PortFailure{PortFailure::Kind::Other,
+                       QStringLiteral("Cannot lock %1: %2")
+                           .arg(shown(m_openPath), QString::fromLocal8Bit(std::strerror(errno)))};
+#else
+    return std::nullopt;
+#endif
 }
 
 PortFailure MSComm::describeOpenFailure(const QString &path) const

@@ -55,7 +55,8 @@ public:
     // is never taken as its answer.
     void discardInput();
 
-    // The device path of the open port (empty when closed).
+    // The device path of the open port as it was chosen, before symbolic links
+    // are followed (empty when closed).
     QString devicePath() const;
 
 signals:
@@ -70,6 +71,8 @@ private:
     void onErrorOccurred(QSerialPort::SerialPortError error);
     std::optional<PortFailure> openPort();
     void closePort();
+    // Takes the device for this control alone; the failure when another holds it.
+    std::optional<PortFailure> lockDevice();
     PortFailure describeOpenFailure(const QString &path) const;
     std::optional<PortFailure> applyLineSettings(qint32 baudRate, QSerialPort::Parity parity,
                                                  QSerialPort::DataBits dataBits,

@@ -26,6 +26,7 @@ LoadedPortSettings loadPortSettings()
     LoadedPortSettings loaded{{store.value(kPortKey, QStringLiteral("1")).toString(),
                                store.value(kBaudKey, QStringLiteral("38400")).toString()},
                               store.contains(kPortKey),
+                              store.contains(kBaudKey),
                               {}};
     const QString path =
         shortenedForDisplay(QDir::toNativeSeparators(store.fileName()), kShownPathLength);

@@ -16,6 +16,8 @@ struct LoadedPortSettings {
     PortSettings settings;
     // Whether a port was stored at all (the text is "1" when none was).
     bool portStored = false;
+    // Whether a baud rate was stored at all (the text is "38400" when none was).
+    bool baudStored = false;
     // Why the store could not be read in full; empty when it could.
     QString problem;
 };

@@ -1,8 +1,14 @@
 #include "cli/commandline.h"
 #include "cli/fieldvalues.h"
+#include "cli/portchoice.h"
 #include "cli/profile.h"
+#include "module/commandmodegate.h"
 
+#include <QTemporaryFile>
 #include <QTest>
+
+#include <atomic>
+#include <thread>
 
 using namespace korva;
 using namespace korva::cli;
@@ -52,9 +58,19 @@ private slots:
         QTest::newRow("frequency not a number") << "rf-frequency=abc"
                                                 << ""
                                                 << "not a frequency";
-        QTest::newRow("frequency out of band") << "rf-frequency=593.84"
-                                               << ""
-                                               << "rf-frequency: Incorrect Frequency value";
+        QTest::newRow("frequency out of band")
+            << "rf-frequency=593.84"
+            << ""
+            << "rf-frequency: Incorrect Frequency value (433Mhz takes 430.000 to 593.838 MHz)";
+        QTest::newRow("raw code") << "rf-tx-speed=0x16"
+                                  << "0x16"
+                                  << "";
+        QTest::newRow("raw code of an entry") << "rf-tx-speed=0X23"
+                                              << "9600 bps"
+                                              << "";
+        QTest::newRow("placeholder") << "tx-power=??"
+                                     << ""
+                                     << "or a code such as 0x16";
         QTest::newRow("size") << "tx-packet-size=255"
                               << "255"
                               << "";
@@ -98,10 +114,19 @@ private slots:
         QTest::addColumn<QString>("error");
 
         QTest::newRow("read output")
-            << QByteArray("{\n \"band\": \"868Mhz\",\n \"baud\": 38400,\n \"block\": \"00\",\n"
-                          " \"fields\": {\n  \"band\": \"868Mhz\",\n  \"rf-frequency\": "
-                          "\"867.840\",\n  \"tx-packet-size\": 12\n },\n \"port\": \"/dev/x\"\n}")
+            << QByteArray("{\n \"band\": \"868Mhz\",\n \"baud\": 38400,\n \"block\": "
+                          "\"7F7F7F7F010203040620001E1E0023\",\n \"fields\": {\n  \"band\": "
+                          "\"868Mhz\",\n  \"rf-frequency\": \"867.840\",\n  \"tx-packet-size\": "
+                          "30\n },\n \"port\": \"/dev/x\"\n}")
             << 0 << "";
+        QTest::newRow("key twice")
+            << QByteArray("{\"fields\": {\"tx-power\": \"0 dBm\",\n\n \"tx\\u002dpower\": 1}}") << 3
+            << "\"tx-power\" is given twice, on lines 1 and 3";
+        QTest::newRow("bands disagree")
+            << QByteArray("{\"fields\": {\"band\": \"433Mhz\"},\n\"band\": \"868Mhz\"}") << 2
+            << "\"band\": \"868Mhz\" and \"fields\"' \"band\": \"433Mhz\" disagree";
+        QTest::newRow("block not hex")
+            << QByteArray("{\"fields\": {},\n\"block\": \"00\"}") << 2 << "30 hex digits";
         QTest::newRow("flat") << QByteArray("{\"tx-power\": \"0 dBm\"}") << 0 << "";
         QTest::newRow("unknown field")
             << QByteArray("{\n \"fields\": {\n  \"tx-power\": \"0 dBm\",\n  \"colour\": 1\n }\n}")
@@ -149,8 +174,6 @@ private slots:
                                                       "--addresses", "0001000a-0001FFFF"}
                                        << "";
         QTest::newRow("ledger alone") << QStringList{"ledger"} << "needs status, export or check";
-        QTest::newRow("empty ledger") << QStringList{"ledger", "check", "--ledger", ""}
-                                      << "--ledger: a ledger is a file path";
         QTest::newRow("reversed addresses")
             << QStringList{"ledger", "status", "--addresses", "00000002-00000001"}
             << "--addresses needs FROM-TO";
@@ -164,6 +187,15 @@ private slots:
             << QStringList{"read", "--ledger", "x"} << "belong to ledger";
         QTest::newRow("port on ledger")
             << QStringList{"ledger", "status", "--port", "1"} << "ledger takes";
+        // An empty value never stands for "not given".
+        for (const char *option : {"port", "baud", "band", "format", "set", "profile", "timeout",
+                                   "retries", "local-address-from", "count", "log", "ledger", "addresses"}) {
+            const QString name = QStringLiteral("--") + QLatin1String(option);
+            QTest::newRow(qPrintable(QStringLiteral("empty ") + name))
+                << QStringList{"provision", "--profile", "p", name, ""}
+                << name + QStringLiteral(" needs a value");
+        }
+        QTest::newRow("blank") << QStringList{"read", "--port", " "} << "--port needs a value";
     }
     void commandLines()
     {
@@ -172,6 +204,154 @@ private slots:
         const ParsedCommandLine parsed = parseCommandLine(arguments);
         QCOMPARE(parsed.action == ParsedCommandLine::Action::Error, !error.isEmpty());
         QVERIFY2(parsed.error.contains(error), qPrintable(parsed.error));
+    }
+
+    // What a run is asked to write: duplicates and conflicts are refused naming
+    // both sides, metadata that disagrees with the fields too, and a profile
+    // that does not end is not read to the end.
+    void ambiguousValues_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // PROFILE: the profile below
+        QTest::addColumn<QByteArray>("profile");
+        QTest::addColumn<QString>("error"); // empty: accepted
+        QTest::addColumn<QString>("note");  // a part of the notes, or empty
+        const QByteArray readOutput(
+            "{\"band\": \"433Mhz\", \"baud\": 38400, \"block\": "
+            "\"7F7F7F7F010203040620001E1E0023\",\n\"fields\": {\"band\": \"433Mhz\", "
+            "\"tx-power\": \"0 dBm\", \"rf-frequency\": \"433.920\"}, \"port\": \"/dev/x\"}");
+
+        QTest::newRow("read's output")
+            << QStringList{"write", "--profile", "PROFILE"} << readOutput << ""
+            << "\"baud\", \"port\" in the profile are not used";
+        QTest::newRow("block edited by hand")
+            << QStringList{"write", "--profile", "PROFILE"}
+            << QByteArray(readOutput).replace("0620001E", "0620071E") << "\"block\" holds tx-power "
+            << "";
+        QTest::newRow("fields edited by hand")
+            << QStringList{"write", "--profile", "PROFILE"}
+            << QByteArray(readOutput).replace("433.920", "434.000")
+            << "\"block\" holds rf-frequency 433.920, \"fields\" give 434.000"
+            << "";
+        QTest::newRow("--set twice, two values")
+            << QStringList{"write", "--set", "tx-power=0 dBm", "--set", "tx-power=-21 dbm"}
+            << QByteArray() << "--set \"tx-power=0 dBm\" and --set \"tx-power=-21 dbm\" disagree"
+            << "";
+        QTest::newRow("--set twice, one value")
+            << QStringList{"write", "--set", "tx-power=0 dBm", "--set", "tx-power= 0 DBM"}
+            << QByteArray() << ""
+            << "";
+        QTest::newRow("--band against the profile")
+            << QStringList{"verify", "--band", "868Mhz", "--profile", "PROFILE"} << readOutput
+            << "--band 868Mhz and the profile's band 433Mhz disagree"
+            << "";
+        QTest::newRow("--band against --set")
+            << QStringList{"write", "--band", "433Mhz", "--set", "band=868mhz"} << QByteArray()
+            << "--band 433Mhz and --set \"band=868mhz\" disagree"
+            << "";
+        QTest::newRow("--band agrees")
+            << QStringList{"write", "--band", "433Mhz", "--profile", "PROFILE"} << readOutput << ""
+            << "";
+        QTest::newRow("between channels")
+            << QStringList{"write", "--band", "868Mhz", "--set", "rf-frequency=867.8425"}
+            << QByteArray() << ""
+            << "867.8425 MHz lies between two channels; the module takes 867.840";
+        QTest::newRow("endless profile") << QStringList{"write", "--profile", "/dev/zero"}
+                                         << QByteArray() << "longer than 1024 KiB"
+                                         << "";
+    }
+    void ambiguousValues()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, profile);
+        QFETCH(QString, error);
+        QFETCH(QString, note);
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        file.write(profile);
+        file.flush();
+        arguments.replaceInStrings(QStringLiteral("PROFILE"), file.fileName());
+        const ParsedCommandLine parsed = parseCommandLine(arguments);
+        QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
+        const RunValues values = gatherValues(parsed.options);
+        QVERIFY2(error.isEmpty() ? values.error.isEmpty() : values.error.contains(error),
+                 qPrintable(values.error));
+        QVERIFY2(values.notes.join(u'\n').contains(note), qPrintable(values.notes.join(u'\n')));
+    }
+
+    // A port argument is checked before anything opens.
+    void portArguments_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("error"); // empty: accepted
+        QTest::newRow("first") << "1"
+                               << "";
+        QTest::newRow("last") << "15"
+                              << "";
+        QTest::newRow("zero") << "0"
+                              << "port 0 from --port is no port number";
+        QTest::newRow("past the list") << "16"
+                                       << "the numbers are 1 to 15";
+        QTest::newRow("huge") << "99999999999"
+                              << "is no port number";
+        QTest::newRow("blank") << " "
+                               << "is blank";
+        QTest::newRow("device") << "/dev/ttyUSB0"
+                                << "";
+        QTest::newRow("bare name") << "ttyUSB0"
+                                   << "";
+        QTest::newRow("not there yet") << "/dev/serial/by-path/not-yet"
+                                       << "";
+    }
+    void portArguments()
+    {
+        QFETCH(QString, port);
+        QFETCH(QString, error);
+        const QString refusal = checkPortArgument(port);
+        QVERIFY2(error.isEmpty() ? refusal.isEmpty() : refusal.contains(error),
+                 qPrintable(refusal));
+    }
+
+    // A suspension waits for the last module in command mode on any thread, and
+    // no module enters command mode until it has run.
+    void suspensionWaitsForCommandMode()
+    {
+        static std::atomic<int> suspensions = 0;
+        static std::thread::id suspendedOn;
+        const auto suspend = [] {
+            suspendedOn = std::this_thread::get_id();
+            ++suspensions;
+        };
+        CommandModeGate::suspendWhenIdle(suspend);
+        QCOMPARE(suspensions.load(), 1); // none in command mode: at once
+
+        std::atomic<bool> firstIn = false;
+        std::atomic<bool> release = false;
+        std::thread::id firstId;
+        std::thread first([&] {
+            firstId = std::this_thread::get_id();
+            CommandModeGate::enter();
+            firstIn = true;
+            while (!release)
+                std::this_thread::yield();
+            CommandModeGate::leave();
+        });
+        QTRY_VERIFY(firstIn.load());
+        CommandModeGate::suspendWhenIdle(suspend);
+        std::atomic<int> suspensionsSeenBySecond = -1;
+        std::thread second([&] {
+            CommandModeGate::enter();
+            suspensionsSeenBySecond = suspensions.load();
+            CommandModeGate::leave();
+        });
+        QTest::qWait(50);
+        QCOMPARE(suspensions.load(), 1);
+        QCOMPARE(suspensionsSeenBySecond.load(), -1);
+        release = true;
+        first.join();
+        second.join();
+        QCOMPARE(suspensions.load(), 2);
+        QVERIFY(suspendedOn == firstId);
+        QCOMPARE(suspensionsSeenBySecond.load(), 2);
     }
 };
 

@@ -108,7 +108,7 @@ private slots:
         QTest::newRow("wrong byte kept: written twice, failed with both values")
             << QStringList{"--count", "1", "--keep-profile-address"} << QList<int>{10} << "" << 1
             << QStringList{"01020304|failed|tx-power:-21 dBm>0 dBm|2"}
-            << "tx-power: written -21 dBm, the unit holds 0 dBm";
+            << "tx-power: expected -21 dBm, got 0 dBm";
         QTest::newRow("device absent at first, then attached")
             << QStringList{"--count", "1", "--local-address-from", "a0:b0:c0:d0"} << QList<int>{}
             << "absent" << 0 << QStringList{"A0B0C0D0|passed||1"} << "is not there yet: waiting";
@@ -349,12 +349,12 @@ private slots:
             << QStringList{"--log", "/nonexistent/units.jsonl", "--keep-profile-address"}
             << "cannot open the log";
         QTest::newRow("port 0") << QStringList{"--port", "0", "--keep-profile-address"}
-                                << "there is no port 0";
+                                << "port 0 from --port is no port number";
         QTest::newRow("port past the map")
             << QStringList{"--port", "99999999999", "--keep-profile-address"}
-            << "there is no port 99999999999";
+            << "port 99999999999 from --port is no port number";
         QTest::newRow("blank port")
-            << QStringList{"--port", " ", "--keep-profile-address"} << "not a blank";
+            << QStringList{"--port", " ", "--keep-profile-address"} << "--port needs a value";
         QTest::newRow("one port twice") << QStringList{"--port", "LINK"} << "given twice";
     }
 

@@ -207,7 +207,7 @@ private slots:
         const Outcome resumed = finish(again);
         QCOMPARE(resumed.code, 0);
         QCOMPARE(summarise(resumed.out), QStringList{"00020001|passed|1"});
-        QVERIFY2(resumed.err.contains("next free address 00020002"), resumed.err.constData());
+        QVERIFY2(resumed.err.contains("next free address: 00020002"), resumed.err.constData());
 
         QSet<QString> issued;
         for (const QJsonObject &unit : ledgerUnits(spec)) {

@@ -1,0 +1,109 @@
+#include "production/unithook.h"
+
+#include <QTest>
+#include <QTimer>
+
+using korva::production::UnitHook;
+using korva::production::UnitHookJob;
+using korva::production::UnitHookOutcome;
+
+class TestUnitHook : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // What is recorded of one command: its status, the end of its stderr and
+    // whether its record could be handed over.
+    void outcome_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("record");
+        QTest::addColumn<int>("limitMs");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("stderrEnd");
+        QTest::addColumn<int>("stdinError"); // 1 noted, 0 not, -1 either: it did not read
+
+        const int kAmple = 10000;
+        const QByteArray line = "{\"unit\":7,\"result\":\"passed\"}\n";
+        QTest::newRow("gets its record and the unit")
+            << "cat >&2; printf '%s|%s|%s' \"$KORVA_UNIT_RESULT\" \"$KORVA_UNIT_ADDRESS\" "
+               "\"$KORVA_UNIT_DEVICE\" >&2"
+            << line << kAmple << "exit 0"
+            << QString::fromUtf8(line) + "passed|00020003|/dev/ttyUSB0" << 0;
+        QTest::newRow("fails") << "echo printer offline >&2; exit 3" << line << kAmple << "exit 3"
+                               << "printer offline\n"
+                               << -1;
+        QTest::newRow("stderr cut to its last 2 KiB")
+            << "head -c 3000 /dev/zero | tr '\\0' x >&2; echo END >&2" << line << kAmple << "exit 0"
+            << QString(2044, u'x') + "END\n"
+            << -1;
+        QTest::newRow("not found") << "no-such-label-printer" << line << kAmple << "exit 127"
+                                   << "no-such-label-printer: not found\n"
+                                   << -1;
+        QTest::newRow("killed") << "kill -9 $$" << line << kAmple << "killed by signal 9"
+                                << QString() << -1;
+        QTest::newRow("sleeps past its limit")
+            << "echo printing >&2; sleep 20" << line << 300 << "timed out after 0.3 s"
+            << "printing\n"
+            << -1;
+        QTest::newRow("ignores SIGTERM") << "trap '' TERM; sleep 20" << line << 300
+                                         << "timed out after 0.3 s" << QString() << -1;
+        QTest::newRow("closes stdin before a large record")
+            << "exec 0<&-; sleep 1" << QByteArray(1 << 20, 'x') << kAmple << "exit 0" << QString()
+            << 1;
+    }
+    void outcome()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, record);
+        QFETCH(QString, status);
+        QFETCH(QString, stderrEnd);
+        QFETCH(int, limitMs);
+        QFETCH(int, stdinError);
+        UnitHook hook(command);
+        hook.setTimeLimit(limitMs);
+        QList<UnitHookOutcome> outcomes;
+        connect(&hook, &UnitHook::finished, this,
+                [&](const UnitHookOutcome &outcome) { outcomes << outcome; });
+        hook.run({"run 1 unit 7", record, "passed", "00020003", "/dev/ttyUSB0"});
+        QVERIFY(outcomes.isEmpty());
+        hook.waitForPending();
+        QCOMPARE(outcomes.size(), 1);
+        QCOMPARE(outcomes[0].unit, "run 1 unit 7");
+        QCOMPARE(outcomes[0].status, status);
+        QVERIFY2(outcomes[0].stderrTail.endsWith(stderrEnd), qPrintable(outcomes[0].stderrTail));
+        QVERIFY(outcomes[0].stderrTail.toUtf8().size() <= UnitHook::kStderrTailBytes);
+        if (stdinError >= 0)
+            QCOMPARE(int(!outcomes[0].stdinError.isEmpty()), stdinError);
+    }
+
+    // Commands run side by side and report as each ends; a slow one holds up
+    // neither the others nor the event loop.
+    void severalAtOnce()
+    {
+        UnitHook hook("case $KORVA_UNIT_RESULT in slow) sleep 20;; failed) exit 1;; esac");
+        hook.setTimeLimit(500);
+        QStringList reports;
+        connect(&hook, &UnitHook::finished, this, [&](const UnitHookOutcome &outcome) {
+            reports << outcome.unit + ": " + outcome.status;
+        });
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
+        ticker.start(20);
+        for (const char *result : {"slow", "failed", "passed"})
+            hook.run({QString::fromLatin1(result), "{}\n", result, {}, {}});
+        QCOMPARE(hook.pending(), 3);
+        hook.waitForPending();
+        QCOMPARE(hook.pending(), 0);
+        QCOMPARE(reports.size(), 3);
+        QCOMPARE(reports.last(), "slow: timed out after 0.5 s");
+        QVERIFY(reports.contains("failed: exit 1"));
+        QVERIFY(reports.contains("passed: exit 0"));
+        QVERIFY2(ticks >= 2, qPrintable(QString::number(ticks)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUnitHook)
+
+#include "tst_unithook.moc"
