@@ -330,6 +330,33 @@ private slots:
         QTRY_VERIFY(!m_emulator->inCommandMode());
     }
 
+    // The command run after each unit gets the unit's line on its stdin; how it
+    // ended and its stderr are recorded in the log after the unit, and a
+    // failure is said on stderr without ending the run.
+    void onUnit()
+    {
+        const QString handed = m_dir.filePath("handed.json");
+        QProcess process;
+        start(process, {"--port", m_link, "--count", "1", "--keep-profile-address", "--log", m_log,
+                        "--on-unit",
+                        QStringLiteral("cat > '%1'; echo label jammed >&2; exit 3").arg(handed)});
+        QVERIFY(process.waitForFinished(kFinishMs));
+        QCOMPARE(process.exitCode(), 0);
+        QFile file(handed);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), process.readAllStandardOutput());
+        QVERIFY(process.readAllStandardError().contains(": exit 3: label jammed"));
+        QFile log(m_log);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QJsonObject outcome;
+        for (const QByteArray &line : log.readAll().split('\n')) {
+            if (QJsonDocument::fromJson(line).object().value("type") == "on-unit")
+                outcome = QJsonDocument::fromJson(line).object();
+        }
+        QCOMPARE(outcome.value("status").toString(), QString("exit 3"));
+        QCOMPARE(outcome.value("stderr").toString(), QString("label jammed\n"));
+    }
+
     // Refused before any port is opened: nothing reaches the module.
     void refused_data()
     {
