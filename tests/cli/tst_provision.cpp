@@ -1,7 +1,7 @@
 #include "moduleemulator.h"
+#include "provisioning.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -22,32 +22,6 @@ constexpr int kFinishMs = 30000;
 constexpr int kSwapMs = 800;
 // A unit that is not the default one in every byte but the channel.
 const QByteArray kOtherUnit = QByteArray::fromHex("11223344556677880620031A1A0247");
-
-// Each unit's line as "address|result|what failed|writes"; what failed is the
-// error class, or each differing field as "key:expected>actual".
-QStringList summarise(const QByteArray &lines)
-{
-    QStringList units;
-    for (const QByteArray &line : lines.split('\n')) {
-        const QJsonObject unit = QJsonDocument::fromJson(line).object();
-        if (unit.value("type") != "unit")
-            continue;
-        QStringList failed;
-        for (const QJsonValue &value : unit.value("differences").toArray()) {
-            const QJsonObject difference = value.toObject();
-            failed << difference.value("key").toString() + ":" +
-                          difference.value("expected").toString() + ">" +
-                          difference.value("actual").toString();
-        }
-        if (!unit.value("error-class").toString().isEmpty())
-            failed = QStringList{unit.value("error-class").toString()};
-        units << QStringLiteral("%1|%2|%3|%4")
-                     .arg(unit.value("address").toString(), unit.value("result").toString(),
-                          failed.join(u','))
-                     .arg(unit.value("writes").toInt());
-    }
-    return units;
-}
 
 // What the tool wrote, burst by burst, with each packet shown as "P".
 QByteArray wireShape(const ModuleEmulator &emulator)
@@ -377,11 +351,6 @@ private slots:
             << "cannot open the log";
         QTest::newRow("port 0") << QStringList{"--port", "0", "--keep-profile-address"}
                                 << "port 0 from --port is no port number";
-        QTest::newRow("port past the map")
-            << QStringList{"--port", "99999999999", "--keep-profile-address"}
-            << "port 99999999999 from --port is no port number";
-        QTest::newRow("blank port")
-            << QStringList{"--port", " ", "--keep-profile-address"} << "--port needs a value";
         QTest::newRow("one port twice") << QStringList{"--port", "LINK"} << "given twice";
     }
 
