@@ -179,7 +179,7 @@ void addProvisionRows(BenchTable &table, const QList<ProvisionFigures> &runs)
 }
 
 // The ledger on a file of its own and on a private PostgreSQL server, each
-// writing to disk as in production.
+// writing to disk as in production; then stations sharing that server.
 void addLedgerRows(BenchTable &table)
 {
     // A tenth of the 1.1 s that the protocol's pauses take per unit.
@@ -201,6 +201,21 @@ void addLedgerRows(BenchTable &table)
         return table.addSkipped(QStringLiteral("Ledger on PostgreSQL"),
                                 server.error().section(u'\n', 0, 0), target);
     add(QStringLiteral("PostgreSQL"), spec);
+
+    // Four stations of one slot each on that server, against one alone.
+    progress("korva-cli provision, one and four stations on one PostgreSQL ledger");
+    const ProvisionFigures one =
+        measureProvision(1, kProvisionedUnits, 1, server.createDatabase(QStringLiteral("one")));
+    const ProvisionFigures four =
+        measureProvision(1, kProvisionedUnits, 4, server.createDatabase(QStringLiteral("four")));
+    table.addRow(QStringLiteral("korva-cli provision: units per minute, 1 station on a "
+                                "PostgreSQL ledger"),
+                 QString::number(one.units), QString(), provisionRate(one), QString(), QString());
+    table.addRow(QStringLiteral("korva-cli provision: units per minute, 4 stations sharing "
+                                "one PostgreSQL ledger"),
+                 QString::number(four.units), QString(), provisionRate(four), QString(),
+                 QStringLiteral(">= %1 (95 % of 4 x 1 station)")
+                     .arg(number(0.95 * 4 * one.unitsPerMinute, 1)));
 }
 
 } // namespace

@@ -72,11 +72,12 @@ double provisionBoundPerMinute()
     return 60000.0 / kProtocolPausesPerUnitMs;
 }
 
-ProvisionFigures measureProvision(int slotCount, int unitsPerSlot)
+ProvisionFigures measureProvision(int slotCount, int unitsPerSlot, int stations,
+                                  const QString &ledger)
 {
     ProvisionFigures figures;
     figures.slotCount = slotCount;
-    figures.units = slotCount * unitsPerSlot;
+    figures.units = stations * slotCount * unitsPerSlot;
     QTemporaryDir dir;
     const QString profile = dir.filePath(QStringLiteral("profile.json"));
     QFile file(profile);
@@ -87,38 +88,57 @@ ProvisionFigures measureProvision(int slotCount, int unitsPerSlot)
     file.write(R"({"tx-power": "-21 dBm", "rf-frequency": "434"})");
     file.close();
 
+    // On a ledger of its own, addresses are the profile's, so the ledger's
+    // time per unit stays out of the figures; on a shared one they are taken
+    // from it, as stations on one line do.
+    const QStringList addresses =
+        ledger.isEmpty()
+            ? QStringList{QStringLiteral("--keep-profile-address")}
+            : QStringList{QStringLiteral("--addresses"), QStringLiteral("00010000-FFFFFFFF")};
     std::vector<std::unique_ptr<ModuleEmulator>> lines;
-    // Addresses are the profile's, so the ledger's time per unit stays out of
-    // these figures; it has rows of its own.
-    QStringList arguments{QStringLiteral("provision"),
-                          QStringLiteral("--profile"),
-                          profile,
-                          QStringLiteral("--keep-profile-address"),
-                          QStringLiteral("--ledger"),
-                          dir.filePath(QStringLiteral("ledger.sqlite")),
-                          QStringLiteral("--count"),
-                          QString::number(figures.units),
-                          QStringLiteral("-q")};
-    for (int i = 0; i < slotCount; ++i) {
-        const QString link = dir.filePath(QStringLiteral("slot%1").arg(i + 1));
-        lines.push_back(std::make_unique<ModuleEmulator>());
-        lines.back()->setLinkPath(link);
-        lines.back()->setUnitSwap(kSwapMs, ModuleEmulator::kDefaultConfig);
-        arguments << QStringLiteral("--port") << link;
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int station = 1; station <= stations; ++station) {
+        QStringList arguments{QStringLiteral("provision"),
+                              QStringLiteral("--profile"),
+                              profile,
+                              QStringLiteral("--ledger"),
+                              ledger.isEmpty() ? dir.filePath(QStringLiteral("ledger.sqlite"))
+                                               : ledger,
+                              QStringLiteral("--station"),
+                              QStringLiteral("bench-%1").arg(station),
+                              QStringLiteral("--count"),
+                              QString::number(slotCount * unitsPerSlot),
+                              QStringLiteral("-q")};
+        arguments << addresses;
+        for (int i = 0; i < slotCount; ++i) {
+            const QString link = dir.filePath(QStringLiteral("line%1-%2").arg(station).arg(i));
+            lines.push_back(std::make_unique<ModuleEmulator>());
+            lines.back()->setLinkPath(link);
+            lines.back()->setUnitSwap(kSwapMs, ModuleEmulator::kDefaultConfig);
+            arguments << QStringLiteral("--port") << link;
+        }
+        runs.push_back(std::make_unique<QProcess>());
+        runs.back()->setProgram(QCoreApplication::applicationDirPath() +
+                                QStringLiteral("/korva-cli"));
+        runs.back()->setArguments(arguments);
     }
-    QProcess process;
-    process.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/korva-cli"));
-    process.setArguments(arguments);
     const double cpuBefore = childrenCpuMs();
     QElapsedTimer wall;
     wall.start();
-    process.start();
-    const bool finished = process.waitForFinished(figures.units * 10000);
+    for (const auto &run : runs)
+        run->start();
+    int printed = 0;
+    for (const auto &run : runs) {
+        const bool finished = run->waitForFinished(figures.units * 10000);
+        printed += int(run->readAllStandardOutput().count('\n'));
+        if (!finished || run->exitCode() != 0) {
+            run->kill();
+            run->waitForFinished();
+            figures.failed = true;
+        }
+    }
     const double elapsedMs = double(wall.elapsed());
-    const int printed = int(process.readAllStandardOutput().count('\n'));
-    if (!finished || process.exitCode() != 0 || printed != figures.units) {
-        process.kill();
-        process.waitForFinished();
+    if (figures.failed || printed != figures.units) {
         figures.failed = true;
         return figures;
     }

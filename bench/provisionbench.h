@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QString>
+
 namespace korva::bench
 {
 
 // korva-cli provision with one slot per emulated line, each line's units taken
 // off soon after their read-back and replaced by a fresh one at the same path.
+// Units and slots count over all stations.
 struct ProvisionFigures {
     int slotCount = 0;
     int units = 0;
@@ -16,7 +19,10 @@ struct ProvisionFigures {
     bool failed = false;     // the run did not exit 0 or did not print a line per unit
 };
 
-ProvisionFigures measureProvision(int slotCount, int unitsPerSlot);
+// `stations` processes at once with `slotCount` slots each; on one shared
+// ledger (a --ledger SPEC) when given, else each on a file of its own.
+ProvisionFigures measureProvision(int slotCount, int unitsPerSlot, int stations = 1,
+                                  const QString &ledger = {});
 
 // What the protocol's own pauses allow one slot: the finding request (0.1 s)
 // and Set with its read-back (0.2 + 0.2 + 0.5 + 0.1 s), nothing else.
