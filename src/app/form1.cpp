@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
@@ -84,6 +85,7 @@ void Form1::buildWindow()
     m_tabStrip->addTab(QStringLiteral("Comms Port Setup"));
     m_tabStrip->setExpanding(false);
     m_tabStrip->setDrawBase(false);
+    m_tabStrip->setAccessibleName(QStringLiteral("Pages"));
     layout->addWidget(m_tabStrip);
 
     // The tab strip's display area: the page frame, and Connect below it.
@@ -126,6 +128,10 @@ void Form1::buildWindow()
     setTabOrder(m_tabStrip, m_modem->firstField());
     setTabOrder(m_modem->lastField(), m_comms->portList());
     setTabOrder(m_comms->baudList(), m_connect);
+    // Enter clicks a button as Space does (outside a dialog Qt leaves Enter alone).
+    for (QPushButton *button :
+         {m_modem->setButton(), m_modem->resetButton(), m_modem->refreshButton(), m_connect})
+        button->installEventFilter(this);
 
     connect(m_tabStrip, &QTabBar::currentChanged, this, &Form1::switchPage);
     connect(m_connect, &QPushButton::clicked, this, &Form1::onConnectClicked);
@@ -247,6 +253,20 @@ void Form1::setConfigButtonsEnabled(bool enabled)
 {
     m_modem->setButton()->setEnabled(enabled);
     m_modem->resetButton()->setEnabled(enabled);
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        auto *button = qobject_cast<QPushButton *>(watched);
+        if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            button->click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void Form1::closeEvent(QCloseEvent *event)
