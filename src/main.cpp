@@ -1,3 +1,4 @@
+#include "app/closesignals.h"
 #include "app/form1.h"
 
 #include <QApplication>
@@ -21,15 +22,19 @@ QIcon applicationIcon()
 } // namespace
 
 // Start-up: create the main window and show it; the program runs as long as the
-// window exists.
+// window exists. SIGTERM, SIGHUP and SIGINT close it as its close button does.
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    korva::CloseSignals closeSignals;
     QApplication::setApplicationName(QStringLiteral("KORVA Module Setup Utility"));
     QApplication::setWindowIcon(applicationIcon());
     // Lets a Wayland compositor match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(KORVA_APP_ID));
     korva::Form1 window;
+    QObject::connect(&closeSignals, &korva::CloseSignals::closeRequested, &window,
+                     &korva::Form1::closeForSignal);
     window.show();
+    closeSignals.watch();
     return QApplication::exec();
 }

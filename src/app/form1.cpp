@@ -9,12 +9,14 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDebug>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QThread>
 #include <QVBoxLayout>
 
 namespace korva
@@ -26,6 +28,9 @@ namespace
 constexpr int kClientWidth = 425;
 constexpr int kClientHeight = 468;
 constexpr qreal kStatusPoints = 9.0;
+// Silence before a "---" that ends an operation the close cut short, so that
+// the module takes it apart from the "+++" or packet before it.
+constexpr unsigned long kQuietBeforeLeavingMs = 100;
 
 QStringList portNumbers()
 {
@@ -169,7 +174,19 @@ void Form1::connectEngine()
     connect(&m_engine, &ModuleEngine::stoppedEarly, this, [this] {
         if (!m_engine.portLost() || m_closing)
             setStatus(QStringLiteral("Stopped: the window was closed"));
+        if (m_closing)
+            leaveCommandModeOnClose();
     });
+}
+
+void Form1::leaveCommandModeOnClose()
+{
+    if (!port().portOpen() || !m_engine.inCommandMode())
+        return;
+    // The window is already hidden and the program ends: a short sleep here holds
+    // up nobody, where waiting in an event loop would end at once as the program quits.
+    QThread::msleep(kQuietBeforeLeavingMs);
+    m_engine.CloseATMode();
 }
 
 void Form1::load()
@@ -255,6 +272,20 @@ void Form1::setConfigButtonsEnabled(bool enabled)
     m_modem->resetButton()->setEnabled(enabled);
 }
 
+void Form1::closeForSignal()
+{
+    if (m_closing)
+        return;
+    m_closingForSignal = true;
+    // A message box runs a loop of its own and would keep the program alive: it
+    // closes as its Escape would (OK; No for a question).
+    while (QWidget *box = QApplication::activeModalWidget()) {
+        if (!box->close())
+            break;
+    }
+    close();
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress) {
@@ -273,7 +304,9 @@ void Form1::closeEvent(QCloseEvent *event)
 {
     const QString problem =
         savePortSettings({m_comms->portList()->currentText(), m_comms->baudList()->currentText()});
-    if (!problem.isEmpty() && !m_closing)
+    if (!problem.isEmpty() && m_closingForSignal)
+        qWarning().noquote() << problem;
+    else if (!problem.isEmpty() && !m_closing)
         showError(problem, applicationTitle());
     // A running operation sees the abort at the end of its pause and writes no more.
     m_closing = true;
