@@ -4,6 +4,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QTimer>
+
+#include <fontconfig/fontconfig.h>
+
+#include <thread>
 
 namespace
 {
@@ -25,12 +30,17 @@ QIcon applicationIcon()
 // window exists. SIGTERM, SIGHUP and SIGINT close it as its close button does.
 int main(int argc, char *argv[])
 {
+    // Reading the font configuration takes milliseconds, and the window's first
+    // text needs it: read it on another core while Qt connects to the display.
+    std::thread fontConfiguration([] { FcInit(); });
     QApplication app(argc, argv);
+    fontConfiguration.join();
     korva::CloseSignals closeSignals;
     QApplication::setApplicationName(QStringLiteral("KORVA Module Setup Utility"));
-    QApplication::setWindowIcon(applicationIcon());
     // Lets a Wayland compositor match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(KORVA_APP_ID));
+    // Read while the window's load pauses, before it is shown.
+    QTimer::singleShot(0, [] { QApplication::setWindowIcon(applicationIcon()); });
     korva::Form1 window;
     QObject::connect(&closeSignals, &korva::CloseSignals::closeRequested, &window,
                      &korva::Form1::closeForSignal);

@@ -142,9 +142,9 @@ CommsPage::CommsPage(QWidget *parent) : QWidget(parent)
     connect(m_look, &QTimer::timeout, m_scan, &SystemPortScan::start);
     connect(m_port, &ChoiceList::popupAboutToShow, m_scan, &SystemPortScan::start);
     connect(m_port, &QComboBox::editTextChanged, this, &CommsPage::refreshDevice);
-    // The first scan runs while the window starts, so the line is ready when
-    // the page is first shown.
-    m_scan->start();
+    // The first scan runs as soon as events run (while the window's load pauses),
+    // so the line is ready when the page is first shown.
+    QTimer::singleShot(0, m_scan, &SystemPortScan::start);
 }
 
 void CommsPage::onScanned(const QList<SystemPort> &scanned)

@@ -13,10 +13,12 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace korva
@@ -65,6 +67,14 @@ Form1::Form1(QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     buildWindow();
     connectEngine();
+    // The load's configuration request leaves the thread idle for 100 ms before
+    // the window is shown: style and lay out the window and create its native
+    // window then, so that showing it only maps it.
+    QTimer::singleShot(0, this, [this] {
+        ensurePolished();
+        layout()->activate();
+        winId();
+    });
     // Timer1 runs from the start, so its first tick comes about 100 ms after start-up.
     receiver().timer1().start();
     load();
