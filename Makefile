@@ -11,7 +11,8 @@ FUZZ_SECONDS ?= 60
 # Debian packages: to build and test (the window's X tests run under a virtual
 # X server driven by xdotool; the desktop entry, metainfo and man pages are
 # validated), to take screenshots, and to fuzz.
-PACKAGES       := cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev fonts-liberation \
+PACKAGES       := cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libfontconfig-dev libxcb1-dev \
+                  fonts-liberation \
                   xvfb xauth xdotool appstream desktop-file-utils groff-base
 BENCH_PACKAGES := imagemagick
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
