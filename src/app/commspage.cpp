@@ -127,11 +127,10 @@ CommsPage::CommsPage(QWidget *parent) : QWidget(parent)
     grid->addWidget(m_baud, 2, 1);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(3, 1);
-    portLabel->setBuddy(m_port);
-    baudLabel->setBuddy(m_baud);
-    for (ChoiceList *list : {m_port, m_baud}) {
-        list->setAccessibleName(list == m_port ? portLabel->text() : baudLabel->text());
-        list->lineEdit()->setAccessibleName(list->accessibleName());
+    for (const auto &[label, list] : {std::pair{portLabel, m_port}, std::pair{baudLabel, m_baud}}) {
+        label->setBuddy(list);
+        list->setAccessibleName(label->text());
+        list->lineEdit()->setAccessibleName(label->text());
     }
     setTabOrder(m_port, m_baud);
 
