@@ -11,6 +11,8 @@
 #include <QMouseEvent>
 #include <QTimer>
 
+#include <utility>
+
 namespace korva
 {
 
