@@ -83,7 +83,11 @@ class RecordingBridgePlugin : public QAccessibleBridgePlugin
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QAccessibleBridgeFactoryInterface_iid FILE "recordingbridge.json")
 public:
-    QAccessibleBridge *create(const QString &) override { return new RecordingBridge; }
+    // Qt keeps the bridge for the life of the program and never deletes it.
+    QAccessibleBridge *create(const QString &) override { return &m_bridge; }
+
+private:
+    RecordingBridge m_bridge;
 };
 
 Q_IMPORT_PLUGIN(RecordingBridgePlugin)
