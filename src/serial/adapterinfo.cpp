@@ -54,7 +54,8 @@ QString attribute(const QDir &folder, const char *name)
 // A USB interface in sysfs: bus-port.port...:configuration.interface.
 bool isUsbInterface(const QString &name)
 {
-    static const QRegularExpression pattern(QStringLiteral("^\\d+-\\d+(\\.\\d+)*:\\d+\\.\\d+$"));
+    // One pattern per call: adapterInfo() runs on several threads at once.
+    const QRegularExpression pattern(QStringLiteral("^\\d+-\\d+(\\.\\d+)*:\\d+\\.\\d+$"));
     return pattern.match(name).hasMatch();
 }
 
