@@ -1,11 +1,11 @@
 #include "startupbench.h"
 
+#include "mapwatch.h"
 #include "processinfo.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -20,7 +20,7 @@ namespace
 using Clock = std::chrono::steady_clock;
 
 constexpr int kMapTimeoutMs = 10000;
-constexpr int kPollSleepMs = 5;
+constexpr int kPollSleepMs = 1;
 constexpr int kIdleMs = 1000;
 constexpr int kAttemptsPerRun = 10;
 
@@ -32,16 +32,6 @@ struct StartupRun {
     QString detail;
 };
 
-bool windowMapped(const QString &xdotool, qint64 pid)
-{
-    QProcess probe;
-    probe.start(xdotool, {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                          QStringLiteral("--pid"), QString::number(pid)});
-    if (!probe.waitForFinished(2000))
-        return false;
-    return !probe.readAllStandardOutput().trimmed().isEmpty();
-}
-
 void stop(QProcess &program)
 {
     program.terminate();
@@ -51,7 +41,7 @@ void stop(QProcess &program)
     }
 }
 
-StartupRun startOnce(const QString &path, const QString &xdotool)
+StartupRun startOnce(const QString &path, MapWatch &watch, bool measureMemory)
 {
     // A settings store of its own, and the real display rather than offscreen.
     QTemporaryDir config;
@@ -73,7 +63,7 @@ StartupRun startOnce(const QString &path, const QString &xdotool)
     const qint64 pid = program.processId();
     while (program.state() == QProcess::Running &&
            Clock::now() - started < std::chrono::milliseconds(kMapTimeoutMs)) {
-        if (windowMapped(xdotool, pid)) {
+        if (watch.windowMapped(pid)) {
             run.outcome = StartupRun::Outcome::Mapped;
             run.mappedMs =
                 std::chrono::duration<double, std::milli>(Clock::now() - started).count();
@@ -82,12 +72,12 @@ StartupRun startOnce(const QString &path, const QString &xdotool)
         // Sleeps between polls, and notices at once when the program ends.
         program.waitForFinished(kPollSleepMs);
     }
-    if (run.outcome == StartupRun::Outcome::Mapped) {
+    if (run.outcome == StartupRun::Outcome::Mapped && measureMemory) {
         QTest::qWait(kIdleMs);
         run.residentKiB = residentKiB(QString::number(pid));
-    } else if (program.state() != QProcess::Running) {
+    } else if (run.outcome != StartupRun::Outcome::Mapped && program.state() != QProcess::Running) {
         const QString output = QString::fromLocal8Bit(program.readAllStandardError());
-        // Under the rapid polling, Xvfb now and then refuses a new client's
+        // Xvfb now and then refuses a new client's
         // connection; Qt then gives up before the program's own code runs.
         run.outcome = output.contains(QStringLiteral("could not connect to display"))
                           ? StartupRun::Outcome::RefusedByServer
@@ -95,6 +85,20 @@ StartupRun startOnce(const QString &path, const QString &xdotool)
         run.detail = output.trimmed().section(QLatin1Char('\n'), -1);
     }
     stop(program);
+    return run;
+}
+
+// Starts a program until the X server takes its connection, within the attempts.
+StartupRun startCounted(const QString &path, MapWatch &watch, bool measureMemory,
+                        StartupFigures &figures)
+{
+    StartupRun run;
+    for (int attempt = 0; attempt < kAttemptsPerRun; ++attempt) {
+        run = startOnce(path, watch, measureMemory);
+        if (run.outcome != StartupRun::Outcome::RefusedByServer)
+            break;
+        ++figures.refusedStarts;
+    }
     return run;
 }
 
@@ -107,9 +111,9 @@ StartupFigures measureStartup(int runs)
         figures.skipped = QStringLiteral("DISPLAY is not set (run under xvfb-run)");
         return figures;
     }
-    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
-    if (xdotool.isEmpty()) {
-        figures.skipped = QStringLiteral("xdotool is not installed");
+    MapWatch watch;
+    if (!watch.isValid()) {
+        figures.skipped = QStringLiteral("cannot watch the X server for mapped windows");
         return figures;
     }
     const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/korva-setup");
@@ -117,25 +121,38 @@ StartupFigures measureStartup(int runs)
         figures.skipped = path + QStringLiteral(" was not found");
         return figures;
     }
-    // The first start fills the file cache; it is not counted.
-    startOnce(path, xdotool);
+    const QString bare =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/korva-bare-window");
+    if (!QFileInfo(bare).isExecutable()) {
+        figures.skipped = bare + QStringLiteral(" was not found");
+        return figures;
+    }
+    // The first starts fill the file cache; they are not counted.
+    startOnce(bare, watch, false);
+    startOnce(path, watch, false);
     for (int i = 0; i < runs; ++i) {
-        for (int attempt = 0; attempt < kAttemptsPerRun; ++attempt) {
-            const StartupRun run = startOnce(path, xdotool);
-            if (run.outcome == StartupRun::Outcome::RefusedByServer) {
-                ++figures.refusedStarts;
-                continue;
-            }
-            if (run.outcome == StartupRun::Outcome::Mapped) {
-                figures.mappedMs.add(run.mappedMs);
-                if (run.residentKiB >= 0)
-                    figures.residentMiB.add(double(run.residentKiB) / 1024.0);
-            } else {
-                ++figures.failedRuns;
-                figures.failure = run.detail;
-            }
-            break;
+        StartupRun bareRun;
+        StartupRun run;
+        if (i % 2 == 0) {
+            bareRun = startCounted(bare, watch, false, figures);
+            run = startCounted(path, watch, true, figures);
+        } else {
+            run = startCounted(path, watch, true, figures);
+            bareRun = startCounted(bare, watch, false, figures);
         }
+        if (run.outcome == StartupRun::Outcome::Mapped) {
+            figures.mappedMs.add(run.mappedMs);
+            if (run.residentKiB >= 0)
+                figures.residentMiB.add(double(run.residentKiB) / 1024.0);
+        } else {
+            ++figures.failedRuns;
+            figures.failure = run.detail;
+        }
+        if (bareRun.outcome == StartupRun::Outcome::Mapped)
+            figures.bareMappedMs.add(bareRun.mappedMs);
+        if (run.outcome == StartupRun::Outcome::Mapped &&
+            bareRun.outcome == StartupRun::Outcome::Mapped)
+            figures.overBareMs.add(run.mappedMs - bareRun.mappedMs);
     }
     if (figures.mappedMs.isEmpty())
         figures.skipped = figures.failure.isEmpty() ? QStringLiteral("the window was never mapped")

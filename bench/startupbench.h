@@ -9,6 +9,8 @@ namespace korva::bench
 
 struct StartupFigures {
     Samples mappedMs;      // process start until its window is mapped
+    Samples bareMappedMs;  // the same for a bare Qt window started just before or after
+    Samples overBareMs;    // the tool's time less the bare window's, pair by pair
     Samples residentMiB;   // resident memory once idle
     QString skipped;       // why nothing was measured, if so
     int failedRuns = 0;    // starts that ended or never mapped a window
@@ -17,7 +19,9 @@ struct StartupFigures {
 };
 
 // Starts the real program `runs` times under the X server named by DISPLAY (plus
-// one uncounted warm-up start), each with a settings store of its own.
+// one uncounted warm-up start), each with a settings store of its own, and as
+// often a bare Qt window right beside it, in turns first and second, so that
+// both meet the machine in the same state.
 StartupFigures measureStartup(int runs);
 
 } // namespace korva::bench

@@ -49,9 +49,9 @@ if(KORVA_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins (>= 6.4), libqt6sql6-sqlite (>= 6.4)")
 else()
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), \
-libqt6serialport6 (>= 6.4), libqt6sql6 (>= 6.4), qt6-qpa-plugins (>= 6.4), \
-libqt6sql6-sqlite (>= 6.4)")
+        "libc6, libstdc++6, libfontconfig1, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), \
+libqt6widgets6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6sql6 (>= 6.4), \
+qt6-qpa-plugins (>= 6.4), libqt6sql6-sqlite (>= 6.4)")
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql (>= 6.4)")
 

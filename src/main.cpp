@@ -1,8 +1,14 @@
+#include "app/closesignals.h"
 #include "app/form1.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QTimer>
+
+#include <fontconfig/fontconfig.h>
+
+#include <thread>
 
 namespace
 {
@@ -21,15 +27,24 @@ QIcon applicationIcon()
 } // namespace
 
 // Start-up: create the main window and show it; the program runs as long as the
-// window exists.
+// window exists. SIGTERM, SIGHUP and SIGINT close it as its close button does.
 int main(int argc, char *argv[])
 {
+    // Reading the font configuration takes milliseconds, and the window's first
+    // text needs it: read it on another core while Qt connects to the display.
+    std::thread fontConfiguration([] { FcInit(); });
     QApplication app(argc, argv);
+    fontConfiguration.join();
+    korva::CloseSignals closeSignals;
     QApplication::setApplicationName(QStringLiteral("KORVA Module Setup Utility"));
-    QApplication::setWindowIcon(applicationIcon());
     // Lets a Wayland compositor match the window to its menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(KORVA_APP_ID));
+    // Read while the window's load pauses, before it is shown.
+    QTimer::singleShot(0, [] { QApplication::setWindowIcon(applicationIcon()); });
     korva::Form1 window;
+    QObject::connect(&closeSignals, &korva::CloseSignals::closeRequested, &window,
+                     &korva::Form1::closeForSignal);
     window.show();
+    closeSignals.watch();
     return QApplication::exec();
 }

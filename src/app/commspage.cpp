@@ -1,7 +1,7 @@
 #include "app/commspage.h"
 
 #include "app/appearance.h"
-#include "serial/portmap.h"
+#include "serial/systemportscan.h"
 
 #include <QAbstractItemView>
 #include <QGridLayout>
@@ -9,6 +9,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QTimer>
+
+#include <utility>
 
 namespace korva
 {
@@ -17,6 +20,15 @@ namespace
 {
 
 constexpr qreal kPagePoints = 9.75;
+// How often the shown page looks again for adapters plugged in or pulled.
+constexpr int kLookIntervalMs = 1000;
+
+bool isOpeningKey(const QKeyEvent *key)
+{
+    return (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+           (key->key() == Qt::Key_Space || key->key() == Qt::Key_Return ||
+            key->key() == Qt::Key_Enter);
+}
 
 } // namespace
 
@@ -65,6 +77,12 @@ bool ChoiceList::eventFilter(QObject *watched, QEvent *event)
     }
     if (event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
+        // Space and Enter open the list, as they press a button; the list's own
+        // keys (arrows, Enter) then choose.
+        if (isOpeningKey(key)) {
+            showPopup();
+            return true;
+        }
         if (!key->text().isEmpty() && key->text().at(0).isPrint())
             return true;
     }
@@ -111,26 +129,63 @@ CommsPage::CommsPage(QWidget *parent) : QWidget(parent)
     grid->addWidget(m_baud, 2, 1);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(3, 1);
-    portLabel->setBuddy(m_port);
-    baudLabel->setBuddy(m_baud);
+    for (const auto &[label, list] : {std::pair{portLabel, m_port}, std::pair{baudLabel, m_baud}}) {
+        label->setBuddy(list);
+        list->setAccessibleName(label->text());
+        list->lineEdit()->setAccessibleName(label->text());
+    }
     setTabOrder(m_port, m_baud);
 
-    connect(m_port, &ChoiceList::popupAboutToShow, this, &CommsPage::refreshDevice);
+    m_scan = new SystemPortScan(this);
+    m_look = new QTimer(this);
+    m_look->setInterval(kLookIntervalMs);
+    connect(m_scan, &SystemPortScan::finished, this, &CommsPage::onScanned);
+    connect(m_look, &QTimer::timeout, m_scan, &SystemPortScan::start);
+    connect(m_port, &ChoiceList::popupAboutToShow, m_scan, &SystemPortScan::start);
     connect(m_port, &QComboBox::editTextChanged, this, &CommsPage::refreshDevice);
+    // The first scan runs as soon as events run (while the window's load pauses),
+    // so the line is ready when the page is first shown.
+    QTimer::singleShot(0, m_scan, &SystemPortScan::start);
+}
+
+void CommsPage::onScanned(const QList<SystemPort> &scanned)
+{
+    m_scanned = scanned;
+    refreshDevice();
 }
 
 void CommsPage::refreshDevice()
 {
     bool isNumber = false;
     const int number = m_port->currentText().trimmed().toInt(&isNumber);
-    m_device->setText(QStringLiteral("Device: %1")
-                          .arg(isNumber ? describePort(number) : QStringLiteral("no device")));
+    QString device;
+    if (!isNumber)
+        device = QStringLiteral("no device");
+    else if (m_scanned)
+        device = describePort(number, *m_scanned);
+    else
+        device = QStringLiteral("looking for the system's serial ports");
+    const QString text = QStringLiteral("Device: %1").arg(device);
+    if (m_device->text() == text)
+        return;
+    m_device->setText(text);
+    // A screen reader reads the device with the list, as a sighted user sees it beside it.
+    m_port->setAccessibleDescription(text);
+    m_port->lineEdit()->setAccessibleDescription(text);
 }
 
 void CommsPage::showEvent(QShowEvent *event)
 {
     refreshDevice();
+    m_scan->start();
+    m_look->start();
     QWidget::showEvent(event);
+}
+
+void CommsPage::hideEvent(QHideEvent *event)
+{
+    m_look->stop();
+    QWidget::hideEvent(event);
 }
 
 } // namespace korva

@@ -1,10 +1,15 @@
 #pragma once
 
+#include "serial/portmap.h"
+
 #include <QComboBox>
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
+
 class QLabel;
+class QTimer;
 
 namespace korva
 {
@@ -36,8 +41,12 @@ private:
 // a new choice when the focus leaves it.
 void showListText(QComboBox *list, const QString &text);
 
+class SystemPortScan;
+
 // The Comms Setup page (CommsPic): port number and baud rate, and the device
-// that the chosen port number stands for.
+// that the chosen port number stands for. While the page shows, the device line
+// follows adapters plugged in or pulled: the system's ports are scanned again
+// about once a second, on a worker thread.
 class CommsPage : public QWidget
 {
     Q_OBJECT
@@ -47,16 +56,23 @@ public:
     ChoiceList *portList() const { return m_port; } // Combo1
     ChoiceList *baudList() const { return m_baud; } // Combo2
 
-    // Shows which device the port number in Combo1 maps to right now.
+    // Shows which device the port number in Combo1 maps to, by the last scan.
     void refreshDevice();
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
+    void onScanned(const QList<SystemPort> &scanned);
+
     ChoiceList *m_port = nullptr;
     ChoiceList *m_baud = nullptr;
     QLabel *m_device = nullptr;
+    SystemPortScan *m_scan = nullptr;
+    QTimer *m_look = nullptr;
+    // The system's ports by the last scan; none until the first has ended.
+    std::optional<QList<SystemPort>> m_scanned;
 };
 
 } // namespace korva

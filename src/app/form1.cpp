@@ -9,11 +9,16 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDebug>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLayout>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace korva
@@ -25,6 +30,9 @@ namespace
 constexpr int kClientWidth = 425;
 constexpr int kClientHeight = 468;
 constexpr qreal kStatusPoints = 9.0;
+// Silence before a "---" that ends an operation the close cut short, so that
+// the module takes it apart from the "+++" or packet before it.
+constexpr unsigned long kQuietBeforeLeavingMs = 100;
 
 QStringList portNumbers()
 {
@@ -59,6 +67,14 @@ Form1::Form1(QWidget *parent)
     setObjectName(QStringLiteral("Form1"));
     buildWindow();
     connectEngine();
+    // The load's configuration request leaves the thread idle for 100 ms before
+    // the window is shown: style and lay out the window and create its native
+    // window then, so that showing it only maps it.
+    QTimer::singleShot(0, this, [this] {
+        ensurePolished();
+        layout()->activate();
+        winId();
+    });
     // Timer1 runs from the start, so its first tick comes about 100 ms after start-up.
     receiver().timer1().start();
     load();
@@ -84,6 +100,7 @@ void Form1::buildWindow()
     m_tabStrip->addTab(QStringLiteral("Comms Port Setup"));
     m_tabStrip->setExpanding(false);
     m_tabStrip->setDrawBase(false);
+    m_tabStrip->setAccessibleName(QStringLiteral("Pages"));
     layout->addWidget(m_tabStrip);
 
     // The tab strip's display area: the page frame, and Connect below it.
@@ -126,6 +143,10 @@ void Form1::buildWindow()
     setTabOrder(m_tabStrip, m_modem->firstField());
     setTabOrder(m_modem->lastField(), m_comms->portList());
     setTabOrder(m_comms->baudList(), m_connect);
+    // Enter clicks a button as Space does (outside a dialog Qt leaves Enter alone).
+    for (QPushButton *button :
+         {m_modem->setButton(), m_modem->resetButton(), m_modem->refreshButton(), m_connect})
+        button->installEventFilter(this);
 
     connect(m_tabStrip, &QTabBar::currentChanged, this, &Form1::switchPage);
     connect(m_connect, &QPushButton::clicked, this, &Form1::onConnectClicked);
@@ -163,7 +184,19 @@ void Form1::connectEngine()
     connect(&m_engine, &ModuleEngine::stoppedEarly, this, [this] {
         if (!m_engine.portLost() || m_closing)
             setStatus(QStringLiteral("Stopped: the window was closed"));
+        if (m_closing)
+            leaveCommandModeOnClose();
     });
+}
+
+void Form1::leaveCommandModeOnClose()
+{
+    if (!port().portOpen() || !m_engine.inCommandMode())
+        return;
+    // The window is already hidden and the program ends: a short sleep here holds
+    // up nobody, where waiting in an event loop would end at once as the program quits.
+    QThread::msleep(kQuietBeforeLeavingMs);
+    m_engine.CloseATMode();
 }
 
 void Form1::load()
@@ -249,11 +282,41 @@ void Form1::setConfigButtonsEnabled(bool enabled)
     m_modem->resetButton()->setEnabled(enabled);
 }
 
+void Form1::closeForSignal()
+{
+    if (m_closing)
+        return;
+    m_closingForSignal = true;
+    // A message box runs a loop of its own and would keep the program alive: it
+    // closes as its Escape would (OK; No for a question).
+    while (QWidget *box = QApplication::activeModalWidget()) {
+        if (!box->close())
+            break;
+    }
+    close();
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        auto *button = qobject_cast<QPushButton *>(watched);
+        if (button && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            button->click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void Form1::closeEvent(QCloseEvent *event)
 {
     const QString problem =
         savePortSettings({m_comms->portList()->currentText(), m_comms->baudList()->currentText()});
-    if (!problem.isEmpty() && !m_closing)
+    if (!problem.isEmpty() && m_closingForSignal)
+        qWarning().noquote() << problem;
+    else if (!problem.isEmpty() && !m_closing)
         showError(problem, applicationTitle());
     // A running operation sees the abort at the end of its pause and writes no more.
     m_closing = true;

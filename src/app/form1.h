@@ -45,8 +45,14 @@ public:
     void OpenComms();
     void CloseComms();
 
+    // Closes the window as its close button does, for a signal such as SIGTERM:
+    // a message box that is open is closed first, and a problem saving the
+    // settings goes to standard error, since nobody may be there to answer a box.
+    void closeForSignal();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     using Operation = ModuleEngine::Operation;
@@ -77,6 +83,8 @@ private:
     void onConfigurationDecoded(const ConfigTexts &texts);
     void onPortFailed(const PortFailure &failure);
     void reportOpenFailure(const PortFailure &failure);
+    // An operation the close cut short left the module in command mode.
+    void leaveCommandModeOnClose();
 
     ModuleEngine m_engine;
     std::unique_ptr<Prompts> m_defaultPrompts;
@@ -95,6 +103,7 @@ private:
     QString m_acceptedBaud;
     QString m_acceptedBand;
     bool m_closing = false;
+    bool m_closingForSignal = false;
     bool m_busyPointer = false;
 };
 

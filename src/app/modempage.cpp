@@ -55,6 +55,17 @@ QComboBox *makeList(const QString &name, QWidget *parent)
     return list;
 }
 
+void describeField(QWidget *field, const QString &name, const QString &description)
+{
+    field->setAccessibleName(name);
+    field->setAccessibleDescription(description);
+    // An editable list's text box is a widget of its own to a screen reader.
+    if (auto *list = qobject_cast<QComboBox *>(field)) {
+        list->lineEdit()->setAccessibleName(name);
+        list->lineEdit()->setAccessibleDescription(description);
+    }
+}
+
 bool isEndOfBandEdit(const QEvent *event)
 {
     if (event->type() == QEvent::FocusOut)
@@ -78,8 +89,11 @@ ModemPage::ModemPage(QWidget *parent) : QWidget(parent)
     grid->setVerticalSpacing(5);
     grid->setColumnStretch(2, 1);
 
+    // A screen reader names each field by its caption (a box of an address also
+    // by its byte) and reads the hint beside it as the field's description.
     auto addAddressRow = [&](int row, const QString &labelName, const QString &caption,
                              int firstBox, const QString &hintName) {
+        const QString hint = QStringLiteral("0-FF Hex");
         grid->addWidget(makeLabel(labelName, caption, this), row, 0);
         auto *boxes = new QHBoxLayout;
         boxes->setSpacing(kAddressBoxSpacing);
@@ -88,17 +102,22 @@ ModemPage::ModemPage(QWidget *parent) : QWidget(parent)
             box->setMaxLength(2);
             box->setFixedWidth(kAddressBoxWidth);
             box->installEventFilter(this);
+            describeField(
+                box, QStringLiteral("%1, byte %2 of 4").arg(caption).arg(i - firstBox + 1), hint);
             m_address[size_t(i)] = box;
             boxes->addWidget(box);
         }
         boxes->addStretch();
         grid->addLayout(boxes, row, 1);
-        grid->addWidget(makeLabel(hintName, QStringLiteral("0-FF Hex"), this), row, 2);
+        grid->addWidget(makeLabel(hintName, hint, this), row, 2);
     };
     auto addRow = [&](int row, const QString &labelName, const QString &caption, QWidget *field,
                       const QString &hintName = {}, const QString &hint = {}) {
-        grid->addWidget(makeLabel(labelName, caption, this), row, 0);
+        QLabel *label = makeLabel(labelName, caption, this);
+        label->setBuddy(field);
+        grid->addWidget(label, row, 0);
         grid->addWidget(field, row, 1);
+        describeField(field, caption, hint);
         if (!hintName.isEmpty())
             grid->addWidget(makeLabel(hintName, hint, this), row, 2);
     };
@@ -113,6 +132,7 @@ ModemPage::ModemPage(QWidget *parent) : QWidget(parent)
     m_frequency->setFixedWidth(kFieldWidth);
     addRow(3, QStringLiteral("Label3"), QStringLiteral("RF Frequency"), m_frequency,
            QStringLiteral("Label7"), QStringLiteral("MHz"));
+    m_frequency->setAccessibleName(QStringLiteral("RF Frequency in MHz"));
     m_txPower = makeList(QStringLiteral("Text10"), this);
     addRow(4, QStringLiteral("Label4"), QStringLiteral("Tx Power"), m_txPower);
     m_rssi = makeList(QStringLiteral("Combo4"), this);

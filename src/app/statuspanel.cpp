@@ -10,6 +10,7 @@ StatusPanel::StatusPanel(QWidget *parent) : QLabel(parent)
     // The panel takes the width the bar gives it; a long text must not widen the window.
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     setTextFormat(Qt::PlainText);
+    setAccessibleName(QStringLiteral("Status"));
 }
 
 void StatusPanel::setStatus(const QString &text)
@@ -17,6 +18,10 @@ void StatusPanel::setStatus(const QString &text)
     m_status = text;
     setToolTip(text);
     showStatus();
+    // A screen reader gets the whole text, which the panel may show cut; Qt tells
+    // it of every status written, the same one again too (a second "No Response"
+    // is news).
+    setAccessibleDescription(text);
 }
 
 void StatusPanel::resizeEvent(QResizeEvent *event)

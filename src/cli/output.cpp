@@ -1,11 +1,13 @@
 #include "cli/output.h"
 
+#include "serial/adapterinfo.h"
 #include "serial/portmap.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSerialPortInfo>
+
+#include <cstdio>
 
 namespace korva::cli
 {
@@ -106,6 +108,27 @@ QString formatJson(const Report &report)
     return QString::fromUtf8(QJsonDocument(top).toJson(QJsonDocument::Indented));
 }
 
+// Adapters without a serial number of their own (or cloned ones) report the
+// same one, and udev then gives only one of them its by-id name.
+void warnOfSharedSerialNumbers(const QList<AdapterInfo> &adapters)
+{
+    for (const QString &serial : sharedSerialNumbers(adapters)) {
+        QStringList devices;
+        for (const AdapterInfo &adapter : adapters) {
+            if (adapter.serialNumber == serial)
+                devices << adapter.device;
+        }
+        const QByteArray warning =
+            QStringLiteral("korva-cli: warning: %1 report the same serial number %2, so their "
+                           "/dev/serial/by-id names collide; name their slots by "
+                           "/dev/serial/by-path instead\n")
+                .arg(devices.join(QStringLiteral(", ")), serial)
+                .toUtf8();
+        std::fwrite(warning.constData(), 1, size_t(warning.size()), stderr);
+        std::fflush(stderr);
+    }
+}
+
 } // namespace
 
 QString formatReport(const Report &report, Format format)
@@ -165,47 +188,61 @@ QJsonArray differencesJson(const QList<FieldDifference> &found)
 
 QString formatPorts(Format format)
 {
-    const QList<QSerialPortInfo> system = QSerialPortInfo::availablePorts();
-    const auto hexId = [](bool has, quint16 id) {
-        return has ? QString::number(id, 16).rightJustified(4, u'0') : QString();
-    };
+    // One scan serves the numbers and the list: it is the slow part.
+    const QList<SystemPort> scanned = scanSystemPorts();
+    QList<AdapterInfo> adapters;
+    for (const SystemPort &port : scanned)
+        adapters << adapterInfo(port.device.path);
+    warnOfSharedSerialNumbers(adapters);
+
     if (format == Format::Json) {
         QJsonObject numbers;
         for (int n = 1; n <= kHighestListedPort; ++n) {
-            const auto device = deviceForPort(n);
+            const auto device = deviceForPort(n, scanned);
             const auto *found = std::get_if<PortDevice>(&device);
             numbers.insert(QString::number(n), found ? QJsonValue(found->path) : QJsonValue());
         }
         QJsonArray ports;
-        for (const QSerialPortInfo &info : system)
-            ports.append(QJsonObject{{QStringLiteral("device"), info.systemLocation()},
-                                     {QStringLiteral("description"), info.description()},
-                                     {QStringLiteral("vendor-id"),
-                                      hexId(info.hasVendorIdentifier(), info.vendorIdentifier())},
-                                     {QStringLiteral("product-id"),
-                                      hexId(info.hasProductIdentifier(), info.productIdentifier())},
-                                     {QStringLiteral("serial-number"), info.serialNumber()}});
+        for (qsizetype i = 0; i < scanned.size(); ++i) {
+            const AdapterInfo &adapter = adapters[i];
+            ports.append(
+                QJsonObject{{QStringLiteral("device"), scanned[i].device.path},
+                            {QStringLiteral("description"), scanned[i].device.description},
+                            {QStringLiteral("vendor-id"), adapter.vendorId},
+                            {QStringLiteral("product-id"), adapter.productId},
+                            {QStringLiteral("manufacturer"), adapter.manufacturer},
+                            {QStringLiteral("product"), adapter.product},
+                            {QStringLiteral("serial-number"), adapter.serialNumber},
+                            {QStringLiteral("location"), adapter.location},
+                            {QStringLiteral("by-path"), QJsonArray::fromStringList(adapter.byPath)},
+                            {QStringLiteral("by-id"), QJsonArray::fromStringList(adapter.byId)}});
+        }
         return QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("numbers"), numbers},
                                                            {QStringLiteral("system"), ports}})
                                      .toJson(QJsonDocument::Indented));
     }
     QString text;
     for (int n = 1; n <= kHighestListedPort; ++n)
-        text += QStringLiteral("%1  %2\n").arg(n, 2).arg(describePort(n));
+        text += QStringLiteral("%1  %2\n").arg(n, 2).arg(describePort(n, scanned));
     text += QStringLiteral("\nSystem serial ports:\n");
-    if (system.isEmpty())
+    if (scanned.isEmpty())
         text += QStringLiteral("  none\n");
-    for (const QSerialPortInfo &info : system) {
-        QStringList parts{info.systemLocation()};
-        if (!info.description().isEmpty())
-            parts << info.description();
-        if (info.hasVendorIdentifier() || info.hasProductIdentifier())
-            parts << QStringLiteral("%1:%2").arg(
-                hexId(info.hasVendorIdentifier(), info.vendorIdentifier()),
-                hexId(info.hasProductIdentifier(), info.productIdentifier()));
-        if (!info.serialNumber().isEmpty())
-            parts << QStringLiteral("serial %1").arg(info.serialNumber());
+    for (qsizetype i = 0; i < scanned.size(); ++i) {
+        const AdapterInfo &adapter = adapters[i];
+        QStringList parts{scanned[i].device.path};
+        if (!scanned[i].device.description.isEmpty())
+            parts << scanned[i].device.description;
+        if (!adapter.manufacturer.isEmpty())
+            parts << adapter.manufacturer;
+        if (!adapter.vendorId.isEmpty() || !adapter.productId.isEmpty())
+            parts << QStringLiteral("%1:%2").arg(adapter.vendorId, adapter.productId);
+        if (!adapter.serialNumber.isEmpty())
+            parts << QStringLiteral("serial %1").arg(adapter.serialNumber);
+        if (!adapter.location.isEmpty())
+            parts << QStringLiteral("at USB %1").arg(adapter.location);
         text += QStringLiteral("  ") + parts.join(QStringLiteral("  ")) + u'\n';
+        for (const QString &name : adapter.byPath + adapter.byId)
+            text += QStringLiteral("    %1\n").arg(name);
     }
     return text;
 }

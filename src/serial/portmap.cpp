@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QMutex>
 #include <QSerialPortInfo>
 #include <QSettings>
 
@@ -33,21 +35,39 @@ QList<SystemPort> listedSystemPorts()
     return ports;
 }
 
-SystemPortSource &systemPortSource()
+struct SourceSlot {
+    QMutex mutex;
+    SystemPortSource source = listedSystemPorts;
+};
+
+SourceSlot &sourceSlot()
 {
-    static SystemPortSource source = listedSystemPorts;
-    return source;
+    static SourceSlot slot;
+    return slot;
 }
 
-// The system's description of a device named by path or by port name, if it lists one.
-QString systemDescription(const QString &path)
+// The system's description of a device named by path (a link to it too) or by
+// port name, if it lists one.
+QString systemDescription(const QString &path, const QList<SystemPort> &scanned)
 {
-    const QList<SystemPort> ports = systemPortSource()();
-    for (const SystemPort &port : ports) {
-        if (port.device.path == path || port.name == path)
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    for (const SystemPort &port : scanned) {
+        if (port.device.path == path || port.name == path ||
+            (!canonical.isEmpty() && port.device.path == canonical))
             return port.device.description;
     }
     return {};
+}
+
+// Whether the device a [Ports] entry names is there now (a USB adapter may be
+// pulled, a link removed); only asked where device paths are files.
+bool devicePresent([[maybe_unused]] const QString &path)
+{
+#ifdef Q_OS_WIN
+    return true;
+#else
+    return QFileInfo::exists(path);
+#endif
 }
 
 QString settingsFileName()
@@ -131,7 +151,20 @@ QList<SystemPort> orderSystemPorts(QList<SystemPort> ports)
 
 void setSystemPortSource(SystemPortSource source)
 {
-    systemPortSource() = source ? std::move(source) : listedSystemPorts;
+    SourceSlot &slot = sourceSlot();
+    const QMutexLocker lock(&slot.mutex);
+    slot.source = source ? std::move(source) : listedSystemPorts;
+}
+
+QList<SystemPort> scanSystemPorts()
+{
+    SystemPortSource source;
+    {
+        SourceSlot &slot = sourceSlot();
+        const QMutexLocker lock(&slot.mutex);
+        source = slot.source;
+    }
+    return orderSystemPorts(source());
 }
 
 std::optional<QString> pathOfPortEntry(const QString &text, const QVariant &settingsValue)
@@ -185,6 +218,17 @@ QList<PortEntry> readPortEntries(const QString &fileName)
 
 std::variant<PortDevice, PortFailure> deviceForPort(int number)
 {
+    return deviceForPort(number, scanSystemPorts());
+}
+
+namespace
+{
+
+// deviceForPort, telling also whether a [Ports] entry named the device.
+std::variant<PortDevice, PortFailure> findDevice(int number, const QList<SystemPort> &scanned,
+                                                 bool *fromEntry)
+{
+    *fromEntry = false;
     const PortFailure noDevice{PortFailure::Kind::InvalidPort,
                                QStringLiteral("No device for port %1").arg(number)};
     if (number < 1)
@@ -195,30 +239,47 @@ std::variant<PortDevice, PortFailure> deviceForPort(int number)
     for (const PortEntry &entry : entries) {
         if (entry.key != QString::number(number))
             continue;
+        *fromEntry = true;
         if (!entry.path)
             return unusableEntry(entry, fileName);
-        return PortDevice{*entry.path, systemDescription(*entry.path)};
+        return PortDevice{*entry.path, systemDescription(*entry.path, scanned)};
     }
 
 #ifdef Q_OS_WIN
     const QString name = QStringLiteral("COM%1").arg(number);
-    return PortDevice{name, systemDescription(name)};
+    return PortDevice{name, systemDescription(name, scanned)};
 #else
-    const QList<SystemPort> ports = orderSystemPorts(systemPortSource()());
-    if (number > ports.size())
+    if (number > scanned.size())
         return noDevice;
-    return ports[number - 1].device;
+    return scanned[number - 1].device;
 #endif
+}
+
+} // namespace
+
+std::variant<PortDevice, PortFailure> deviceForPort(int number, const QList<SystemPort> &scanned)
+{
+    bool fromEntry = false;
+    return findDevice(number, scanned, &fromEntry);
 }
 
 QString describePort(int number)
 {
-    const auto found = deviceForPort(number);
+    return describePort(number, scanSystemPorts());
+}
+
+QString describePort(int number, const QList<SystemPort> &scanned)
+{
+    bool fromEntry = false;
+    const auto found = findDevice(number, scanned, &fromEntry);
     if (const auto *failure = std::get_if<PortFailure>(&found))
         return failure->kind == PortFailure::Kind::InvalidPort ? QStringLiteral("no device")
                                                                : failure->description;
     const PortDevice &device = std::get<PortDevice>(found);
     const QString path = shortenedForDisplay(device.path, kShownPathLength);
+    // The system lists only what is there; an entry may name a pulled adapter.
+    if (fromEntry && !devicePresent(device.path))
+        return QStringLiteral("%1 (not present)").arg(path);
     if (device.description.isEmpty())
         return path;
     return QStringLiteral("%1 (%2)").arg(path,

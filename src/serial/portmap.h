@@ -23,17 +23,27 @@ struct PortDevice {
     QString description; // e.g. "FT232R USB UART"; may be empty
 };
 
+struct SystemPort;
+
 // Maps a Comm Port number (1..15 in the list, any positive number accepted) to
 // a device: an explicit [Ports] entry of the settings store first, then COMn on
 // Windows, else the n-th system serial port (USB and ACM adapters first). A
 // number with no device is an InvalidPort failure; a [Ports] entry that names
 // no device clearly is an Other failure naming the entry, never a reason to use
-// another device.
+// another device. Scans the system's ports (see scanSystemPorts).
 std::variant<PortDevice, PortFailure> deviceForPort(int number);
 
-// "/dev/ttyUSB0 (FT232R USB UART)", "/dev/pts/4", "no device", or why the
-// number's [Ports] entry cannot be used.
+// "/dev/ttyUSB0 (FT232R USB UART)", "/dev/pts/4", "/tmp/link (not present)",
+// "no device", or why the number's [Ports] entry cannot be used. Scans the
+// system's ports.
 QString describePort(int number);
+
+// The same two with the system's ports already scanned (`scanned` as
+// scanSystemPorts returns them): they read only the settings file and, for a
+// [Ports] entry, whether its device is there, so they are cheap enough to run
+// on a window's thread every second.
+std::variant<PortDevice, PortFailure> deviceForPort(int number, const QList<SystemPort> &scanned);
+QString describePort(int number, const QList<SystemPort> &scanned);
 
 // A [Ports] entry as the settings file holds it.
 struct PortEntry {
@@ -61,9 +71,16 @@ struct SystemPort {
 };
 
 // Where the port map gets the system's serial ports from; by default the ports
-// QSerialPortInfo lists. An empty function restores the default.
+// QSerialPortInfo lists. An empty function restores the default. The source is
+// called on whichever thread scans.
 using SystemPortSource = std::function<QList<SystemPort>()>;
 void setSystemPortSource(SystemPortSource source);
+
+// The system's serial ports in the order they receive the numbers 1, 2, ...
+// Listing them opens and queries every built-in serial device, which takes
+// hundreds of milliseconds on a machine with many of them: a window runs this
+// off its UI thread. Safe to call from any thread.
+QList<SystemPort> scanSystemPorts();
 
 // The order in which system ports receive the numbers 1, 2, ...: USB and ACM
 // adapters first (named ttyUSB/ttyACM or carrying a vendor id), then the rest,

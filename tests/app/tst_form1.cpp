@@ -2,8 +2,11 @@
 #include "app/statuspanel.h"
 #include "config/moduleconfig.h"
 #include "fakeprompts.h"
+#include "moduleemulator.h"
 #include "testsettings.h"
 
+#include <QAccessible>
+#include <QAccessibleBridge>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,7 +14,11 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <atomic>
 
 using korva::Form1;
 
@@ -31,6 +38,36 @@ QString fieldText(const Form1 &w, const QString &name)
     return w.findChild<QComboBox *>(name)->currentText();
 }
 
+// What a screen reader calls a control. On Linux Qt names a list by its text
+// and points to its label through a relation, which the reader speaks instead.
+QString spokenName(QWidget *widget)
+{
+    QAccessibleInterface *control = QAccessible::queryAccessibleInterface(widget);
+    if (qobject_cast<QComboBox *>(widget)) {
+        const auto labels = control->relations(QAccessible::Label);
+        return labels.isEmpty() ? QString() : labels.first().first->text(QAccessible::Name);
+    }
+    return control->text(QAccessible::Name);
+}
+
+// Records what reaches a screen reader's bridge, as the platform hands it over.
+struct RecordedEvents {
+    QObject *watched = nullptr;
+    QList<QAccessible::Event> types;
+};
+RecordedEvents g_recorded;
+
+class RecordingBridge : public QAccessibleBridge
+{
+public:
+    void setRootObject(QAccessibleInterface *) override {}
+    void notifyAccessibilityUpdate(QAccessibleEvent *event) override
+    {
+        if (event->object() && event->object() == g_recorded.watched)
+            g_recorded.types << event->type();
+    }
+};
+
 QStringList entries(const QComboBox *list)
 {
     QStringList texts;
@@ -40,6 +77,20 @@ QStringList entries(const QComboBox *list)
 }
 
 } // namespace
+
+class RecordingBridgePlugin : public QAccessibleBridgePlugin
+{
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID QAccessibleBridgeFactoryInterface_iid FILE "recordingbridge.json")
+public:
+    // Qt keeps the bridge for the life of the program and never deletes it.
+    QAccessibleBridge *create(const QString &) override { return &m_bridge; }
+
+private:
+    RecordingBridge m_bridge;
+};
+
+Q_IMPORT_PLUGIN(RecordingBridgePlugin)
 
 class TestForm1 : public QObject
 {
@@ -194,24 +245,136 @@ private slots:
         QCOMPARE(w.findChild<QComboBox *>("Combo6")->currentText(), QStringLiteral("433Mhz"));
     }
 
-    void tabOrderTopToBottom()
+    // What a screen reader says of a control: its name and, where a hint stands
+    // beside it, the hint.
+    void accessibleTexts_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("spoken");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("first address byte") << "Text1"
+                                            << "Destination Address, byte 1 of 4"
+                                            << "0-FF Hex";
+        QTest::newRow("last address byte") << "Text8"
+                                           << "Local Address, byte 4 of 4"
+                                           << "0-FF Hex";
+        QTest::newRow("frequency") << "Text9"
+                                   << "RF Frequency in MHz"
+                                   << "MHz";
+        QTest::newRow("packet size") << "Text12"
+                                     << "Rx Packet Size"
+                                     << "Decimal (1-30)";
+        QTest::newRow("list with a hint") << "Combo5"
+                                          << "RF TX Speed"
+                                          << "BPS";
+        QTest::newRow("list") << "Combo4"
+                              << "RSSI Threshhold"
+                              << "";
+        QTest::newRow("port list, with its device") << "Combo1"
+                                                    << "Comm Port"
+                                                    << "Device: no device";
+        QTest::newRow("button") << "Command6"
+                                << "Reset Defaults"
+                                << "";
+        QTest::newRow("status") << "StatusPanel1"
+                                << "Status"
+                                << "Disconnected";
+    }
+
+    void accessibleTexts()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, spoken);
+        QFETCH(QString, description);
+        korva::setSystemPortSource([] { return QList<korva::SystemPort>{}; });
+        Form1 w;
+        QWidget *widget = w.findChild<QWidget *>(name);
+        QCOMPARE(spokenName(widget), spoken);
+        QAccessibleInterface *control = QAccessible::queryAccessibleInterface(widget);
+        QTRY_COMPARE(control->text(QAccessible::Description), description);
+        korva::setSystemPortSource({});
+    }
+
+    // No control that takes the focus is nameless to a screen reader.
+    void everyFocusableControlIsNamed()
     {
         Form1 w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        const QStringList expected = {"Text1",  "Text2",  "Text3",  "Text4",  "Text5",
-                                      "Text6",  "Text7",  "Text8",  "Combo6", "Text9",
-                                      "Text10", "Combo4", "Text11", "Text12", "Combo5"};
-        w.findChild<QLineEdit *>("Text1")->setFocus();
-        QStringList visited;
-        for (int i = 0; i < expected.size(); ++i) {
-            QWidget *focus = QApplication::focusWidget();
-            while (focus && focus->objectName().isEmpty())
-                focus = focus->parentWidget();
-            visited << (focus ? focus->objectName() : QString());
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        int walked = 0;
+        for (QWidget *widget : w.findChildren<QWidget *>()) {
+            if (!(widget->focusPolicy() & Qt::TabFocus) || widget->focusProxy() ||
+                widget->window() != &w)
+                continue;
+            ++walked;
+            const QString name = spokenName(widget);
+            QVERIFY2(!name.trimmed().isEmpty(),
+                     qPrintable(QStringLiteral("%1 (%2) has no accessible name")
+                                    .arg(widget->objectName(),
+                                         QLatin1String(widget->metaObject()->className()))));
         }
-        QCOMPARE(visited, expected);
+        QVERIFY(walked >= 24);
+    }
+
+    // Every status written raises an event a screen reader announces, the same
+    // text written again too.
+    void statusChangeIsAnnounced()
+    {
+        Form1 w;
+        auto *panel = w.findChild<korva::StatusPanel *>("StatusPanel1");
+        g_recorded = {panel, {}};
+        panel->setStatus(QStringLiteral("Request Complete"));
+        panel->setStatus(QStringLiteral("Request Complete"));
+        g_recorded.watched = nullptr;
+        QCOMPARE(g_recorded.types.count(QAccessible::DescriptionChanged), 2);
+        QCOMPARE(QAccessible::queryAccessibleInterface(panel)->text(QAccessible::Description),
+                 QStringLiteral("Request Complete"));
+    }
+
+    // While Comms Port Setup shows, its device line follows a device that comes
+    // and goes, and the window never scans the system's ports on its own thread.
+    void deviceLineFollowsAdapters_data()
+    {
+        QTest::addColumn<bool>("portsEntry"); // port 1 named by [Ports], else the system's first
+        QTest::addColumn<QString>("present"); // the line's device while the link is there
+        QTest::addColumn<QString>("absent");
+        QTest::newRow("[Ports] entry") << true << "%1"
+                                       << "%1 (not present)";
+        QTest::newRow("system adapter") << false << "%1 (FT232R USB UART)"
+                                        << "no device";
+    }
+
+    void deviceLineFollowsAdapters()
+    {
+        QFETCH(bool, portsEntry);
+        QFETCH(QString, present);
+        QFETCH(QString, absent);
+        QTemporaryDir folder;
+        const QString link = folder.filePath(QStringLiteral("by-path-port0"));
+        korva::emu::ModuleEmulator device;
+        static std::atomic<int> scansOnUiThread;
+        scansOnUiThread = 0;
+        korva::setSystemPortSource([link, portsEntry] {
+            scansOnUiThread += QThread::currentThread() == qApp->thread();
+            if (portsEntry || !QFileInfo::exists(link))
+                return QList<korva::SystemPort>{};
+            return QList<korva::SystemPort>{{"ttyUSB0", {link, "FT232R USB UART"}, true}};
+        });
+        if (portsEntry)
+            mapPort(1, link);
+
+        Form1 w;
+        w.show();
+        w.findChild<QTabBar *>("TabStrip1")->setCurrentIndex(1);
+        auto *line = w.findChild<QLabel *>("PortDevice");
+        const auto shows = [&](const QString &form) {
+            return QStringLiteral("Device: ") + QString(form).replace(QStringLiteral("%1"), link);
+        };
+        QTRY_COMPARE(line->text(), shows(absent));
+        QVERIFY(QFile::link(device.devicePath(), link));
+        QTRY_COMPARE(line->text(), shows(present));
+        QVERIFY(QFile::remove(link));
+        QTRY_COMPARE(line->text(), shows(absent));
+        QCOMPARE(scansOnUiThread.load(), 0);
+        korva::setSystemPortSource({});
     }
 };
 

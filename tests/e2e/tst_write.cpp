@@ -167,20 +167,23 @@ private slots:
     }
 
     // Closing the window in any pause of Set ends it cleanly: settings saved,
-    // nothing written after the close, never part of a packet.
+    // never part of a packet written after the close, and the module put back
+    // into data mode with "---" after a quiet gap where "+++" was the last.
     void closeDuringSet_data()
     {
         QTest::addColumn<QList<QByteArray>>("sent"); // the close comes in the pause after these
+        QTest::addColumn<bool>("leaves");            // the close itself writes "---"
         const QByteArray block = korva::emu::ModuleEmulator::kDefaultConfig;
-        QTest::newRow("before the packet") << QList<QByteArray>{"+++"};
-        QTest::newRow("after the packet") << QList<QByteArray>{"+++", block};
-        QTest::newRow("before the read-back") << QList<QByteArray>{"+++", block, "---"};
-        QTest::newRow("in the read-back") << QList<QByteArray>{"+++", block, "---", "+++"};
+        QTest::newRow("before the packet") << QList<QByteArray>{"+++"} << true;
+        QTest::newRow("after the packet") << QList<QByteArray>{"+++", block} << true;
+        QTest::newRow("before the read-back") << QList<QByteArray>{"+++", block, "---"} << false;
+        QTest::newRow("in the read-back") << QList<QByteArray>{"+++", block, "---", "+++"} << true;
     }
 
     void closeDuringSet()
     {
         QFETCH(QList<QByteArray>, sent);
+        QFETCH(bool, leaves);
         Session s;
         s.connectAndRead();
         s.emulator.clearLog();
@@ -196,7 +199,10 @@ private slots:
         s.click("Command2");
         QVERIFY(!s.window->operationRunning());
         QTest::qWait(300);
-        QCOMPARE(bytesOf(sentBursts(s.emulator)), sent);
+        const QList<korva::emu::WireBurst> bursts = sentBursts(s.emulator);
+        QCOMPARE(bytesOf(bursts), leaves ? sent + QList<QByteArray>{"---"} : sent);
+        if (leaves)
+            QVERIFY(gapAtLeast(bursts[bursts.size() - 2], bursts.last(), 100));
         QCOMPARE(s.window->statusText(), QStringLiteral("Stopped: the window was closed"));
         QSettings store(settingsFilePath(), QSettings::IniFormat);
         QCOMPARE(store.value("Settings/BAUD").toString(), QStringLiteral("19200"));

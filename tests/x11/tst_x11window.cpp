@@ -78,6 +78,40 @@ void showPage(Session &s, int page)
     QTest::qWait(50);
 }
 
+// Keys pressed and released through the server, to whichever widget has the focus.
+bool keys(const Session &s, const QStringList &names)
+{
+    // Without a window manager the keyboard follows the pointer: rest it on the window.
+    const QPoint corner = s.window->mapToGlobal(QPoint(4, 4));
+    QStringList arguments{"mousemove", QString::number(corner.x()), QString::number(corner.y())};
+    for (const QString &name : names)
+        arguments << "sleep"
+                  << "0.05"
+                  << "key" << name;
+    const bool done = xdotool(arguments);
+    QTest::qWait(100);
+    return done;
+}
+
+// Gives a control the focus, its window first.
+bool focus(Session &s, QWidget *control)
+{
+    s.window->activateWindow();
+    if (!QTest::qWaitForWindowActive(s.window.get()))
+        return false;
+    control->setFocus(Qt::TabFocusReason);
+    return QTest::qWaitFor([control] { return control->hasFocus(); });
+}
+
+// The focused control by its name (a list's text box counts as its list).
+QWidget *focusedControl()
+{
+    QWidget *focus = QApplication::focusWidget();
+    while (focus && focus->objectName().isEmpty())
+        focus = focus->parentWidget();
+    return focus;
+}
+
 } // namespace
 
 class TestX11Window : public QObject
@@ -93,7 +127,11 @@ private slots:
                  "xdotool not found: run 'make deps'");
     }
 
-    void cleanupTestCase() { m_session.reset(); }
+    void cleanupTestCase()
+    {
+        m_session.reset();
+        m_connected.reset();
+    }
 
     // A press and release on a list opens its popup and leaves it open; a click on
     // an entry then chooses it, once.
@@ -269,6 +307,92 @@ private slots:
         QCOMPARE(QToolTip::text(), QStringLiteral("Written: 434.000. The module holds: 433.920."));
     }
 
+    // Tab visits every control of a page top to bottom, left to right, then the
+    // buttons, and comes round again; the focus never rests where it cannot be
+    // seen, and each control draws itself otherwise while it has it.
+    void tabWalksBothPages_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("Modem Setup")
+            << 0 << QStringList{"TabStrip1", "Text1",    "Text2",    "Text3",    "Text4",
+                                "Text5",     "Text6",    "Text7",    "Text8",    "Combo6",
+                                "Text9",     "Text10",   "Combo4",   "Text11",   "Text12",
+                                "Combo5",    "Command2", "Command6", "Command3", "Command7"};
+        QTest::newRow("Comms Port Setup")
+            << 1 << QStringList{"TabStrip1", "Combo1", "Combo2", "Command7"};
+    }
+
+    void tabWalksBothPages()
+    {
+        QFETCH(int, page);
+        QFETCH(QStringList, order);
+        Session &s = connectedSession();
+        showPage(s, page);
+        // From the last control, so that even the first stop is reached by Tab.
+        QVERIFY(focus(s, s.button("Command7")));
+        QVERIFY(keys(s, {"Tab"}));
+        QStringList visited;
+        QHash<QWidget *, QImage> drawnFocused;
+        for (int step = 0; step <= order.size(); ++step) {
+            QWidget *control = focusedControl();
+            QVERIFY2(control && control->isVisible() && control->window() == s.window.get(),
+                     qPrintable(QStringLiteral("focus lost after %1").arg(visited.join(' '))));
+            visited << control->objectName();
+            if (step == order.size())
+                break;
+            drawnFocused.insert(control, control->grab().toImage());
+            QVERIFY(keys(s, {"Tab"}));
+        }
+        QCOMPARE(visited, order + QStringList{order.first()});
+        QApplication::focusWidget()->clearFocus();
+        for (auto it = drawnFocused.cbegin(); it != drawnFocused.cend(); ++it)
+            QVERIFY2(it.key()->grab().toImage() != it.value(), qPrintable(it.key()->objectName()));
+    }
+
+    // Space and Enter act on the focused control: a button clicks, a port or
+    // rate list opens, the tab strip's arrows switch pages.
+    void keysActOnTheFocusedControl_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("Refresh, Enter") << "Command3"
+                                        << "Return";
+        QTest::newRow("Refresh, Space") << "Command3"
+                                        << "space";
+        QTest::newRow("Baud Rate, Space") << "Combo2"
+                                          << "space";
+        QTest::newRow("Comm Port, Enter") << "Combo1"
+                                          << "Return";
+        QTest::newRow("pages, Right") << "TabStrip1"
+                                      << "Right";
+    }
+
+    void keysActOnTheFocusedControl()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, key);
+        Session &s = connectedSession();
+        auto *control = s.window->findChild<QWidget *>(name);
+        auto *list = qobject_cast<QComboBox *>(control);
+        auto *tabs = qobject_cast<QTabBar *>(control);
+        showPage(s, list ? 1 : 0);
+        QVERIFY(focus(s, control));
+        const QByteArray before = s.emulator.receivedBytes();
+
+        QVERIFY(keys(s, {key}));
+        if (list) {
+            QTRY_VERIFY(list->view()->isVisible());
+            QVERIFY(keys(s, {"Escape"}));
+            QTRY_VERIFY(!list->view()->isVisible());
+        } else if (tabs) {
+            QTRY_COMPARE(tabs->currentIndex(), 1);
+        } else {
+            QTRY_COMPARE(s.emulator.receivedBytes(), before + "+++---");
+            QTRY_COMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
+        }
+    }
+
 private:
     // One window for the tests that need no connection of their own.
     Session &sharedSession()
@@ -278,7 +402,18 @@ private:
         return *m_session;
     }
 
+    // One window connected to its module, with every button enabled.
+    Session &connectedSession()
+    {
+        if (!m_connected) {
+            m_connected = std::make_unique<Session>();
+            m_connected->connectAndRead();
+        }
+        return *m_connected;
+    }
+
     std::unique_ptr<Session> m_session;
+    std::unique_ptr<Session> m_connected;
 };
 
 QTEST_MAIN(TestX11Window)
