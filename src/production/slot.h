@@ -81,6 +81,7 @@ private:
     // The ledger's passed record of the address the unit holds; false when the
     // ledger could not tell (the run is halted then).
     bool lookUp(const ReadResult &found, std::optional<PassedRecord> &passed);
+    UnitRecord newUnit(const ReadResult &found) const;
     void leaveAlone(const ReadResult &found, const PassedRecord &passed);
     // False when no address could be taken (the run is halted then).
     bool takeAddress(UnitAddress &address);

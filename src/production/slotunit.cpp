@@ -3,6 +3,7 @@
 #include "module/fields.h"
 #include "production/ledger.h"
 #include "production/runshared.h"
+#include "serial/adapterinfo.h"
 
 namespace korva::production
 {
@@ -83,14 +84,25 @@ bool Slot::lookUp(const ReadResult &found, std::optional<PassedRecord> &passedBe
     return true;
 }
 
-// A unit the ledger holds as passed is recorded as met again, not written.
-void Slot::leaveAlone(const ReadResult &found, const PassedRecord &passedBefore)
+// The record of a unit just found, with its adapter as the system knows it.
+UnitRecord Slot::newUnit(const ReadResult &found) const
 {
     UnitRecord unit;
     unit.slot = m_number;
     unit.device = m_port.port;
-    unit.started = unit.ended = currentTime();
+    unit.started = currentTime();
     unit.before = found.block;
+    const AdapterInfo adapter = adapterInfo(m_engine->port().devicePath());
+    unit.adapterSerial = adapter.serialNumber;
+    unit.adapterLocation = adapter.location;
+    return unit;
+}
+
+// A unit the ledger holds as passed is recorded as met again, not written.
+void Slot::leaveAlone(const ReadResult &found, const PassedRecord &passedBefore)
+{
+    UnitRecord unit = newUnit(found);
+    unit.ended = unit.started;
     unit.address = passedBefore.address;
     unit.result = QStringLiteral("already-provisioned");
     m_unitAddress = passedBefore.address;
@@ -140,11 +152,7 @@ void Slot::checkRangeLeft()
 
 UnitRecord Slot::programUnit(const ReadResult &found, const UnitAddress &address)
 {
-    UnitRecord unit;
-    unit.slot = m_number;
-    unit.device = m_port.port;
-    unit.started = currentTime();
-    unit.before = found.block;
+    UnitRecord unit = newUnit(found);
     unit.reprovision = address.reprovision;
     ConfigTexts texts = m_shared.settings.profileOver(found.texts);
     if (address.address)
