@@ -127,6 +127,8 @@ int Provision::chooseRange(production::ProvisionSettings &settings)
     return kExitDone;
 }
 
+// Each --port is checked and made absolute as for the other verbs; the engine
+// here only checks the line rate, which every slot's own engine then takes.
 int Provision::choosePorts(production::ProvisionSettings &settings)
 {
     const QStringList given = m_options.ports.isEmpty() ? QStringList{QString()} : m_options.ports;
