@@ -19,7 +19,7 @@ namespace
 {
 
 constexpr int kRuns = 20;
-constexpr int kProvisionedUnits = 10;
+constexpr int kProvisionedUnits = 10; // per slot
 constexpr int kLedgerUnits = 100;
 constexpr int kDefaultSoak = 1000;
 // What the window may take beyond a bare Qt window: the load's 100 ms pause, and
@@ -141,19 +141,55 @@ void addCliRows(BenchTable &table, const QString &verb, const CliFigures &figure
                  QString(), QString::number(figures.failures), QString(), QStringLiteral("0"));
 }
 
-void addProvisionRow(BenchTable &table, const ProvisionFigures &figures)
+QString provisionRate(const ProvisionFigures &figures)
 {
-    table.addRow(QStringLiteral("korva-cli provision: units per minute (unit removed 100 ms "
-                                "after its read-back)"),
-                 QString::number(figures.units), QString(),
-                 figures.failed ? QStringLiteral("failed") : number(figures.unitsPerMinute, 1),
-                 QString(),
+    return figures.failed ? QStringLiteral("failed") : number(figures.unitsPerMinute, 1);
+}
+
+// One slot against the protocol's bound; several against as many times one slot
+// alone, with the wire timing and the CPU of the busiest run.
+void addProvisionRows(BenchTable &table, const QList<ProvisionFigures> &runs)
+{
+    const ProvisionFigures &one = runs.constFirst();
+    table.addRow(QStringLiteral("korva-cli provision: units per minute, 1 slot (unit removed "
+                                "100 ms after its read-back)"),
+                 QString::number(one.units), QString(), provisionRate(one), QString(),
                  QStringLiteral("bound %1 (protocol pauses, 1.1 s a unit)")
-                     .arg(number(figures.boundPerMinute, 1)));
+                     .arg(number(provisionBoundPerMinute(), 1)));
+    for (const ProvisionFigures &figures : runs.mid(1)) {
+        table.addRow(QStringLiteral("korva-cli provision: units per minute, %1 slots")
+                         .arg(figures.slotCount),
+                     QString::number(figures.units), QString(), provisionRate(figures), QString(),
+                     QStringLiteral(">= %1 (95 % of %2 x 1 slot)")
+                         .arg(number(0.95 * figures.slotCount * one.unitsPerMinute, 1))
+                         .arg(figures.slotCount));
+    }
+    const ProvisionFigures &most = runs.constLast();
+    const bool measured = !one.failed && !most.failed;
+    table.addRow(
+        QStringLiteral("korva-cli provision: %1 slots against %1 x 1 slot (%)").arg(most.slotCount),
+        QString(), QString(),
+        measured ? number(100.0 * most.unitsPerMinute / (most.slotCount * one.unitsPerMinute), 1)
+                 : QStringLiteral("failed"),
+        QString(), QStringLiteral(">= 95"));
+    table.addRow(QStringLiteral("korva-cli provision: worst pause excess on a line, %1 slots "
+                                "busy (ms)")
+                     .arg(most.slotCount),
+                 QString::number(most.units), QString(), QString(),
+                 most.failed ? QStringLiteral("failed") : number(most.worstGapExcessMs),
+                 QStringLiteral("<= 5"));
+    for (const ProvisionFigures &figures : {one, most})
+        table.addRow(QStringLiteral("korva-cli provision: CPU per unit, whole process, %1 "
+                                    "slot%2 (ms)")
+                         .arg(figures.slotCount)
+                         .arg(figures.slotCount == 1 ? QString() : QStringLiteral("s")),
+                     QString::number(figures.units), QString(),
+                     figures.failed ? QStringLiteral("failed") : number(figures.cpuMsPerUnit),
+                     QString(), QString());
 }
 
 // The ledger on a file of its own and on a private PostgreSQL server, each
-// writing to disk as in production.
+// writing to disk as in production; then stations sharing that server.
 void addLedgerRows(BenchTable &table)
 {
     // A tenth of the 1.1 s that the protocol's pauses take per unit.
@@ -175,6 +211,21 @@ void addLedgerRows(BenchTable &table)
         return table.addSkipped(QStringLiteral("Ledger on PostgreSQL"),
                                 server.error().section(u'\n', 0, 0), target);
     add(QStringLiteral("PostgreSQL"), spec);
+
+    // Four stations of one slot each on that server, against one alone.
+    progress("korva-cli provision, one and four stations on one PostgreSQL ledger");
+    const ProvisionFigures one =
+        measureProvision(1, kProvisionedUnits, 1, server.createDatabase(QStringLiteral("one")));
+    const ProvisionFigures four =
+        measureProvision(1, kProvisionedUnits, 4, server.createDatabase(QStringLiteral("four")));
+    table.addRow(QStringLiteral("korva-cli provision: units per minute, 1 station on a "
+                                "PostgreSQL ledger"),
+                 QString::number(one.units), QString(), provisionRate(one), QString(), QString());
+    table.addRow(QStringLiteral("korva-cli provision: units per minute, 4 stations sharing "
+                                "one PostgreSQL ledger"),
+                 QString::number(four.units), QString(), provisionRate(four), QString(),
+                 QStringLiteral(">= %1 (95 % of 4 x 1 station)")
+                     .arg(number(0.95 * 4 * one.unitsPerMinute, 1)));
 }
 
 } // namespace
@@ -216,8 +267,11 @@ int main(int argc, char *argv[])
             {QStringLiteral("write"), QStringLiteral("--set"), QStringLiteral("tx-power=-21 dBm")},
             {QStringLiteral("write"), QStringLiteral("--set"), QStringLiteral("tx-power=0 dBm")},
             kRuns));
-    progress("korva-cli provision");
-    addProvisionRow(table, measureProvision(kProvisionedUnits));
+    progress("korva-cli provision, 1, 2, 4 and 8 slots");
+    QList<ProvisionFigures> provisionRuns;
+    for (const int slotCount : {1, 2, 4, 8})
+        provisionRuns << measureProvision(slotCount, kProvisionedUnits);
+    addProvisionRows(table, provisionRuns);
     progress("the provisioning ledger");
     addLedgerRows(table);
     progress("soak");

@@ -8,25 +8,77 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include <sys/resource.h>
+
 namespace korva::bench
 {
 
 namespace
 {
 
+using emu::ModuleEmulator;
+using emu::WireBurst;
+using emu::WireByte;
+
 constexpr double kProtocolPausesPerUnitMs = 100 + 200 + 200 + 500 + 100;
 // A quick operator: the unit is off the line 100 ms after its read-back.
 constexpr int kSwapMs = 100;
 
+double childrenCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+}
+
+// The largest excess of one line's pauses over their lengths, from its log.
+double worstGapExcessMs(const ModuleEmulator &emulator)
+{
+    QList<WireBurst> sent;
+    for (const WireBurst &burst : emulator.bursts()) {
+        if (burst.direction == WireByte::Direction::ToModule)
+            sent << burst;
+    }
+    double worst = 0;
+    for (qsizetype i = 0; i + 1 < sent.size(); ++i) {
+        const QByteArray &now = sent.at(i).bytes;
+        const QByteArray &next = sent.at(i + 1).bytes;
+        const bool packet = now.size() == ModuleEmulator::kConfigSize;
+        int pauseMs = 0;
+        if (now == "+++")
+            pauseMs = next.size() == ModuleEmulator::kConfigSize ? 200 : 100;
+        else if (packet)
+            pauseMs = 200;
+        else if (now == "---" && i > 0 &&
+                 sent.at(i - 1).bytes.size() == ModuleEmulator::kConfigSize)
+            pauseMs = 500;
+        if (pauseMs == 0)
+            continue;
+        const double gapMs = double(sent.at(i + 1).firstUsec - sent.at(i).lastUsec) / 1000.0;
+        worst = std::max(worst, gapMs - pauseMs);
+    }
+    return worst;
+}
+
 } // namespace
 
-ProvisionFigures measureProvision(int units)
+double provisionBoundPerMinute()
+{
+    return 60000.0 / kProtocolPausesPerUnitMs;
+}
+
+ProvisionFigures measureProvision(int slotCount, int unitsPerSlot, int stations,
+                                  const QString &ledger)
 {
     ProvisionFigures figures;
-    figures.units = units;
-    figures.boundPerMinute = 60000.0 / kProtocolPausesPerUnitMs;
+    figures.slotCount = slotCount;
+    figures.units = stations * slotCount * unitsPerSlot;
     QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("unit"));
     const QString profile = dir.filePath(QStringLiteral("profile.json"));
     QFile file(profile);
     if (!dir.isValid() || !file.open(QIODevice::WriteOnly)) {
@@ -36,27 +88,64 @@ ProvisionFigures measureProvision(int units)
     file.write(R"({"tx-power": "-21 dBm", "rf-frequency": "434"})");
     file.close();
 
-    emu::ModuleEmulator emulator;
-    emulator.setLinkPath(link);
-    emulator.setUnitSwap(kSwapMs, emu::ModuleEmulator::kDefaultConfig);
-    QProcess process;
-    process.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/korva-cli"));
-    process.setArguments({QStringLiteral("provision"), QStringLiteral("--port"), link,
-                          QStringLiteral("--profile"), profile, QStringLiteral("--count"),
-                          QString::number(units), QStringLiteral("-q")});
+    // On a ledger of its own, addresses are the profile's, so the ledger's
+    // time per unit stays out of the figures; on a shared one they are taken
+    // from it, as stations on one line do.
+    const QStringList addresses =
+        ledger.isEmpty()
+            ? QStringList{QStringLiteral("--keep-profile-address")}
+            : QStringList{QStringLiteral("--addresses"), QStringLiteral("00010000-FFFFFFFF")};
+    std::vector<std::unique_ptr<ModuleEmulator>> lines;
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int station = 1; station <= stations; ++station) {
+        QStringList arguments{QStringLiteral("provision"),
+                              QStringLiteral("--profile"),
+                              profile,
+                              QStringLiteral("--ledger"),
+                              ledger.isEmpty() ? dir.filePath(QStringLiteral("ledger.sqlite"))
+                                               : ledger,
+                              QStringLiteral("--station"),
+                              QStringLiteral("bench-%1").arg(station),
+                              QStringLiteral("--count"),
+                              QString::number(slotCount * unitsPerSlot),
+                              QStringLiteral("-q")};
+        arguments << addresses;
+        for (int i = 0; i < slotCount; ++i) {
+            const QString link = dir.filePath(QStringLiteral("line%1-%2").arg(station).arg(i));
+            lines.push_back(std::make_unique<ModuleEmulator>());
+            lines.back()->setLinkPath(link);
+            lines.back()->setUnitSwap(kSwapMs, ModuleEmulator::kDefaultConfig);
+            arguments << QStringLiteral("--port") << link;
+        }
+        runs.push_back(std::make_unique<QProcess>());
+        runs.back()->setProgram(QCoreApplication::applicationDirPath() +
+                                QStringLiteral("/korva-cli"));
+        runs.back()->setArguments(arguments);
+    }
+    const double cpuBefore = childrenCpuMs();
     QElapsedTimer wall;
     wall.start();
-    process.start();
-    const bool finished = process.waitForFinished(units * 10000);
+    for (const auto &run : runs)
+        run->start();
+    int printed = 0;
+    for (const auto &run : runs) {
+        const bool finished = run->waitForFinished(figures.units * 10000);
+        printed += int(run->readAllStandardOutput().count('\n'));
+        if (!finished || run->exitCode() != 0) {
+            run->kill();
+            run->waitForFinished();
+            figures.failed = true;
+        }
+    }
     const double elapsedMs = double(wall.elapsed());
-    const int lines = int(process.readAllStandardOutput().count('\n'));
-    if (!finished || process.exitCode() != 0 || lines != units) {
-        process.kill();
-        process.waitForFinished();
+    if (figures.failed || printed != figures.units) {
         figures.failed = true;
         return figures;
     }
-    figures.unitsPerMinute = units * 60000.0 / elapsedMs;
+    figures.unitsPerMinute = figures.units * 60000.0 / elapsedMs;
+    figures.cpuMsPerUnit = (childrenCpuMs() - cpuBefore) / figures.units;
+    for (const auto &line : lines)
+        figures.worstGapExcessMs = std::max(figures.worstGapExcessMs, worstGapExcessMs(*line));
     return figures;
 }
 

@@ -31,8 +31,9 @@ enum class Format { Text, Json, Hex, Csv };
 
 struct CliOptions {
     Verb verb = Verb::Read;
-    QString port; // a number or a device path; empty: the window's stored port
-    QString baud; // empty: the window's stored rate
+    QString port;      // a number or a device path; empty: the window's stored port
+    QStringList ports; // provision: every --port in order, one slot each
+    QString baud;      // empty: the window's stored rate
     QString band = QStringLiteral("433Mhz");
     bool bandGiven = false; // --band was given (a profile's or --set's band must agree)
     Format format = Format::Text;
@@ -51,6 +52,12 @@ struct CliOptions {
     LedgerVerb ledgerVerb = LedgerVerb::Status;
     std::optional<production::LedgerLocation> ledger;  // nullopt: the default file
     std::optional<production::AddressRange> addresses; // nullopt: not given
+    bool keepProfileAddress = false; // provision: every unit keeps the profile's address
+    bool reprovision = false;        // provision: write a provisioned unit again, same address
+    QString station;                 // provision: recorded; empty: the host name
+    QString operatorName;            // provision: recorded; empty: the login name
+    bool noColor = false;            // provision: the view without colours
+    QString onUnit;                  // provision: a shell command run after each unit
 };
 
 struct ParsedCommandLine {

@@ -252,7 +252,8 @@ ProfileResult parseProfile(const QByteArray &json)
     return result;
 }
 
-QString readProfileFile(const QString &path, Changes &changes, QStringList *notes)
+QString readProfileFile(const QString &path, Changes &changes, QStringList *notes,
+                        QByteArray *contents)
 {
     QFile file(path);
     const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
@@ -263,6 +264,8 @@ QString readProfileFile(const QString &path, Changes &changes, QStringList *note
     if (const QString error = readBounded(file, bytes); !error.isEmpty())
         return QStringLiteral("cannot read the profile %1: %2").arg(path, error);
     const ProfileResult profile = parseProfile(bytes);
+    if (contents)
+        *contents = bytes;
     if (!profile.error.isEmpty())
         return QStringLiteral("%1:%2: %3").arg(path).arg(profile.line).arg(profile.error);
     changes = profile.changes;
@@ -278,7 +281,8 @@ RunValues gatherValues(const CliOptions &options)
     RunValues values;
     QString bandFrom;
     if (!options.profile.isEmpty()) {
-        values.error = readProfileFile(options.profile, values.changes, &values.notes);
+        values.error =
+            readProfileFile(options.profile, values.changes, &values.notes, &values.profile);
         if (!values.error.isEmpty())
             return values;
         bandFrom = QStringLiteral("the profile's band %1").arg(values.changes.band);

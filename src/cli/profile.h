@@ -32,8 +32,10 @@ ProfileResult parseProfile(const QByteArray &json);
 
 // Reads and parses the profile file at `path` ("-": standard input), at most
 // kMaxProfileBytes, into `changes`. The error text, empty on success, names the
-// file and, for a refused profile, the line. Notes go to `notes` when given.
-QString readProfileFile(const QString &path, Changes &changes, QStringList *notes = nullptr);
+// file and, for a refused profile, the line. Notes go to `notes` and the bytes
+// read to `contents` when given.
+QString readProfileFile(const QString &path, Changes &changes, QStringList *notes = nullptr,
+                        QByteArray *contents = nullptr);
 
 // What a run is asked to write or verify: the profile or the --set values,
 // the band they are read for (theirs, else --band's), and notes for the
@@ -43,7 +45,8 @@ struct RunValues {
     Changes changes;
     QString band;
     QStringList notes;
-    QString error; // empty when accepted
+    QByteArray profile; // the profile file as read, for its checksum
+    QString error;      // empty when accepted
 };
 RunValues gatherValues(const CliOptions &options);
 

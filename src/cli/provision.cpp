@@ -1,22 +1,23 @@
 #include "cli/provision.h"
 
 #include "cli/fieldvalues.h"
+#include "cli/operatorview.h"
 #include "cli/portchoice.h"
 #include "cli/profile.h"
 #include "cli/stopsignals.h"
+#include "cli/terminal.h"
 #include "module/moduleengine.h"
+#include "production/provisionrun.h"
+#include "production/recordsink.h"
+#include "production/unithook.h"
 
-#include <QDateTime>
-#include <QElapsedTimer>
+#include <QCryptographicHash>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
-#include <QTimer>
+#include <QSysInfo>
 
-#include <cstdio>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace korva::cli
@@ -25,114 +26,86 @@ namespace korva::cli
 namespace
 {
 
-// A module is asked for its configuration (and, once programmed, looked after)
-// about once a second; an absent device is looked for more often, as that costs
-// nothing on the wire.
-constexpr int kPollPeriodMs = 1000;
-constexpr int kReopenPeriodMs = 250;
-// A present module begins its answer within the request's 0.1 s; this is
-// enough for all fifteen bytes at 1200 baud and the 100 ms that end a burst.
-constexpr int kPollAnswerMs = 300;
-// Quiet time between the read that found a module and the Set after it, as
-// long as Set leaves between its "---" and its read-back.
-constexpr int kBetweenOperationsMs = 500;
-constexpr int kWritesPerUnit = 2;
-constexpr quint64 kLastAddress = 0xFFFFFFFF;
+using production::EndReason;
 
-void print(std::FILE *stream, const QByteArray &bytes)
+QString loginName()
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    if (const passwd *user = ::getpwuid(::getuid()))
+        return QString::fromLocal8Bit(user->pw_name);
+    return qEnvironmentVariable("USER");
 }
 
-void complain(const QString &text)
-{
-    print(stderr, (QStringLiteral("korva-cli: ") + text + u'\n').toUtf8());
-}
-
-QString hexText(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex().toUpper());
-}
-
-// What became of one unit.
-struct Unit {
-    int number = 0;
-    QString device;
-    QByteArray before;
-    QByteArray after;
-    QString localAddress;
-    int writes = 0;
-    QStringList differing; // keys of the fields the module does not hold as written
-    QString error;         // why the unit could not be verified at all
-
-    bool ok() const { return error.isEmpty() && differing.isEmpty(); }
-
-    QByteArray jsonLine() const
-    {
-        // Local time with its offset from UTC, so lines from two sites compare.
-        const QDateTime now = QDateTime::currentDateTime();
-        QJsonObject line{
-            {QStringLiteral("time"),
-             now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs)},
-            {QStringLiteral("unit"), number},
-            {QStringLiteral("device"), device},
-            {QStringLiteral("before"), hexText(before)},
-            {QStringLiteral("after"), hexText(after)},
-            {QStringLiteral("local-address"), localAddress},
-            {QStringLiteral("writes"), writes},
-            {QStringLiteral("result"), ok() ? QStringLiteral("ok") : QStringLiteral("failed")},
-            {QStringLiteral("differences"), QJsonArray::fromStringList(differing)}};
-        if (!error.isEmpty())
-            line.insert(QStringLiteral("error"), error);
-        return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
-    }
-};
-
-class Provisioner
+class Provision
 {
 public:
-    explicit Provisioner(const CliOptions &options) : m_options(options) {}
+    explicit Provision(const CliOptions &options) : m_options(options) {}
     int execute();
 
 private:
-    int prepare();
-    int openFirst();
-    std::optional<PortFailure> openOnce();
-    bool waitForModule(ReadResult &found);
-    bool waitUntilGone();
-    Unit programUnit(int number, const ReadResult &before);
-    void record(const Unit &unit);
-    void idle(qint64 ms);
-    void note(const QString &text) const;
+    int prepare(production::ProvisionSettings &settings);
+    int chooseRange(production::ProvisionSettings &settings);
+    int choosePorts(production::ProvisionSettings &settings);
+    void describeRun(production::ProvisionSettings &settings, const QByteArray &profile) const;
+    void runHook(production::UnitHook &hook, const production::UnitRecord &unit);
+    void hookEnded(const production::UnitHookOutcome &outcome, OperatorView &view);
+    int exitCode(const production::ProvisionRun &run, int signalNumber) const;
 
     const CliOptions &m_options;
-    ModuleEngine m_engine;
-    Changes m_changes;
-    QString m_band;
-    std::optional<quint64> m_firstAddress;
-    QFile m_log;
-    QString m_port;
-    bool m_byNumber = false;
-    bool m_stopping = false;
-    QEventLoop *m_idleLoop = nullptr;
+    production::RecordSink m_records{STDOUT_FILENO};
 };
 
-void Provisioner::note(const QString &text) const
+// Everything that can be refused is refused here, before any port is opened.
+int Provision::prepare(production::ProvisionSettings &settings)
 {
-    if (!m_options.quiet)
-        complain(text);
-}
-
-// Everything that can be refused is refused here, before the port is opened.
-int Provisioner::prepare()
-{
-    const QString error = readProfileFile(m_options.profile, m_changes);
-    if (!error.isEmpty()) {
-        complain(error);
+    const RunValues values = gatherValues(m_options);
+    if (!values.error.isEmpty()) {
+        complain(values.error + QStringLiteral(" (nothing was written)"));
         return kExitUsage;
     }
-    m_band = m_changes.band.isEmpty() ? m_options.band : m_changes.band;
+    for (const QString &note : values.notes)
+        complain(note);
+    settings.band = values.band;
+    settings.profileOver = [changes = values.changes](const ConfigTexts &held) {
+        ConfigTexts texts = held;
+        applyChanges(texts, changes);
+        return texts;
+    };
+    if (const int code = chooseRange(settings))
+        return code;
+    settings.reprovision = m_options.reprovision;
+    settings.count = m_options.count;
+    settings.answerTimeoutMs = m_options.timeoutMs;
+    settings.ledger.path = production::defaultLedgerPath();
+    if (m_options.ledger)
+        settings.ledger = *m_options.ledger;
+    if (!m_options.logFile.isEmpty()) {
+        const QString failed = m_records.openLog(m_options.logFile);
+        if (!failed.isEmpty()) {
+            complain(QStringLiteral("cannot open the log: ") + failed);
+            return kExitUsage;
+        }
+    }
+    if (const int code = choosePorts(settings))
+        return code;
+    describeRun(settings, values.profile);
+    return kExitDone;
+}
+
+// Where the units' addresses come from: a range of the ledger, or the profile.
+int Provision::chooseRange(production::ProvisionSettings &settings)
+{
+    const int ways = int(m_options.addresses.has_value()) +
+                     int(!m_options.localAddressFrom.isEmpty()) + int(m_options.keepProfileAddress);
+    if (ways != 1) {
+        complain(ways == 0 ? QStringLiteral("provision needs --addresses FROM-TO or "
+                                            "--local-address-from HEX8, or "
+                                            "--keep-profile-address to give every unit the "
+                                            "profile's address")
+                           : QStringLiteral("give one of --addresses, --local-address-from and "
+                                            "--keep-profile-address"));
+        return kExitUsage;
+    }
+    settings.range = m_options.addresses;
     if (!m_options.localAddressFrom.isEmpty()) {
         Changes first;
         const QString refused =
@@ -141,214 +114,159 @@ int Provisioner::prepare()
             complain(QStringLiteral("--local-address-from: ") + refused);
             return kExitUsage;
         }
-        m_firstAddress = first.fields[Field::LocalAddress].toULongLong(nullptr, 16);
-        if (m_options.count > 0 && *m_firstAddress + quint64(m_options.count) - 1 > kLastAddress) {
-            complain(QStringLiteral("%1 units from local address %2 would pass FFFFFFFF")
-                         .arg(m_options.count)
-                         .arg(first.fields[Field::LocalAddress]));
-            return kExitUsage;
-        }
+        settings.range = production::AddressRange{
+            first.fields[Field::LocalAddress].toUInt(nullptr, 16), 0xFFFFFFFF};
     }
-    const QString refused = checkChanges(m_changes, m_band);
-    if (!refused.isEmpty()) {
-        complain(refused + QStringLiteral(" (nothing was written)"));
+    if (settings.range && m_options.count > 0 &&
+        quint64(m_options.count) > quint64(settings.range->last) - settings.range->first + 1) {
+        complain(QStringLiteral("%1 units do not fit the addresses %2")
+                     .arg(m_options.count)
+                     .arg(settings.range->text()));
         return kExitUsage;
-    }
-    if (!m_options.logFile.isEmpty()) {
-        m_log.setFileName(m_options.logFile);
-        if (!m_log.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            complain(QStringLiteral("cannot open the log %1: %2")
-                         .arg(m_options.logFile, m_log.errorString()));
-            return kExitUsage;
-        }
     }
     return kExitDone;
 }
 
-std::optional<PortFailure> Provisioner::openOnce()
+// Each --port is checked and made absolute as for the other verbs; the engine
+// here only checks the line rate, which every slot's own engine then takes.
+int Provision::choosePorts(production::ProvisionSettings &settings)
 {
-    // A device that is not there (an adapter unplugged) is waited for, not opened.
-    if (!m_byNumber &&
-        !QFileInfo::exists(m_port.contains(u'/') ? m_port : QStringLiteral("/dev/") + m_port))
-        return PortFailure{PortFailure::Kind::InvalidPort, m_port};
-    return m_byNumber ? m_engine.openPort(m_port) : m_engine.openDevice(m_port);
+    const QStringList given = m_options.ports.isEmpty() ? QStringList{QString()} : m_options.ports;
+    ModuleEngine probe;
+    for (const QString &port : given) {
+        CliOptions one = m_options;
+        one.port = port;
+        const auto chosen = choosePort(one, probe);
+        if (const auto *refusal = std::get_if<QString>(&chosen)) {
+            complain(*refusal);
+            return kExitUsage;
+        }
+        const PortChoice &choice = std::get<PortChoice>(chosen);
+        settings.ports << production::SlotPort{choice.port, choice.byNumber};
+        settings.baud = QString::number(choice.baud);
+    }
+    return kExitDone;
 }
 
-// An absent device is waited for; one that is there but cannot be opened
-// (permission, busy) ends the run, as waiting would not mend it.
-int Provisioner::openFirst()
+// The run's start record: who runs what, where, with which profile.
+void Provision::describeRun(production::ProvisionSettings &settings,
+                            const QByteArray &profile) const
 {
-    const auto chosen = choosePort(m_options, m_engine);
-    if (const auto *refusal = std::get_if<QString>(&chosen)) {
-        complain(*refusal);
-        return kExitUsage;
-    }
-    m_port = std::get<PortChoice>(chosen).port;
-    m_byNumber = std::get<PortChoice>(chosen).byNumber;
-    const auto failure = openOnce();
-    if (failure && failure->kind != PortFailure::Kind::InvalidPort) {
-        complain(QStringLiteral("Error: ") + failure->description);
+    production::RunStart &start = settings.start;
+    start.host = QSysInfo::machineHostName();
+    start.station = m_options.station.isEmpty() ? start.host : m_options.station;
+    start.operatorName = m_options.operatorName.isEmpty() ? loginName() : m_options.operatorName;
+    start.toolVersion = versionText().trimmed();
+    start.profileName = m_options.profile == QLatin1String("-")
+                            ? QStringLiteral("(standard input)")
+                            : QFileInfo(m_options.profile).fileName();
+    start.profileSha256 =
+        QString::fromLatin1(QCryptographicHash::hash(profile, QCryptographicHash::Sha256).toHex());
+    start.range = settings.range ? settings.range->text() : QStringLiteral("the profile's");
+    QStringList ports;
+    for (const production::SlotPort &port : std::as_const(settings.ports))
+        ports << port.port;
+    start.ports = ports.join(QStringLiteral(", "));
+    start.baud = settings.baud.toInt();
+    start.band = settings.band;
+}
+
+int Provision::exitCode(const production::ProvisionRun &run, int signalNumber) const
+{
+    const int byUnits = run.anyFailed() ? kExitDifferent : kExitDone;
+    switch (run.endReason()) {
+    case EndReason::RecordFailed:
+        return kExitRecordFailed;
+    case EndReason::PortUnusable:
         return kExitNoPort;
+    case EndReason::RangeUsedUp:
+        return kExitRangeUsedUp;
+    case EndReason::Stopped:
+        // Without --count a stop is how a run ends; with it, the batch is short.
+        return m_options.count > 0 ? 128 + signalNumber : byUnits;
+    case EndReason::CountReached:
+    case EndReason::None:
+        return byUnits;
     }
-    return kExitDone;
+    return byUnits;
 }
 
-void Provisioner::idle(qint64 ms)
+// The unit's record goes to the command on its stdin; what became of the
+// command is added to the log and, when it failed, said on the view.
+void Provision::runHook(production::UnitHook &hook, const production::UnitRecord &unit)
 {
-    if (m_stopping || ms <= 0)
-        return;
-    QEventLoop loop;
-    QTimer::singleShot(int(ms), &loop, &QEventLoop::quit);
-    m_idleLoop = &loop;
-    loop.exec();
-    m_idleLoop = nullptr;
+    hook.run({QStringLiteral("run %1 unit %2").arg(unit.runId).arg(unit.sequence),
+              QJsonDocument(unit.toJson()).toJson(QJsonDocument::Compact) + '\n', unit.result,
+              unit.address ? production::addressText(*unit.address) : QString(), unit.device});
 }
 
-bool Provisioner::waitForModule(ReadResult &found)
+void Provision::hookEnded(const production::UnitHookOutcome &outcome, OperatorView &view)
 {
-    note(QStringLiteral("Waiting for a module on %1...")
-             .arg(m_byNumber ? QStringLiteral("port ") + m_port : m_port));
-    while (!m_stopping) {
-        QElapsedTimer poll;
-        poll.start();
-        if (!m_engine.port().portOpen() && openOnce()) {
-            idle(kReopenPeriodMs);
-            continue;
-        }
-        found = m_engine.readConfiguration(kPollAnswerMs);
-        if (found.outcome == ReadResult::Outcome::Answered && found.block.size() == kBlockSize)
-            return true;
-        idle(kPollPeriodMs - poll.elapsed());
-    }
-    return false;
+    const QString failed =
+        m_records.appendToLog({{QStringLiteral("type"), QStringLiteral("on-unit")},
+                               {QStringLiteral("unit"), outcome.unit},
+                               {QStringLiteral("status"), outcome.status},
+                               {QStringLiteral("stderr"), outcome.stderrTail},
+                               {QStringLiteral("stdin-error"), outcome.stdinError}});
+    if (!failed.isEmpty())
+        view.message(failed);
+    if (!outcome.ok())
+        view.message(QStringLiteral("--on-unit for %1: %2%3")
+                         .arg(outcome.unit, outcome.status,
+                              outcome.stderrTail.isEmpty()
+                                  ? QString()
+                                  : QStringLiteral(": ") + outcome.stderrTail.trimmed()));
 }
 
-// A module that stops answering, or whose device goes away, has been removed.
-bool Provisioner::waitUntilGone()
+int Provision::execute()
 {
-    while (!m_stopping) {
-        idle(kPollPeriodMs);
-        if (m_stopping)
-            break;
-        if (!m_engine.port().portOpen())
-            return true;
-        const ReadResult answer = m_engine.readConfiguration(kPollAnswerMs);
-        if (answer.outcome != ReadResult::Outcome::Answered || !m_engine.port().portOpen())
-            return true;
-    }
-    return false;
-}
-
-// The unit is programmed to the end once begun: a stop waits for it.
-Unit Provisioner::programUnit(int number, const ReadResult &before)
-{
-    Unit unit;
-    unit.number = number;
-    unit.device = m_engine.port().devicePath();
-    unit.before = before.block;
-    Changes changes = m_changes;
-    if (m_firstAddress)
-        changes.fields[Field::LocalAddress] =
-            QStringLiteral("%1")
-                .arg(qulonglong(*m_firstAddress + quint64(number) - 1), 8, 16, QLatin1Char('0'))
-                .toUpper();
-    ConfigTexts texts = before.texts;
-    applyChanges(texts, changes);
-    unit.localAddress = fieldText(texts, Field::LocalAddress);
-    m_engine.setTextsSource([texts] { return texts; });
-
-    while (unit.writes < kWritesPerUnit) {
-        Pause gap;
-        gap.wait(kBetweenOperationsMs);
-        const WriteResult written = m_engine.writeConfiguration(m_options.timeoutMs);
-        ++unit.writes;
-        unit.error.clear();
-        unit.differing.clear();
-        if (written.refused) {
-            unit.error = written.refused->text;
-            break;
-        }
-        if (m_engine.portLost() || !m_engine.port().portOpen()) {
-            unit.error = QStringLiteral("the device failed during the operation");
-            break;
-        }
-        unit.after = written.readBack.block;
-        if (!written.mismatches) {
-            unit.error = QStringLiteral("No Response from Modem. Check Comms Port & Baud rate");
-            continue;
-        }
-        for (const FieldMismatch &mismatch : *written.mismatches) {
-            const QString key = fieldKey(fieldOfPageField(mismatch.field));
-            if (!unit.differing.contains(key))
-                unit.differing << key;
-        }
-        if (unit.differing.isEmpty())
-            break;
-    }
-    return unit;
-}
-
-// Each finished unit reaches the disk before the next begins, so a crash or a
-// power cut loses none.
-void Provisioner::record(const Unit &unit)
-{
-    const QByteArray line = unit.jsonLine();
-    print(stdout, line);
-    if (m_log.isOpen()) {
-        m_log.write(line);
-        m_log.flush();
-        ::fsync(m_log.handle());
-    }
-}
-
-int Provisioner::execute()
-{
-    if (const int code = prepare())
+    production::ProvisionSettings settings;
+    if (const int code = prepare(settings))
         return code;
+
+    OperatorView view(STDERR_FILENO, m_options.noColor);
+    view.message(QStringLiteral("ledger: %1").arg(settings.ledger.display()));
+    production::ProvisionRun run(settings, m_records);
+    if (const QString refused = run.start(); !refused.isEmpty()) {
+        complain(refused);
+        return run.endReason() == EndReason::RangeUsedUp ? kExitRangeUsedUp : kExitRecordFailed;
+    }
     StopSignals stops;
-    QObject::connect(&stops, &StopSignals::stopRequested, &m_engine, [this] {
-        m_stopping = true;
-        if (m_idleLoop)
-            m_idleLoop->quit();
-    });
-    // A unit pulled out with its adapter is noticed at once, not at the next poll.
-    QObject::connect(&m_engine, &ModuleEngine::portFailed, &m_engine, [this] {
-        if (m_idleLoop)
-            m_idleLoop->quit();
-    });
-    m_engine.setBandSource([this] { return m_band; });
-    if (const int code = openFirst())
-        return code;
-
-    int code = kExitDone;
-    for (int number = 1; !m_stopping; ++number) {
-        if (m_firstAddress && *m_firstAddress + quint64(number) - 1 > kLastAddress) {
-            complain(QStringLiteral("unit %1 would get a local address past FFFFFFFF").arg(number));
-            code = code == kExitDone ? kExitUsage : code;
-            break;
-        }
-        ReadResult before;
-        if (!waitForModule(before))
-            break;
-        const Unit unit = programUnit(number, before);
-        record(unit);
-        if (!unit.ok())
-            code = kExitDifferent;
-        if (number == m_options.count || !waitUntilGone())
-            break;
+    QObject::connect(&stops, &StopSignals::stopRequested, &run, [&run] { run.stop(); });
+    QObject::connect(
+        &run, &production::ProvisionRun::slotEvent, &view, [&](const production::SlotEvent &event) {
+            view.show(event);
+            // An operator who cannot see the run any more stops it,
+            // as a record that cannot be written does.
+            if (!view.failure().isEmpty())
+                run.fail(QStringLiteral("cannot write to standard error: ") + view.failure());
+        });
+    production::UnitHook hook(m_options.onUnit);
+    if (!m_options.onUnit.isEmpty()) {
+        QObject::connect(&run, &production::ProvisionRun::unitRecorded, &hook,
+                         [&](const production::UnitRecord &unit) { runHook(hook, unit); });
+        QObject::connect(
+            &hook, &production::UnitHook::finished, &view,
+            [&](const production::UnitHookOutcome &outcome) { hookEnded(outcome, view); });
     }
-    if (m_engine.port().portOpen() && m_engine.inCommandMode())
-        m_engine.CloseATMode();
-    m_engine.closePort();
-    return code;
+    QEventLoop loop;
+    QObject::connect(&run, &production::ProvisionRun::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    hook.waitForPending();
+
+    if (run.endReason() != EndReason::Stopped && run.endReason() != EndReason::CountReached)
+        view.message(QStringLiteral("korva-cli: ") + run.endMessage());
+    if (!view.finish(run.summary()).isEmpty() && run.endReason() != EndReason::RecordFailed)
+        return kExitRecordFailed;
+    return exitCode(run, stops.received());
 }
 
 } // namespace
 
 int runProvision(const CliOptions &options)
 {
-    Provisioner provisioner(options);
-    return provisioner.execute();
+    Provision provision(options);
+    return provision.execute();
 }
 
 } // namespace korva::cli

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
+#include <QMetaType>
 #include <QString>
 
 #include <optional>
@@ -81,3 +82,5 @@ QString timeText(const QDateTime &time);
 QDateTime currentTime();
 
 } // namespace korva::production
+
+Q_DECLARE_METATYPE(korva::production::UnitRecord)

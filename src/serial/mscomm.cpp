@@ -29,9 +29,13 @@ namespace
 // ("> " to the module, "< " from it) and the bytes in hex.
 void traceBytes(const char *direction, const QByteArray &bytes)
 {
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
+    // Started once, by whichever port traces first: provisioning slots trace
+    // from threads of their own.
+    static const QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
     qCDebug(lcWire, "%10.3f %s %s", double(clock.nsecsElapsed()) / 1e6, direction,
             bytes.toHex(' ').toUpper().constData());
 }

@@ -1,16 +1,18 @@
 #include "moduleemulator.h"
+#include "provisioning.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
 
 using korva::emu::ModuleEmulator;
+using korva::emu::WireByte;
 
 namespace
 {
@@ -18,33 +20,23 @@ namespace
 constexpr int kFinishMs = 30000;
 // Longer than the 0.5 s before a second write, so a unit leaves only once done.
 constexpr int kSwapMs = 800;
+// A unit that is not the default one in every byte but the channel.
+const QByteArray kOtherUnit = QByteArray::fromHex("11223344556677880620031A1A0247");
 
-// Each unit's line as "local-address|result|differences|writes".
-QStringList summarise(const QByteArray &lines)
+// What the tool wrote, burst by burst, with each packet shown as "P".
+QByteArray wireShape(const ModuleEmulator &emulator)
 {
-    QStringList units;
-    for (const QByteArray &line : lines.split('\n')) {
-        if (line.isEmpty())
-            continue;
-        const QJsonObject unit = QJsonDocument::fromJson(line).object();
-        QStringList differing;
-        for (const QJsonValue &key : unit.value("differences").toArray())
-            differing << key.toString();
-        units << QStringLiteral("%1|%2|%3|%4")
-                     .arg(unit.value("local-address").toString(), unit.value("result").toString(),
-                          differing.join(u','))
-                     .arg(unit.value("writes").toInt());
+    QByteArray shape;
+    for (const auto &burst : emulator.bursts()) {
+        if (burst.direction == WireByte::Direction::ToModule)
+            shape += burst.bytes.size() == ModuleEmulator::kConfigSize ? "P" : burst.bytes;
     }
-    return units;
+    return shape;
 }
 
 int packetsWritten(const ModuleEmulator &emulator)
 {
-    int packets = 0;
-    for (const auto &burst : emulator.bursts())
-        packets += burst.direction == korva::emu::WireByte::Direction::ToModule &&
-                   burst.bytes.size() == ModuleEmulator::kConfigSize;
-    return packets;
+    return int(wireShape(emulator).count('P'));
 }
 
 } // namespace
@@ -59,6 +51,10 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_link = m_dir.filePath("unit");
         m_profile = m_dir.filePath("profile.json");
+        m_log = m_dir.filePath("units.jsonl");
+        m_ledger = m_dir.filePath("ledger.sqlite");
+        QFile::remove(m_log);
+        QFile::remove(m_ledger);
         QFile profile(m_profile);
         QVERIFY(profile.open(QIODevice::WriteOnly));
         profile.write(R"({"tx-power": "-21 dBm", "rf-frequency": "434"})");
@@ -68,106 +64,303 @@ private slots:
         m_emulator->setUnitSwap(kSwapMs, ModuleEmulator::kDefaultConfig);
     }
 
-    void start(QProcess &process, const QStringList &arguments)
-    {
-        process.setProgram(QStringLiteral(KORVA_CLI_PROGRAM));
-        process.setArguments(QStringList{"provision", "--port", m_link, "--profile", m_profile} +
-                             arguments);
-        process.start();
-        QVERIFY(process.waitForStarted());
-    }
-
     // Units one after another, each taken off once programmed and a new one
     // attached at the same path: one line each, in order.
     void units_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QList<int>>("kept");
-        QTest::addColumn<bool>("absentAtStart");
+        QTest::addColumn<QString>("atFirst"); // "absent", "short" or nothing
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<int>("packets");
+        QTest::addColumn<QString>("told");
 
         QTest::newRow("three in a row, address carried")
-            << QStringList{"--count", "3", "--local-address-from", "0000FFFF"} << QList<int>{}
-            << false << 0 << QStringList{"0000FFFF|ok||1", "00010000|ok||1", "00010001|ok||1"} << 3;
-        QTest::newRow("wrong byte kept: written twice, failed")
-            << QStringList{"--count", "1"} << QList<int>{10} << false << 1
-            << QStringList{"01020304|failed|tx-power|2"} << 2;
+            << QStringList{"--count", "3", "--local-address-from", "0000FFFF"} << QList<int>{} << ""
+            << 0 << QStringList{"0000FFFF|passed||1", "00010000|passed||1", "00010001|passed||1"}
+            << "";
+        QTest::newRow("wrong byte kept: written twice, failed with both values")
+            << QStringList{"--count", "1", "--keep-profile-address"} << QList<int>{10} << "" << 1
+            << QStringList{"01020304|failed|tx-power:-21 dBm>0 dBm|2"}
+            << "tx-power: expected -21 dBm, got 0 dBm";
         QTest::newRow("device absent at first, then attached")
             << QStringList{"--count", "1", "--local-address-from", "a0:b0:c0:d0"} << QList<int>{}
-            << true << 0 << QStringList{"A0B0C0D0|ok||1"} << 1;
+            << "absent" << 0 << QStringList{"A0B0C0D0|passed||1"} << "is not there yet: waiting";
+        QTest::newRow("a short answer is told once")
+            << QStringList{"--count", "1", "--keep-profile-address"} << QList<int>{} << "short" << 0
+            << QStringList{"01020304|passed||1"}
+            << "a module answers 10 of 15 bytes on %1: check the contact and the baud rate";
+        QTest::newRow("last address without --count: range used up")
+            << QStringList{"--addresses", "FFFFFFFF-FFFFFFFF"} << QList<int>{} << "" << 7
+            << QStringList{"FFFFFFFF|passed||1"}
+            << "the address range FFFFFFFF-FFFFFFFF is used up";
     }
 
     void units()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QList<int>, kept);
-        QFETCH(bool, absentAtStart);
+        QFETCH(QString, atFirst);
         QFETCH(int, code);
         QFETCH(QStringList, lines);
-        QFETCH(int, packets);
+        QFETCH(QString, told);
+        told.replace("%1", m_link);
         m_emulator->setKeptBytes(kept);
-        if (absentAtStart)
+        if (atFirst == "absent")
             m_emulator->hangUp();
+        if (atFirst == "short")
+            m_emulator->setAnswerLength(10);
 
         QProcess process;
-        start(process, arguments);
-        if (absentAtStart) {
-            QByteArray err;
-            QTRY_VERIFY(
-                (err += process.readAllStandardError()).contains("Waiting for a module on"));
+        start(process, QStringList{"--port", m_link} + arguments);
+        QByteArray err;
+        if (!atFirst.isEmpty()) {
+            QTRY_VERIFY((err += process.readAllStandardError()).contains(told.toUtf8()));
             QTest::qWait(1500);
+            if (atFirst == "absent")
+                QVERIFY(m_emulator->plugInNewUnit(ModuleEmulator::kDefaultConfig));
+            m_emulator->setAnswerLength(-1);
+        }
+        QVERIFY(process.waitForFinished(kFinishMs));
+        err += process.readAllStandardError();
+        QCOMPARE(summarise(process.readAllStandardOutput()), lines);
+        QCOMPARE(process.exitCode(), code);
+        if (!told.isEmpty())
+            QCOMPARE(err.count(told.toUtf8()), 1);
+        QCOMPARE(packetsWritten(*m_emulator), int(kept.isEmpty() ? lines.size() : 2));
+        QTRY_VERIFY(!m_emulator->inCommandMode());
+    }
+
+    // A unit is written under one address only: a late answer, the same unit
+    // attached again or a read-back from elsewhere never lead to a second write.
+    void writtenOnce_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("lines");
+
+        QTest::newRow("a poll answered late")
+            << "late" << 128 + SIGTERM << QStringList{"00000100|passed||1"};
+        QTest::newRow("attached again holding what it was written with")
+            << "again" << 0 << QStringList{"00000100|passed||1", "00000101|passed||1"};
+        QTest::newRow("read-back from another unit")
+            << "foreign" << 1
+            << QStringList{"00000100|failed|foreign-read-back|1", "00000101|passed||1"};
+    }
+
+    void writtenOnce()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(int, code);
+        QFETCH(QStringList, lines);
+        m_emulator->setUnitSwap(-1, {});
+        QByteArray toModule;
+        if (scenario == "foreign") {
+            // Once the packet is taken and command mode left, the line answers
+            // with another unit's block.
+            m_emulator->setByteObserver([&](const WireByte &byte) {
+                if (byte.direction != WireByte::Direction::ToModule)
+                    return;
+                toModule.append(char(byte.value));
+                if (toModule.size() == 9 + ModuleEmulator::kConfigSize + 3)
+                    m_emulator->setConfig(kOtherUnit);
+            });
+        }
+        QProcess process;
+        start(process, {"--port", m_link, "--count", "2", "--local-address-from", "00000100"});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).contains('\n'),
+                                 kFinishMs);
+        if (scenario == "late") {
+            m_emulator->setAnswerDelayMs(450);
+            QTest::qWait(1500);
+            m_emulator->setAnswerDelayMs(0);
+            QTest::qWait(4000);
+            ::kill(pid_t(process.processId()), SIGTERM);
+        } else if (scenario == "again") {
+            const QByteArray programmed = m_emulator->config();
+            m_emulator->hangUp();
+            QTest::qWait(1000);
+            QVERIFY(m_emulator->plugInNewUnit(programmed));
+            QTest::qWait(3000);
+            QCOMPARE(packetsWritten(*m_emulator), 1);
             QVERIFY(m_emulator->plugInNewUnit(ModuleEmulator::kDefaultConfig));
         }
         QVERIFY(process.waitForFinished(kFinishMs));
-        QCOMPARE(summarise(process.readAllStandardOutput()), lines);
+        m_emulator->setByteObserver({});
+        out += process.readAllStandardOutput();
+        QCOMPARE(summarise(out), lines);
         QCOMPARE(process.exitCode(), code);
+        QCOMPARE(packetsWritten(*m_emulator), int(lines.size()));
+        QTRY_VERIFY(!m_emulator->inCommandMode());
+    }
+
+    // A stop is looked at before every unit and every write: what was under way
+    // finishes its step, "---" follows, nothing new is written, every unit with
+    // a packet sent is in the log as on stdout, and the exit code tells whether
+    // the batch was cut short.
+    void stops_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("afterBytes"); // -1: after the second unit's line
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("told");
+
+        QTest::newRow("while waiting, no --count") << QStringList{} << 3 << int(SIGINT) << 0
+                                                   << QByteArray("+++---") << QStringList{} << "";
+        QTest::newRow("while waiting, --count 2")
+            << QStringList{"--count", "2", } << 3 << int(SIGINT)
+            << 128 + SIGINT << QByteArray("+++---") << QStringList{} << "";
+        QTest::newRow("before the packet")
+            << QStringList{"--count", "1"} << 9 << int(SIGTERM) << 128 + SIGTERM
+            << QByteArray("+++---+++---") << QStringList{} << "nothing was written";
+        QTest::newRow("after the packet")
+            << QStringList{"--count", "1"} << 9 + ModuleEmulator::kConfigSize << int(SIGTERM)
+            << 128 + SIGTERM << QByteArray("+++---+++P---")
+            << QStringList{"01020304|failed|stopped|1"}
+            << "sent to the unit on %1: it was not verified";
+        QTest::newRow("between units, no --count")
+            << QStringList{} << -1 << int(SIGTERM) << 0 << QByteArray()
+            << QStringList{"01020304|passed||1", "01020304|passed||1"} << "";
+    }
+
+    void stops()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, afterBytes);
+        QFETCH(int, signalNumber);
+        QFETCH(int, code);
+        QFETCH(QByteArray, wire);
+        QFETCH(QStringList, lines);
+        QFETCH(QString, told);
+        QProcess process;
+        std::atomic<qint64> pid = 0;
+        std::atomic<int> seen = 0;
+        m_emulator->setByteObserver([&](const WireByte &byte) {
+            if (byte.direction == WireByte::Direction::ToModule && ++seen == afterBytes)
+                ::kill(pid_t(pid.load()), signalNumber);
+        });
+        start(process,
+              QStringList{"--port", m_link, "--log", m_log, "--keep-profile-address"} + arguments);
+        pid = process.processId();
+        QByteArray out;
+        if (afterBytes < 0) {
+            QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).count('\n') >= 2,
+                                     kFinishMs);
+            ::kill(pid_t(pid.load()), signalNumber);
+        }
+        QVERIFY(process.waitForFinished(kFinishMs));
+        m_emulator->setByteObserver({});
+        out += process.readAllStandardOutput();
+        QCOMPARE(process.exitCode(), code);
+        QCOMPARE(summarise(out).mid(0, 2), lines);
+        QCOMPARE(logged(), summarise(out));
+        if (!wire.isEmpty())
+            QCOMPARE(wireShape(*m_emulator), wire);
+        QVERIFY(wireShape(*m_emulator).endsWith("---"));
+        const QByteArray err = process.readAllStandardError();
+        QVERIFY2(err.contains(told.replace("%1", m_link).toUtf8()), err.constData());
+        QTRY_VERIFY(!m_emulator->inCommandMode());
+    }
+
+    // A record that cannot be written whole stops the run before the next unit
+    // (a log that takes no run record, before the first): the log is written
+    // before stdout, the module is left in data mode and the message names what
+    // failed.
+    void recordFailures_data()
+    {
+        QTest::addColumn<bool>("logOnFullDisk");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("loggedLines");
+        QTest::addColumn<int>("packets");
+        QTest::newRow("log") << true << "cannot write to /dev/full: No space left on device" << 0
+                             << 0;
+        QTest::newRow("stdout") << false
+                                << "cannot write to standard output: No space left on "
+                                   "device"
+                                << 1 << 1;
+    }
+
+    void recordFailures()
+    {
+        QFETCH(bool, logOnFullDisk);
+        QFETCH(QString, message);
+        QFETCH(int, loggedLines);
+        QFETCH(int, packets);
+        QProcess process;
+        if (!logOnFullDisk)
+            process.setStandardOutputFile("/dev/full");
+        start(process, {"--port", m_link, "--count", "3", "--keep-profile-address", "--log",
+                        logOnFullDisk ? QString("/dev/full") : m_log});
+        QVERIFY(process.waitForFinished(kFinishMs));
+        QCOMPARE(process.exitCode(), 6);
+        QVERIFY(process.readAllStandardError().contains(message.toUtf8()));
+        QCOMPARE(process.readAllStandardOutput(), QByteArray());
+        QCOMPARE(logged().size(), loggedLines);
         QCOMPARE(packetsWritten(*m_emulator), packets);
         QTRY_VERIFY(!m_emulator->inCommandMode());
     }
 
-    // A stop between units ends the run at once; every finished unit is in the
-    // log as on stdout, and the module is left in data mode.
-    void sigtermKeepsEveryFinishedUnit()
+    // The command run after each unit gets the unit's line on its stdin; how it
+    // ended and its stderr are recorded in the log after the unit, and a
+    // failure is said on stderr without ending the run.
+    void onUnit()
     {
-        const QString log = m_dir.filePath("units.jsonl");
+        const QString handed = m_dir.filePath("handed.json");
         QProcess process;
-        start(process, {"--log", log, "-q"});
-        QByteArray out;
-        QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).count('\n') >= 2,
-                                 kFinishMs);
-        ::kill(pid_t(process.processId()), SIGTERM);
+        start(process, {"--port", m_link, "--count", "1", "--keep-profile-address", "--log", m_log,
+                        "--on-unit",
+                        QStringLiteral("cat > '%1'; echo label jammed >&2; exit 3").arg(handed)});
         QVERIFY(process.waitForFinished(kFinishMs));
-        out += process.readAllStandardOutput();
         QCOMPARE(process.exitCode(), 0);
-        QFile written(log);
-        QVERIFY(written.open(QIODevice::ReadOnly));
-        QCOMPARE(written.readAll(), out);
-        QCOMPARE(summarise(out).mid(0, 2), (QStringList{"01020304|ok||1", "01020304|ok||1"}));
-        QTRY_VERIFY(!m_emulator->inCommandMode());
+        QFile file(handed);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), process.readAllStandardOutput());
+        QVERIFY(process.readAllStandardError().contains(": exit 3: label jammed"));
+        QFile log(m_log);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QJsonObject outcome;
+        for (const QByteArray &line : log.readAll().split('\n')) {
+            if (QJsonDocument::fromJson(line).object().value("type") == "on-unit")
+                outcome = QJsonDocument::fromJson(line).object();
+        }
+        QCOMPARE(outcome.value("status").toString(), QString("exit 3"));
+        QCOMPARE(outcome.value("stderr").toString(), QString("label jammed\n"));
     }
 
-    // Refused before the port is opened: nothing reaches the module.
+    // Refused before any port is opened: nothing reaches the module.
     void refused_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
         QTest::newRow("addresses past FFFFFFFF")
             << QStringList{"--local-address-from", "FFFFFFFE", "--count", "3"}
-            << "would pass FFFFFFFF";
+            << "3 units do not fit the addresses FFFFFFFE-FFFFFFFF";
+        QTest::newRow("no address for the units")
+            << QStringList{} << "provision needs --addresses FROM-TO";
+        QTest::newRow("two sources of addresses")
+            << QStringList{"--local-address-from", "00000001", "--keep-profile-address"}
+            << "give one of --addresses";
         QTest::newRow("not an address")
             << QStringList{"--local-address-from", "12345"} << "is not an address";
         QTest::newRow("log not writable")
-            << QStringList{"--log", "/nonexistent/units.jsonl"} << "cannot open the log";
+            << QStringList{"--log", "/nonexistent/units.jsonl", "--keep-profile-address"}
+            << "cannot open the log";
+        QTest::newRow("port 0") << QStringList{"--port", "0", "--keep-profile-address"}
+                                << "port 0 from --port is no port number";
+        QTest::newRow("one port twice") << QStringList{"--port", "LINK"} << "given twice";
     }
 
     void refused()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QString, message);
+        arguments.replaceInStrings("LINK", m_link);
         QProcess process;
-        start(process, arguments);
+        start(process, QStringList{"--port", m_link} + arguments);
         QVERIFY(process.waitForFinished(kFinishMs));
         QCOMPARE(process.exitCode(), 2);
         QVERIFY2(process.readAllStandardError().contains(message.toUtf8()), qPrintable(message));
@@ -175,9 +368,27 @@ private slots:
     }
 
 private:
+    void start(QProcess &process, const QStringList &arguments)
+    {
+        process.setProgram(QStringLiteral(KORVA_CLI_PROGRAM));
+        process.setArguments(
+            QStringList{"provision", "--profile", m_profile, "--ledger", m_ledger} + arguments);
+        process.start();
+        QVERIFY(process.waitForStarted());
+    }
+
+    // The unit records of the log, which also holds the run's start and end.
+    QStringList logged() const
+    {
+        QFile log(m_log);
+        return summarise(log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray());
+    }
+
     QTemporaryDir m_dir;
     QString m_link;
     QString m_profile;
+    QString m_log;
+    QString m_ledger;
     std::unique_ptr<ModuleEmulator> m_emulator;
 };
 

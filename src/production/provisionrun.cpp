@@ -1,0 +1,176 @@
+#include "production/provisionrun.h"
+
+#include "production/ledger.h"
+#include "production/slot.h"
+
+#include <QThread>
+
+namespace korva::production
+{
+
+ProvisionRun::ProvisionRun(ProvisionSettings settings, RecordSink &records, QObject *parent)
+    : QObject(parent), m_shared(std::move(settings), records)
+{
+    m_totals.resize(m_shared.settings.ports.size());
+}
+
+ProvisionRun::~ProvisionRun()
+{
+    stop();
+    for (const auto &thread : m_threads)
+        thread->wait();
+}
+
+QString ProvisionRun::start()
+{
+    auto opened = Ledger::open(m_shared.settings.ledger);
+    if (const auto *refused = std::get_if<QString>(&opened))
+        return *refused;
+    m_ledger = std::move(std::get<std::unique_ptr<Ledger>>(opened));
+    if (const std::optional<AddressRange> &range = m_shared.settings.range) {
+        const auto next = m_ledger->nextFree(*range);
+        if (!next.ok())
+            return next.error;
+        if (!next.value) {
+            m_shared.halt(EndReason::RangeUsedUp,
+                          QStringLiteral("the address range %1 is used up").arg(range->text()));
+            return m_shared.message();
+        }
+    }
+    RunStart record = m_shared.settings.start;
+    record.started = currentTime();
+    const auto started = m_ledger->startRun(record);
+    if (!started.ok())
+        return started.error;
+    m_shared.runId = started.value;
+    if (const QString failed = m_shared.records.appendToLog(record.toJson(started.value));
+        !failed.isEmpty())
+        return failed;
+
+    m_started = true;
+    const QList<SlotPort> &ports = m_shared.settings.ports;
+    for (int i = 0; i < ports.size(); ++i) {
+        auto thread = std::make_unique<QThread>();
+        thread->setObjectName(QStringLiteral("slot %1").arg(i + 1));
+        auto slot = std::make_unique<Slot>(i + 1, ports.at(i), m_shared);
+        slot->moveToThread(thread.get());
+        connect(slot.get(), &Slot::event, this, &ProvisionRun::onSlotEvent);
+        connect(slot.get(), &Slot::runChanged, this, &ProvisionRun::onRunChanged);
+        connect(slot.get(), &Slot::unitRecorded, this, &ProvisionRun::unitRecorded);
+        connect(slot.get(), &Slot::finished, this, &ProvisionRun::onSlotFinished);
+        thread->start();
+        QMetaObject::invokeMethod(slot.get(), &Slot::run, Qt::QueuedConnection);
+        m_slots.push_back(std::move(slot));
+        m_threads.push_back(std::move(thread));
+        ++m_running;
+    }
+    return {};
+}
+
+void ProvisionRun::stop()
+{
+    // A stop once --count units are written only hurries the slots' ending.
+    if (!m_shared.budget.spent())
+        m_shared.halt(EndReason::Stopped);
+    for (const auto &slot : m_slots)
+        QMetaObject::invokeMethod(slot.get(), &Slot::stop, Qt::QueuedConnection);
+}
+
+void ProvisionRun::fail(const QString &reason)
+{
+    m_shared.halt(EndReason::RecordFailed, reason);
+    onRunChanged();
+}
+
+EndReason ProvisionRun::endReason() const
+{
+    const EndReason halted = m_shared.reason();
+    return halted == EndReason::None ? EndReason::CountReached : halted;
+}
+
+bool ProvisionRun::anyFailed() const
+{
+    for (const SlotTotals &totals : m_totals) {
+        if (totals.failed > 0)
+            return true;
+    }
+    return false;
+}
+
+QString ProvisionRun::howEnded() const
+{
+    const int written = unitsWritten();
+    const QString units = written == 1 ? QStringLiteral("1 unit written")
+                                       : QStringLiteral("%1 units written").arg(written);
+    switch (endReason()) {
+    case EndReason::CountReached:
+    case EndReason::None:
+        return units + QStringLiteral(", as --count asked");
+    case EndReason::Stopped:
+        return units + QStringLiteral("; stopped");
+    case EndReason::RecordFailed:
+        return units + QStringLiteral("; stopped as a record could not be written");
+    case EndReason::RangeUsedUp:
+        return units + QStringLiteral("; the address range is used up");
+    case EndReason::PortUnusable:
+        return units + QStringLiteral("; a port could not be used");
+    }
+    return units;
+}
+
+void ProvisionRun::recordEnd()
+{
+    m_summary.slotTotals = m_totals;
+    m_summary.howEnded = howEnded();
+    RunEnd end;
+    end.how = m_summary.howEnded;
+    end.written = unitsWritten();
+    for (const SlotTotals &totals : std::as_const(m_totals)) {
+        end.passed += totals.passed;
+        end.failed += totals.failed;
+        end.alreadyProvisioned += totals.alreadyProvisioned;
+    }
+    QString failed;
+    if (const std::optional<AddressRange> &range = m_shared.settings.range) {
+        const auto next = m_ledger->nextFree(*range);
+        failed = next.error;
+        m_summary.nextFree = end.nextFree = next.value;
+    }
+    end.ended = currentTime();
+    if (failed.isEmpty())
+        failed = m_ledger->endRun(m_shared.runId, end);
+    if (failed.isEmpty())
+        failed = m_shared.records.appendToLog(end.toJson(m_shared.runId));
+    if (!failed.isEmpty())
+        m_shared.halt(EndReason::RecordFailed, failed);
+}
+
+void ProvisionRun::onSlotEvent(const SlotEvent &event)
+{
+    SlotTotals &totals = m_totals[event.slot - 1];
+    if (event.state == SlotState::Passed)
+        ++totals.passed;
+    else if (event.state == SlotState::Failed)
+        ++totals.failed;
+    else if (event.state == SlotState::AlreadyProvisioned)
+        ++totals.alreadyProvisioned;
+    emit slotEvent(event);
+}
+
+// A unit settled or the run was halted: slots that wait look at once whether
+// the run goes on.
+void ProvisionRun::onRunChanged()
+{
+    for (const auto &slot : m_slots)
+        QMetaObject::invokeMethod(slot.get(), &Slot::wake, Qt::QueuedConnection);
+}
+
+void ProvisionRun::onSlotFinished()
+{
+    if (--m_running > 0)
+        return;
+    recordEnd();
+    emit finished();
+}
+
+} // namespace korva::production

@@ -1,0 +1,33 @@
+#include "production/runshared.h"
+
+namespace korva::production
+{
+
+RunShared::RunShared(ProvisionSettings settings_, RecordSink &records_)
+    : settings(std::move(settings_)), records(records_), budget(settings.count)
+{
+}
+
+void RunShared::halt(EndReason reason, const QString &message)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_reason == EndReason::None) {
+        m_reason = reason;
+        m_message = message;
+    }
+    m_halted.store(true);
+}
+
+EndReason RunShared::reason() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_reason;
+}
+
+QString RunShared::message() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_message;
+}
+
+} // namespace korva::production

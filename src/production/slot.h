@@ -1,0 +1,122 @@
+#pragma once
+
+#include "module/moduleengine.h"
+#include "production/provisionsettings.h"
+#include "production/slotevent.h"
+#include "production/unitrecord.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+
+#include <memory>
+
+class QEventLoop;
+
+namespace korva::production
+{
+
+class Ledger;
+class RunShared;
+
+// One provisioning slot: a port where units are attached one after another.
+// It waits for a unit, leaves it alone when the ledger holds it as provisioned,
+// else takes an address, programs and verifies the unit, records it and waits
+// until it is taken off, until the run ends. It runs on a thread of its own
+// with an engine and a ledger connection of its own, because the engine's
+// pauses are nested event loops: two slots on one thread would stretch each
+// other's pauses.
+class Slot : public QObject
+{
+    Q_OBJECT
+public:
+    Slot(int number, const SlotPort &port, RunShared &shared);
+    ~Slot() override;
+
+    // Runs units until the run ends, then leaves the module in data mode and
+    // closes the port. Call it on the slot's thread.
+    void run();
+    // Lets the step under way finish and writes nothing more. Queued from
+    // another thread.
+    void stop();
+    // Looks at the run's state again now rather than at the end of a wait.
+    void wake();
+
+signals:
+    void event(const korva::production::SlotEvent &event);
+    // A unit's record is in the ledger, the log and on stdout.
+    void unitRecorded(const korva::production::UnitRecord &unit);
+    // A unit was settled or the run was halted: the other slots look again.
+    void runChanged();
+    void finished();
+
+private:
+    enum class Opened { Open, Absent, Unusable };
+
+    // The error class of a unit the run stopped before its packet left: it was
+    // not written, so it is not recorded.
+    static inline const QString kNotWritten = QStringLiteral("not-written");
+
+    // The local address a unit is written with, and where it came from.
+    struct UnitAddress {
+        std::optional<quint32> address; // none: the profile's or the unit's own
+        bool reserved = false;          // taken from the ledger for this unit
+        bool reprovision = false;       // the one the ledger holds for this unit as passed
+    };
+
+    // What the slot's last unit is known to hold: the packets that left and
+    // what it read back as its own; its block before, when nothing was written.
+    struct LastUnit {
+        QByteArray before;
+        QList<QByteArray> programmed;
+        bool holds(const QByteArray &block) const;
+        bool wasProgrammedAs(const QByteArray &block) const;
+    };
+
+    void runUnits();
+    Opened openPort(QString &reason);
+    bool portPresent() const;
+    bool waitForModule(ReadResult &found);
+    bool waitForRemoval();
+    // The ledger's passed record of the address the unit holds; false when the
+    // ledger could not tell (the run is halted then).
+    bool lookUp(const ReadResult &found, std::optional<PassedRecord> &passed);
+    UnitRecord newUnit(const ReadResult &found) const;
+    void leaveAlone(const ReadResult &found, const PassedRecord &passed);
+    // False when no address could be taken (the run is halted then).
+    bool takeAddress(UnitAddress &address);
+    UnitRecord programUnit(const ReadResult &found, const UnitAddress &address);
+    bool writeOnce(UnitRecord &unit, const QByteArray &before, const UnitAddress &address);
+    void finishUnit(UnitRecord &unit, const UnitAddress &address);
+    // Returns the address of a unit that was not written to the range.
+    void giveBack(const UnitAddress &address);
+    // Halts the run once no address of its range is left.
+    void checkRangeLeft();
+    void record(UnitRecord &unit, SlotState state, const QString &detail);
+    // Waits up to ms while events run; a wake, a stop or (with watchPort) a lost
+    // port ends it early.
+    void idle(qint64 ms, bool watchPort = true);
+    // Tells the run what the slot is doing now, unless that was the last thing told.
+    void report(SlotState state, const QString &detail = {},
+                std::optional<quint32> address = std::nullopt, qint64 unitMs = -1);
+    QString shownPort() const;
+
+    struct Shown {
+        SlotState state;
+        QString detail;
+    };
+
+    const int m_number;
+    const SlotPort m_port;
+    RunShared &m_shared;
+    std::unique_ptr<ModuleEngine> m_engine;
+    std::unique_ptr<Ledger> m_ledger;
+    QEventLoop *m_idleLoop = nullptr;
+    std::optional<Shown> m_shown;
+    std::optional<quint32> m_unitAddress; // the address of the unit under way
+    std::optional<LastUnit> m_lastUnit;
+    QString m_lostReason; // why the port failed last
+    QString m_finishNote; // said when the slot finishes
+};
+
+} // namespace korva::production

@@ -1,0 +1,345 @@
+#include "moduleemulator.h"
+#include "pgserver.h"
+#include "provisioning.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+#include <vector>
+
+using korva::emu::ModuleEmulator;
+using korva::emu::WireByte;
+
+namespace
+{
+
+constexpr int kFinishMs = 90000;
+constexpr int kSwapMs = 300;
+
+struct Outcome {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Outcome finish(QProcess &process)
+{
+    if (!process.waitForFinished(kFinishMs))
+        process.kill();
+    process.waitForFinished();
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+Outcome runCli(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(KORVA_CLI_PROGRAM), arguments);
+    return finish(process);
+}
+
+// Every unit the ledger recorded, in the order of its runs.
+QList<QJsonObject> ledgerUnits(const QString &spec)
+{
+    return unitRecords(runCli({"ledger", "export", "--ledger", spec}).out);
+}
+
+} // namespace
+
+class TestProvisionLedger : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QFile profile(m_dir.filePath("profile.json"));
+        QVERIFY(profile.open(QIODevice::WriteOnly));
+        profile.write(R"({"tx-power": "-21 dBm"})");
+        m_server = std::make_unique<PgServer>();
+        QVERIFY2(m_server->isRunning(), qPrintable(m_server->error()));
+    }
+
+    void init()
+    {
+        m_lines.clear();
+        ++m_case;
+    }
+
+    // Several stations on one ledger, each with units swapped as they are done:
+    // no address is given twice, and every packet on every line is a unit the
+    // ledger recorded for that station, in order.
+    void stations_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<int>("stations");
+        QTest::addColumn<int>("unitsEach");
+        for (const char *database : {"sqlite", "postgres"}) {
+            QTest::addRow("%s, two stations", database) << database << 2 << 6;
+            QTest::addRow("%s, four stations", database) << database << 4 << 5;
+        }
+    }
+
+    void stations()
+    {
+        QFETCH(QString, database);
+        QFETCH(int, stations);
+        QFETCH(int, unitsEach);
+        const QString spec = newLedger(database);
+        QVERIFY2(!spec.isEmpty(), qPrintable(m_server->error()));
+        std::vector<std::unique_ptr<QProcess>> runs;
+        for (int i = 1; i <= stations; ++i) {
+            station();
+            runs.push_back(std::make_unique<QProcess>());
+            startProvision(
+                *runs.back(), i, spec,
+                {"--addresses", "00010000-0001FFFF", "--count", QString::number(unitsEach), "-q"});
+        }
+        for (const auto &run : runs) {
+            const Outcome outcome = finish(*run);
+            QVERIFY2(outcome.code == 0, outcome.err.constData());
+        }
+
+        const QList<QJsonObject> units = ledgerUnits(spec);
+        QCOMPARE(units.size(), stations * unitsEach);
+        QSet<QString> addresses;
+        for (const QJsonObject &unit : units) {
+            QCOMPARE(unit.value("result").toString(), QString("passed"));
+            addresses.insert(unit.value("address").toString());
+        }
+        QCOMPARE(addresses.size(), units.size());
+        for (int i = 1; i <= stations; ++i) {
+            QList<quint32> recorded;
+            for (const QJsonObject &unit : units) {
+                if (unit.value("device") == linkOf(i))
+                    recorded << unit.value("address").toString().toUInt(nullptr, 16);
+            }
+            QCOMPARE(packetAddresses(*m_lines[size_t(i - 1)]), recorded);
+        }
+        const Outcome check = runCli({"ledger", "check", "--ledger", spec});
+        QVERIFY2(check.code == 0 && check.out.contains("No faults.") &&
+                     !check.out.contains("never recorded"),
+                 check.out.constData());
+    }
+
+    // However a run ends (a stop, or killed at any point of a unit), the same
+    // command again goes on with the next free address: none is given twice,
+    // and an address whose outcome the killed run never recorded is listed.
+    void resumes_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("afterBytes"); // 0: after the first line; -1: before Set
+        QTest::addColumn<QString>("left");   // what the first address is left as
+        QTest::newRow("stopped after a unit") << "sqlite" << int(SIGTERM) << 0 << "";
+        QTest::newRow("killed before Set") << "sqlite" << int(SIGKILL) << -1 << "reserved";
+        QTest::newRow("killed before the packet") << "postgres" << int(SIGKILL) << 9 << "sent";
+        QTest::newRow("killed after the packet")
+            << "sqlite" << int(SIGKILL) << 9 + ModuleEmulator::kConfigSize << "sent";
+        QTest::newRow("killed in the read-back")
+            << "postgres" << int(SIGKILL) << 12 + ModuleEmulator::kConfigSize << "sent";
+    }
+
+    void resumes()
+    {
+        QFETCH(QString, database);
+        QFETCH(int, signalNumber);
+        QFETCH(int, afterBytes);
+        QFETCH(QString, left);
+        const QString spec = newLedger(database);
+        QVERIFY2(!spec.isEmpty(), qPrintable(m_server->error()));
+        ModuleEmulator &line = station(-1);
+        const QStringList arguments{"--addresses", "00020000-0002FFFF", "--count", "3"};
+        QProcess first;
+        std::atomic<qint64> pid = 0;
+        std::atomic<int> seen = 0;
+        line.setByteObserver([&](const WireByte &byte) {
+            if (byte.direction == WireByte::Direction::ToModule && ++seen == afterBytes)
+                ::kill(pid_t(pid.load()), signalNumber);
+        });
+        startProvision(first, 1, spec, arguments);
+        pid = first.processId();
+        if (afterBytes == 0) {
+            QTRY_VERIFY_WITH_TIMEOUT(first.canReadLine(), kFinishMs);
+            ::kill(pid_t(pid.load()), signalNumber);
+        } else if (afterBytes < 0) {
+            // The address is taken once the finding read ends; Set follows 0.5 s later.
+            QTRY_COMPARE_WITH_TIMEOUT(line.receivedBytes(), QByteArray("+++---"), kFinishMs);
+            QTest::qWait(250);
+            ::kill(pid_t(pid.load()), signalNumber);
+        }
+        finish(first);
+        line.setByteObserver({});
+
+        QVERIFY(line.plugInNewUnit(ModuleEmulator::kDefaultConfig));
+        QProcess again;
+        startProvision(again, 1, spec,
+                       QStringList{"--addresses", "00020000-0002FFFF", "--count", "1"});
+        const Outcome resumed = finish(again);
+        QCOMPARE(resumed.code, 0);
+        QCOMPARE(summarise(resumed.out), QStringList{"00020001|passed||1"});
+        QVERIFY2(resumed.err.contains("next free address: 00020002"), resumed.err.constData());
+
+        QSet<QString> issued;
+        for (const QJsonObject &unit : ledgerUnits(spec)) {
+            if (unit.value("packet-left").toBool()) {
+                QVERIFY(!issued.contains(unit.value("address").toString()));
+                issued.insert(unit.value("address").toString());
+            }
+        }
+        const Outcome check = runCli({"ledger", "check", "--ledger", spec});
+        QCOMPARE(check.code, 0);
+        QCOMPARE(check.out.contains("never recorded"), !left.isEmpty());
+        QVERIFY2(left.isEmpty() || check.out.contains("00020000 " + left.toUtf8()),
+                 check.out.constData());
+    }
+
+    // A ledger that becomes read-only stops the run before the next unit, with
+    // the module in data mode and a message that names the ledger.
+    void readOnlyLedger_data()
+    {
+        QTest::addColumn<QString>("database");
+        QTest::newRow("sqlite") << "sqlite";
+        QTest::newRow("postgres") << "postgres";
+    }
+
+    void readOnlyLedger()
+    {
+        QFETCH(QString, database);
+        const QString spec = newLedger(database);
+        QVERIFY2(!spec.isEmpty(), qPrintable(m_server->error()));
+        const ModuleEmulator &line = station();
+        QProcess process;
+        startProvision(process, 1, spec, {"--addresses", "00030000-0003FFFF", "--count", "3"});
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), kFinishMs);
+        const QString folder = QFileInfo(spec).absolutePath(); // of an SQLite ledger
+        if (database == "sqlite")
+            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        else
+            QVERIFY(setReadOnly(true));
+        const Outcome outcome = finish(process);
+        if (database == "sqlite")
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        else
+            QVERIFY(setReadOnly(false));
+        QCOMPARE(outcome.code, 6);
+        QVERIFY2(outcome.err.contains("korva-cli: ledger ") && outcome.err.contains("read"),
+                 outcome.err.constData());
+        QCOMPARE(summarise(outcome.out), QStringList{"00030000|passed||1"});
+        QCOMPARE(packetAddresses(line).size(), 1);
+        QTRY_VERIFY(!line.inCommandMode());
+    }
+
+    // A unit the ledger holds as passed is recognised before anything is
+    // written: left alone and recorded (not counted), or with --reprovision
+    // written again under the address it holds.
+    void alreadyProvisioned_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("left alone")
+            << QStringList{}
+            << QStringList{"00040000|already-provisioned||0", "00040001|passed||1"};
+        QTest::newRow("--reprovision")
+            << QStringList{"--reprovision"} << QStringList{"00040000|passed||1"};
+    }
+
+    void alreadyProvisioned()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, lines);
+        const QString spec = newLedger("sqlite");
+        ModuleEmulator &line = station(-1);
+        const QStringList once{"--addresses", "00040000-0004FFFF", "--count", "1"};
+        QProcess first;
+        startProvision(first, 1, spec, once);
+        QCOMPARE(finish(first).code, 0);
+        line.clearLog();
+
+        QProcess again;
+        startProvision(again, 1, spec, once + arguments);
+        if (lines.size() > 1) {
+            QTRY_VERIFY_WITH_TIMEOUT(again.canReadLine(), kFinishMs);
+            QVERIFY(line.plugInNewUnit(ModuleEmulator::kDefaultConfig));
+        }
+        const Outcome outcome = finish(again);
+        QCOMPARE(outcome.code, 0);
+        QCOMPARE(summarise(outcome.out), lines);
+        QCOMPARE(outcome.err.contains("already provisioned as 00040000 on "), lines.size() > 1);
+        QCOMPARE(packetAddresses(line).size(), 1);
+        const Outcome check = runCli({"ledger", "check", "--ledger", spec});
+        QVERIFY2(check.code == 0 && !check.out.contains("never recorded"), check.out.constData());
+    }
+
+private:
+    // A ledger of this test case's own: an SQLite file, or a database on the server.
+    QString newLedger(const QString &database)
+    {
+        if (database == "sqlite") {
+            QDir(m_dir.path()).mkdir(QString::number(m_case));
+            return m_dir.filePath(QStringLiteral("%1/ledger.sqlite").arg(m_case));
+        }
+        return m_server->createDatabase(QStringLiteral("case%1").arg(m_case));
+    }
+
+    // An emulated station whose units are swapped once programmed (or stay).
+    ModuleEmulator &station(int swapMs = kSwapMs)
+    {
+        m_lines.push_back(std::make_unique<ModuleEmulator>());
+        m_lines.back()->setLinkPath(linkOf(int(m_lines.size())));
+        m_lines.back()->setUnitSwap(swapMs, ModuleEmulator::kDefaultConfig);
+        return *m_lines.back();
+    }
+
+    QString linkOf(int station) const
+    {
+        return m_dir.filePath(QStringLiteral("%1-station%2").arg(m_case).arg(station));
+    }
+
+    // korva-cli provision on one station; as root, without the capabilities that
+    // override file permissions, so a read-only ledger is read-only to it.
+    void startProvision(QProcess &process, int station, const QString &spec,
+                        const QStringList &arguments)
+    {
+        QStringList command{QStringLiteral(KORVA_CLI_PROGRAM),
+                            "provision",
+                            "--profile",
+                            m_dir.filePath("profile.json"),
+                            "--port",
+                            linkOf(station),
+                            "--ledger",
+                            spec,
+                            "--station",
+                            QStringLiteral("station-%1").arg(station)};
+        if (::geteuid() == 0)
+            command = QStringList{"setpriv", "--bounding-set",
+                                  "-dac_override,-dac_read_search,-fowner", "--"} +
+                      command;
+        process.start(command.takeFirst(), command + arguments);
+        QVERIFY(process.waitForStarted());
+    }
+
+    bool setReadOnly(bool readOnly)
+    {
+        return m_server->sql("postgres",
+                             readOnly ? "ALTER SYSTEM SET default_transaction_read_only = on"
+                                      : "ALTER SYSTEM RESET default_transaction_read_only") &&
+               m_server->sql("postgres", "SELECT pg_reload_conf()");
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<PgServer> m_server;
+    std::vector<std::unique_ptr<ModuleEmulator>> m_lines;
+    int m_case = 0;
+};
+
+QTEST_GUILESS_MAIN(TestProvisionLedger)
+#include "tst_provisionledger.moc"
