@@ -47,7 +47,6 @@ QString ProvisionRun::start()
         !failed.isEmpty())
         return failed;
 
-    m_started = true;
     const QList<SlotPort> &ports = m_shared.settings.ports;
     for (int i = 0; i < ports.size(); ++i) {
         auto thread = std::make_unique<QThread>();
