@@ -146,13 +146,7 @@ void ProvisionRun::recordEnd()
 
 void ProvisionRun::onSlotEvent(const SlotEvent &event)
 {
-    SlotTotals &totals = m_totals[event.slot - 1];
-    if (event.state == SlotState::Passed)
-        ++totals.passed;
-    else if (event.state == SlotState::Failed)
-        ++totals.failed;
-    else if (event.state == SlotState::AlreadyProvisioned)
-        ++totals.alreadyProvisioned;
+    m_totals[event.slot - 1].count(event.state);
     emit slotEvent(event);
 }
 

@@ -38,6 +38,24 @@ struct SlotTotals {
     int passed = 0;
     int failed = 0;
     int alreadyProvisioned = 0;
+
+    // Adds a unit's result to its counter; false for a state that is no result.
+    bool count(SlotState state)
+    {
+        switch (state) {
+        case SlotState::Passed:
+            ++passed;
+            return true;
+        case SlotState::Failed:
+            ++failed;
+            return true;
+        case SlotState::AlreadyProvisioned:
+            ++alreadyProvisioned;
+            return true;
+        default:
+            return false;
+        }
+    }
 };
 
 // How a run ended, for the summary at its end.
