@@ -32,8 +32,7 @@ QString ProvisionRun::start()
         if (!next.ok())
             return next.error;
         if (!next.value) {
-            m_shared.halt(EndReason::RangeUsedUp,
-                          QStringLiteral("the address range %1 is used up").arg(range->text()));
+            m_shared.haltRangeUsedUp();
             return m_shared.message();
         }
     }

@@ -122,8 +122,7 @@ bool Slot::takeAddress(UnitAddress &address)
     if (!taken.ok())
         m_shared.halt(EndReason::RecordFailed, taken.error);
     else if (!taken.value)
-        m_shared.halt(EndReason::RangeUsedUp,
-                      QStringLiteral("the address range %1 is used up").arg(range->text()));
+        m_shared.haltRangeUsedUp();
     else
         address = UnitAddress{taken.value, true, false};
     return taken.ok() && taken.value;
@@ -146,8 +145,7 @@ void Slot::checkRangeLeft()
     if (!next.ok())
         m_shared.halt(EndReason::RecordFailed, next.error);
     else if (!next.value)
-        m_shared.halt(EndReason::RangeUsedUp,
-                      QStringLiteral("the address range %1 is used up").arg(range->text()));
+        m_shared.haltRangeUsedUp();
 }
 
 UnitRecord Slot::programUnit(const ReadResult &found, const UnitAddress &address)
