@@ -43,13 +43,6 @@ quint32 localAddressOf(const QByteArray &block)
            quint32(quint8(block.at(kLocalAddressByte + 3)));
 }
 
-void putLocalAddress(ConfigTexts &texts, quint32 address)
-{
-    const QString digits = addressText(address);
-    for (int i = 0; i < 4; ++i)
-        texts.address[size_t(kLocalAddressByte + i)] = digits.mid(2 * i, 2);
-}
-
 QString hexText(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
@@ -154,7 +147,7 @@ UnitRecord Slot::programUnit(const ReadResult &found, const UnitAddress &address
     unit.reprovision = address.reprovision;
     ConfigTexts texts = m_shared.settings.profileOver(found.texts);
     if (address.address)
-        putLocalAddress(texts, *address.address);
+        setFieldText(texts, Field::LocalAddress, addressText(*address.address));
     bool isHex = false;
     const quint32 written = fieldText(texts, Field::LocalAddress).toUInt(&isHex, 16);
     unit.address = isHex ? std::optional<quint32>(written) : std::nullopt;
