@@ -34,11 +34,6 @@ QString shownValue(const QString &text)
     return rawCodeFromText(text) ? QStringLiteral("code %1, not in the list").arg(text) : text;
 }
 
-QString hexLine(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
 QString formatText(const Report &report)
 {
     struct Row {
@@ -144,6 +139,11 @@ QString formatReport(const Report &report, Format format)
         break;
     }
     return {};
+}
+
+QString hexLine(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 QString formatVerdict(const Verification &verification)

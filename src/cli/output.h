@@ -46,6 +46,9 @@ struct Report {
 // hex: the block as 30 hex digits alone.
 QString formatReport(const Report &report, Format format);
 
+// The bytes as upper-case hex, two digits each, separated by spaces.
+QString hexLine(const QByteArray &bytes);
+
 // "tx-power: written -21 dBm, the module holds 0 dBm", one line each, then one
 // plain line: "all fields match" or "2 fields differ".
 QString formatVerdict(const Verification &verification);
