@@ -146,8 +146,7 @@ QString checkBlock(const Changes &changes, const QString &band)
     return {};
 }
 
-} // namespace
-
+// Every key, in page order, the band among them.
 QStringList knownKeys()
 {
     QStringList keys;
@@ -158,6 +157,8 @@ QStringList knownKeys()
     }
     return keys;
 }
+
+} // namespace
 
 QString addChange(Changes &changes, const QString &key, const QString &value)
 {

@@ -69,6 +69,17 @@ QString formatText(const Report &report)
     return text;
 }
 
+// [{"key": ..., "expected": ..., "actual": ...}, ...]
+QJsonArray differencesJson(const QList<FieldDifference> &found)
+{
+    QJsonArray array;
+    for (const FieldDifference &difference : found)
+        array.append(QJsonObject{{QStringLiteral("key"), fieldKey(difference.field)},
+                                 {QStringLiteral("expected"), difference.expected},
+                                 {QStringLiteral("actual"), difference.actual}});
+    return array;
+}
+
 QString formatJson(const Report &report)
 {
     QJsonObject fields;
@@ -174,16 +185,6 @@ QString formatDryRun(const Report &report)
     }
     return text + QStringLiteral("dry run: nothing was written (the module was not read: every "
                                  "field was given)\n");
-}
-
-QJsonArray differencesJson(const QList<FieldDifference> &found)
-{
-    QJsonArray array;
-    for (const FieldDifference &difference : found)
-        array.append(QJsonObject{{QStringLiteral("key"), fieldKey(difference.field)},
-                                 {QStringLiteral("expected"), difference.expected},
-                                 {QStringLiteral("actual"), difference.actual}});
-    return array;
 }
 
 QString formatPorts(Format format)

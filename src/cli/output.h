@@ -5,7 +5,6 @@
 #include "module/fields.h"
 
 #include <QByteArray>
-#include <QJsonArray>
 #include <QList>
 #include <QString>
 
@@ -56,10 +55,6 @@ QString formatVerdict(const Verification &verification);
 // The packet as one line of hex, the fields that would change from what to what
 // (when the module was read), and that nothing was written.
 QString formatDryRun(const Report &report);
-
-// [{"key": ..., "expected": ..., "actual": ...}, ...]: the differences as the
-// JSON reports of verify, write and provision give them.
-QJsonArray differencesJson(const QList<FieldDifference> &found);
 
 // The port numbers with their devices, then the ports the system lists.
 QString formatPorts(Format format);
