@@ -60,8 +60,8 @@ struct SlotTotals {
 
 // How a run ended, for the summary at its end.
 struct RunSummary {
-    QList<SlotTotals> slotTotals; // in slot order (not "slots": that is a Qt keyword)
-    QString howEnded;             // e.g. "3 units written, as --count asked", "stopped by SIGINT"
+    QList<SlotTotals> slotTotals;    // in slot order (not "slots": that is a Qt keyword)
+    QString howEnded;                // e.g. "3 units written; stopped"
     std::optional<quint32> nextFree; // the next free address of the run's range, when known
 };
 
