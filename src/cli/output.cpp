@@ -1,13 +1,12 @@
 #include "cli/output.h"
 
+#include "cli/terminal.h"
 #include "serial/adapterinfo.h"
 #include "serial/portmap.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <cstdio>
 
 namespace korva::cli
 {
@@ -124,14 +123,10 @@ void warnOfSharedSerialNumbers(const QList<AdapterInfo> &adapters)
             if (adapter.serialNumber == serial)
                 devices << adapter.device;
         }
-        const QByteArray warning =
-            QStringLiteral("korva-cli: warning: %1 report the same serial number %2, so their "
-                           "/dev/serial/by-id names collide; name their slots by "
-                           "/dev/serial/by-path instead\n")
-                .arg(devices.join(QStringLiteral(", ")), serial)
-                .toUtf8();
-        std::fwrite(warning.constData(), 1, size_t(warning.size()), stderr);
-        std::fflush(stderr);
+        complain(QStringLiteral("warning: %1 report the same serial number %2, so their "
+                                "/dev/serial/by-id names collide; name their slots by "
+                                "/dev/serial/by-path instead")
+                     .arg(devices.join(QStringLiteral(", ")), serial));
     }
 }
 
