@@ -24,11 +24,6 @@ namespace
 // as long as Set leaves between its "---" and its read-back.
 constexpr int kBetweenOperationsMs = 500;
 
-QString hexLine(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
-
 // One run of a verb: the engine, the port and what goes to the terminal.
 class Run
 {

@@ -215,7 +215,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
                                               QStringLiteral("HEX8"));
     const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
     const QCommandLineOption logFile(QStringLiteral("log"), {}, QStringLiteral("FILE"));
-    const QCommandLineOption ledger(QStringLiteral("ledger"), {}, QStringLiteral("SPEC"));
+    const QCommandLineOption ledger(QStringLiteral("ledger"), {}, QStringLiteral("FILE|URL"));
     const QCommandLineOption addresses(QStringLiteral("addresses"), {}, QStringLiteral("FROM-TO"));
     const QCommandLineOption keepProfileAddress(QStringLiteral("keep-profile-address"), {});
     const QCommandLineOption reprovision(QStringLiteral("reprovision"), {});

@@ -146,8 +146,7 @@ QString checkBlock(const Changes &changes, const QString &band)
     return {};
 }
 
-} // namespace
-
+// Every key, in page order, the band among them.
 QStringList knownKeys()
 {
     QStringList keys;
@@ -158,6 +157,8 @@ QStringList knownKeys()
     }
     return keys;
 }
+
+} // namespace
 
 QString addChange(Changes &changes, const QString &key, const QString &value)
 {
@@ -188,36 +189,8 @@ QString addAssignment(Changes &changes, const QString &assignment)
 
 void applyChanges(ConfigTexts &texts, const Changes &changes)
 {
-    for (const auto &[field, text] : changes.fields) {
-        switch (field) {
-        case Field::DestinationAddress:
-        case Field::LocalAddress: {
-            const int first =
-                field == Field::DestinationAddress ? kDestinationAddressByte : kLocalAddressByte;
-            for (int i = 0; i < 4; ++i)
-                texts.address[size_t(first + i)] = text.mid(2 * i, 2);
-            break;
-        }
-        case Field::RfFrequency:
-            texts.frequency = text;
-            break;
-        case Field::TxPower:
-            texts.txPower = text;
-            break;
-        case Field::RssiThreshold:
-            texts.rssiThreshold = text;
-            break;
-        case Field::TxPacketSize:
-            texts.txPacketSize = text;
-            break;
-        case Field::RxPacketSize:
-            texts.rxPacketSize = text;
-            break;
-        case Field::RfTxSpeed:
-            texts.rfTxSpeed = text;
-            break;
-        }
-    }
+    for (const auto &[field, text] : changes.fields)
+        setFieldText(texts, field, text);
 }
 
 QString checkChanges(const Changes &changes, const QString &band)

@@ -24,9 +24,6 @@ struct Changes {
     bool coversEveryField() const { return fields.size() == size_t(allFields().size()); }
 };
 
-// Every key, in page order, the band among them.
-QStringList knownKeys();
-
 // Reads one value for a key and records it; returns why it was refused, naming
 // the key (and, for a list, its entries), or an empty text.
 QString addChange(Changes &changes, const QString &key, const QString &value);

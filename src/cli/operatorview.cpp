@@ -14,28 +14,12 @@ namespace korva::cli
 using production::RunSummary;
 using production::SlotEvent;
 using production::SlotState;
-using production::SlotTotals;
 
 namespace
 {
 
 constexpr int kRedrawGapMs = 100; // at most ten drawings a second
 constexpr int kDefaultWidth = 80;
-
-// The counter a unit's result adds to, or none for a state that is no result.
-int *unitCounter(SlotTotals &totals, SlotState state)
-{
-    switch (state) {
-    case SlotState::Passed:
-        return &totals.passed;
-    case SlotState::Failed:
-        return &totals.failed;
-    case SlotState::AlreadyProvisioned:
-        return &totals.alreadyProvisioned;
-    default:
-        return nullptr;
-    }
-}
 
 } // namespace
 
@@ -59,8 +43,7 @@ void OperatorView::show(const SlotEvent &event)
         return;
     SlotRow &row = m_rows[event.slot];
     row.now = event;
-    if (int *counter = unitCounter(m_totals, event.state)) {
-        ++*counter;
+    if (m_totals.count(event.state)) {
         row.lastResult = event;
     } else if (event.state != SlotState::RemoveUnit) {
         row.lastResult.reset();

@@ -1,13 +1,12 @@
 #include "cli/output.h"
 
+#include "cli/terminal.h"
 #include "serial/adapterinfo.h"
 #include "serial/portmap.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <cstdio>
 
 namespace korva::cli
 {
@@ -32,11 +31,6 @@ QString rawBytes(const QByteArray &block, Field field)
 QString shownValue(const QString &text)
 {
     return rawCodeFromText(text) ? QStringLiteral("code %1, not in the list").arg(text) : text;
-}
-
-QString hexLine(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 QString formatText(const Report &report)
@@ -72,6 +66,17 @@ QString formatText(const Report &report)
     if (report.dryRun)
         text += formatDryRun(report);
     return text;
+}
+
+// [{"key": ..., "expected": ..., "actual": ...}, ...]
+QJsonArray differencesJson(const QList<FieldDifference> &found)
+{
+    QJsonArray array;
+    for (const FieldDifference &difference : found)
+        array.append(QJsonObject{{QStringLiteral("key"), fieldKey(difference.field)},
+                                 {QStringLiteral("expected"), difference.expected},
+                                 {QStringLiteral("actual"), difference.actual}});
+    return array;
 }
 
 QString formatJson(const Report &report)
@@ -118,14 +123,10 @@ void warnOfSharedSerialNumbers(const QList<AdapterInfo> &adapters)
             if (adapter.serialNumber == serial)
                 devices << adapter.device;
         }
-        const QByteArray warning =
-            QStringLiteral("korva-cli: warning: %1 report the same serial number %2, so their "
-                           "/dev/serial/by-id names collide; name their slots by "
-                           "/dev/serial/by-path instead\n")
-                .arg(devices.join(QStringLiteral(", ")), serial)
-                .toUtf8();
-        std::fwrite(warning.constData(), 1, size_t(warning.size()), stderr);
-        std::fflush(stderr);
+        complain(QStringLiteral("warning: %1 report the same serial number %2, so their "
+                                "/dev/serial/by-id names collide; name their slots by "
+                                "/dev/serial/by-path instead")
+                     .arg(devices.join(QStringLiteral(", ")), serial));
     }
 }
 
@@ -144,6 +145,11 @@ QString formatReport(const Report &report, Format format)
         break;
     }
     return {};
+}
+
+QString hexLine(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 QString formatVerdict(const Verification &verification)
@@ -174,16 +180,6 @@ QString formatDryRun(const Report &report)
     }
     return text + QStringLiteral("dry run: nothing was written (the module was not read: every "
                                  "field was given)\n");
-}
-
-QJsonArray differencesJson(const QList<FieldDifference> &found)
-{
-    QJsonArray array;
-    for (const FieldDifference &difference : found)
-        array.append(QJsonObject{{QStringLiteral("key"), fieldKey(difference.field)},
-                                 {QStringLiteral("expected"), difference.expected},
-                                 {QStringLiteral("actual"), difference.actual}});
-    return array;
 }
 
 QString formatPorts(Format format)

@@ -5,7 +5,6 @@
 #include "module/fields.h"
 
 #include <QByteArray>
-#include <QJsonArray>
 #include <QList>
 #include <QString>
 
@@ -46,6 +45,9 @@ struct Report {
 // hex: the block as 30 hex digits alone.
 QString formatReport(const Report &report, Format format);
 
+// The bytes as upper-case hex, two digits each, separated by spaces.
+QString hexLine(const QByteArray &bytes);
+
 // "tx-power: written -21 dBm, the module holds 0 dBm", one line each, then one
 // plain line: "all fields match" or "2 fields differ".
 QString formatVerdict(const Verification &verification);
@@ -53,10 +55,6 @@ QString formatVerdict(const Verification &verification);
 // The packet as one line of hex, the fields that would change from what to what
 // (when the module was read), and that nothing was written.
 QString formatDryRun(const Report &report);
-
-// [{"key": ..., "expected": ..., "actual": ...}, ...]: the differences as the
-// JSON reports of verify, write and provision give them.
-QJsonArray differencesJson(const QList<FieldDifference> &found);
 
 // The port numbers with their devices, then the ports the system lists.
 QString formatPorts(Format format);

@@ -204,6 +204,28 @@ QString mergeAssignment(RunValues &values, QMap<QString, QString> &given, const 
     return {};
 }
 
+// Reads the profile file at `path` into the values' changes, notes and
+// profile; the error text, naming the file, or an empty text.
+QString readProfileFile(const QString &path, RunValues &values)
+{
+    QFile file(path);
+    const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                   : file.open(QIODevice::ReadOnly);
+    if (!opened)
+        return QStringLiteral("cannot read the profile %1: %2").arg(path, file.errorString());
+    QByteArray bytes;
+    if (const QString error = readBounded(file, bytes); !error.isEmpty())
+        return QStringLiteral("cannot read the profile %1: %2").arg(path, error);
+    const ProfileResult profile = parseProfile(bytes);
+    values.profile = bytes;
+    if (!profile.error.isEmpty())
+        return QStringLiteral("%1:%2: %3").arg(path).arg(profile.line).arg(profile.error);
+    values.changes = profile.changes;
+    for (const QString &note : profile.notes)
+        values.notes << path + QStringLiteral(": ") + note;
+    return {};
+}
+
 } // namespace
 
 ProfileResult parseProfile(const QByteArray &json)
@@ -252,37 +274,12 @@ ProfileResult parseProfile(const QByteArray &json)
     return result;
 }
 
-QString readProfileFile(const QString &path, Changes &changes, QStringList *notes,
-                        QByteArray *contents)
-{
-    QFile file(path);
-    const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
-                                                   : file.open(QIODevice::ReadOnly);
-    if (!opened)
-        return QStringLiteral("cannot read the profile %1: %2").arg(path, file.errorString());
-    QByteArray bytes;
-    if (const QString error = readBounded(file, bytes); !error.isEmpty())
-        return QStringLiteral("cannot read the profile %1: %2").arg(path, error);
-    const ProfileResult profile = parseProfile(bytes);
-    if (contents)
-        *contents = bytes;
-    if (!profile.error.isEmpty())
-        return QStringLiteral("%1:%2: %3").arg(path).arg(profile.line).arg(profile.error);
-    changes = profile.changes;
-    if (notes) {
-        for (const QString &note : profile.notes)
-            *notes << path + QStringLiteral(": ") + note;
-    }
-    return {};
-}
-
 RunValues gatherValues(const CliOptions &options)
 {
     RunValues values;
     QString bandFrom;
     if (!options.profile.isEmpty()) {
-        values.error =
-            readProfileFile(options.profile, values.changes, &values.notes, &values.profile);
+        values.error = readProfileFile(options.profile, values);
         if (!values.error.isEmpty())
             return values;
         bandFrom = QStringLiteral("the profile's band %1").arg(values.changes.band);

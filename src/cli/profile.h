@@ -30,17 +30,12 @@ struct ProfileResult {
 // its line (a key given twice with both lines).
 ProfileResult parseProfile(const QByteArray &json);
 
-// Reads and parses the profile file at `path` ("-": standard input), at most
-// kMaxProfileBytes, into `changes`. The error text, empty on success, names the
-// file and, for a refused profile, the line. Notes go to `notes` and the bytes
-// read to `contents` when given.
-QString readProfileFile(const QString &path, Changes &changes, QStringList *notes = nullptr,
-                        QByteArray *contents = nullptr);
-
-// What a run is asked to write or verify: the profile or the --set values,
-// the band they are read for (theirs, else --band's), and notes for the
-// person. Conflicts are refused naming both sides: a key set twice to two
-// values, a band against --band. The values pass checkChanges.
+// What a run is asked to write or verify: the profile (at most
+// kMaxProfileBytes; "-" reads standard input) or the --set values, the band
+// they are read for (theirs, else --band's), and notes for the person.
+// Conflicts are refused naming both sides: a key set twice to two values, a
+// band against --band; a refused profile is named with its line. The values
+// pass checkChanges.
 struct RunValues {
     Changes changes;
     QString band;

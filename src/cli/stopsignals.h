@@ -1,26 +1,24 @@
 #pragma once
 
-#include <QList>
-#include <QObject>
+#include "module/signalpipe.h"
 
-class QSocketNotifier;
+#include <QObject>
 
 namespace korva::cli
 {
 
-// Turns SIGINT, SIGTERM, SIGHUP and SIGQUIT into a Qt signal on the event loop
-// (a self-pipe watched by a socket notifier), so a run ends at a step boundary
-// and leaves the module in data mode instead of dying between "+++" and "---".
-// SIGTSTP suspends the process only once no module is in command mode (see
-// CommandModeGate). SIGPIPE and SIGXFSZ are ignored: a write to a closed pipe or
-// past the file size limit fails instead, and the writer reports it. A signal
-// ignored when the program started (nohup) stays ignored.
+// Turns SIGINT, SIGTERM, SIGHUP and SIGQUIT into stopRequested, so a run ends
+// at a step boundary and leaves the module in data mode instead of dying
+// between "+++" and "---". SIGTSTP suspends the process only once no module is
+// in command mode (see CommandModeGate). SIGPIPE and SIGXFSZ are ignored: a
+// write to a closed pipe or past the file size limit fails instead, and the
+// writer reports it. A signal ignored when the program started (nohup) stays
+// ignored.
 class StopSignals : public QObject
 {
     Q_OBJECT
 public:
     explicit StopSignals(QObject *parent = nullptr);
-    ~StopSignals() override;
 
     int received() const { return m_received; } // the first signal, 0 while none came
 
@@ -32,10 +30,9 @@ signals:
     void stopRequested(int signalNumber);
 
 private:
-    void onReadable();
+    void onSignal(int signalNumber);
 
-    QSocketNotifier *m_notifier = nullptr;
-    QList<int> m_handled; // the signals given a handler here
+    SignalPipe m_pipe;
     int m_received = 0;
 };
 

@@ -77,6 +77,40 @@ QString fieldText(const ConfigTexts &texts, Field field)
     return {};
 }
 
+void setFieldText(ConfigTexts &texts, Field field, const QString &text)
+{
+    const auto address = [&](int first) {
+        for (int i = 0; i < 4; ++i)
+            texts.address[size_t(first + i)] = text.mid(2 * i, 2);
+    };
+    switch (field) {
+    case Field::DestinationAddress:
+        address(kDestinationAddressByte);
+        break;
+    case Field::LocalAddress:
+        address(kLocalAddressByte);
+        break;
+    case Field::RfFrequency:
+        texts.frequency = text;
+        break;
+    case Field::TxPower:
+        texts.txPower = text;
+        break;
+    case Field::RssiThreshold:
+        texts.rssiThreshold = text;
+        break;
+    case Field::TxPacketSize:
+        texts.txPacketSize = text;
+        break;
+    case Field::RxPacketSize:
+        texts.rxPacketSize = text;
+        break;
+    case Field::RfTxSpeed:
+        texts.rfTxSpeed = text;
+        break;
+    }
+}
+
 QList<int> fieldBytes(Field field)
 {
     switch (field) {

@@ -32,6 +32,9 @@ QString fieldLabel(Field field);
 // A field's text: the page's text, an address as its four bytes in two hex
 // digits each ("7F7F0001"; a byte not received reads "??").
 QString fieldText(const ConfigTexts &texts, Field field);
+// Puts a field's text into texts, an address (eight hex digits) into its four
+// bytes.
+void setFieldText(ConfigTexts &texts, Field field, const QString &text);
 
 // Positions of a field's bytes in the block.
 QList<int> fieldBytes(Field field);

@@ -13,9 +13,9 @@ namespace korva::production
 namespace
 {
 
-std::variant<LedgerLocation, QString> parsePostgresUrl(const QString &spec)
+std::variant<LedgerLocation, QString> parsePostgresUrl(const QString &text)
 {
-    const QUrl url(spec, QUrl::StrictMode);
+    const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid())
         return QStringLiteral("the ledger URL is not valid: %1").arg(url.errorString());
     LedgerLocation where;
@@ -72,22 +72,22 @@ QString LedgerLocation::display() const
     return text;
 }
 
-std::variant<LedgerLocation, QString> parseLedgerSpec(const QString &spec)
+std::variant<LedgerLocation, QString> parseLedgerSpec(const QString &text)
 {
-    if (spec.trimmed().isEmpty())
+    if (text.trimmed().isEmpty())
         return QStringLiteral("a ledger is a file path or a postgresql:// URL, not an empty text");
     static const QRegularExpression scheme(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*)://"));
-    const QRegularExpressionMatch match = scheme.match(spec);
+    const QRegularExpressionMatch match = scheme.match(text);
     if (match.hasMatch()) {
         const QString name = match.captured(1).toLower();
         if (name != QLatin1String("postgresql") && name != QLatin1String("postgres"))
             return QStringLiteral("a ledger is a file path or a postgresql:// URL, not a %1:// "
                                   "URL")
                 .arg(match.captured(1));
-        return parsePostgresUrl(spec);
+        return parsePostgresUrl(text);
     }
     LedgerLocation where;
-    where.path = QDir::cleanPath(QFileInfo(spec).absoluteFilePath());
+    where.path = QDir::cleanPath(QFileInfo(text).absoluteFilePath());
     return where;
 }
 

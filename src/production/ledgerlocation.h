@@ -24,7 +24,7 @@ struct LedgerLocation {
 // A file path, or a postgresql:// (or postgres://) URL; the text of the refusal
 // otherwise. A password left out of the URL comes from PGPASSWORD or ~/.pgpass,
 // as PostgreSQL's own tools take it.
-std::variant<LedgerLocation, QString> parseLedgerSpec(const QString &spec);
+std::variant<LedgerLocation, QString> parseLedgerSpec(const QString &text);
 
 // $XDG_DATA_HOME/KORVA/ledger.sqlite, normally ~/.local/share/KORVA/ledger.sqlite.
 QString defaultLedgerPath();

@@ -32,8 +32,7 @@ QString ProvisionRun::start()
         if (!next.ok())
             return next.error;
         if (!next.value) {
-            m_shared.halt(EndReason::RangeUsedUp,
-                          QStringLiteral("the address range %1 is used up").arg(range->text()));
+            m_shared.haltRangeUsedUp();
             return m_shared.message();
         }
     }
@@ -47,7 +46,6 @@ QString ProvisionRun::start()
         !failed.isEmpty())
         return failed;
 
-    m_started = true;
     const QList<SlotPort> &ports = m_shared.settings.ports;
     for (int i = 0; i < ports.size(); ++i) {
         auto thread = std::make_unique<QThread>();
@@ -147,13 +145,7 @@ void ProvisionRun::recordEnd()
 
 void ProvisionRun::onSlotEvent(const SlotEvent &event)
 {
-    SlotTotals &totals = m_totals[event.slot - 1];
-    if (event.state == SlotState::Passed)
-        ++totals.passed;
-    else if (event.state == SlotState::Failed)
-        ++totals.failed;
-    else if (event.state == SlotState::AlreadyProvisioned)
-        ++totals.alreadyProvisioned;
+    m_totals[event.slot - 1].count(event.state);
     emit slotEvent(event);
 }
 

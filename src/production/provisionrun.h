@@ -42,7 +42,6 @@ public:
     // stops before its next unit or write.
     void fail(const QString &reason);
 
-    bool isFinished() const { return m_running == 0 && m_started; }
     // Valid once finished.
     EndReason endReason() const;
     QString endMessage() const { return m_shared.message(); }
@@ -71,7 +70,6 @@ private:
     std::vector<std::unique_ptr<Slot>> m_slots;
     QList<SlotTotals> m_totals;
     int m_running = 0;
-    bool m_started = false;
 };
 
 } // namespace korva::production

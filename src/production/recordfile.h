@@ -27,7 +27,6 @@ public:
     // Opens (creating) the file for appending; the reason it could not, or empty.
     QString open(const QString &path);
     bool isOpen() const { return m_fd >= 0; }
-    QString path() const { return m_path; }
 
     // Appends the line (a newline is added when missing) and syncs it to disk.
     // Returns the reason it failed, naming the file, or an empty text.

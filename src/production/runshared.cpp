@@ -18,6 +18,12 @@ void RunShared::halt(EndReason reason, const QString &message)
     m_halted.store(true);
 }
 
+void RunShared::haltRangeUsedUp()
+{
+    halt(EndReason::RangeUsedUp,
+         QStringLiteral("the address range %1 is used up").arg(settings.range->text()));
+}
+
 EndReason RunShared::reason() const
 {
     QMutexLocker lock(&m_mutex);

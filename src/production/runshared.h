@@ -38,6 +38,8 @@ public:
     // Ends the run: no slot starts a unit or a write after this. The first
     // reason given is the one the run ends with.
     void halt(EndReason reason, const QString &message = {});
+    // Halts the run as no address of its range is left; for a run with a range.
+    void haltRangeUsedUp();
     bool halted() const { return m_halted.load(); }
     // Halted, or every unit the run may write has been written.
     bool ending() const { return halted() || budget.spent(); }

@@ -38,12 +38,30 @@ struct SlotTotals {
     int passed = 0;
     int failed = 0;
     int alreadyProvisioned = 0;
+
+    // Adds a unit's result to its counter; false for a state that is no result.
+    bool count(SlotState state)
+    {
+        switch (state) {
+        case SlotState::Passed:
+            ++passed;
+            return true;
+        case SlotState::Failed:
+            ++failed;
+            return true;
+        case SlotState::AlreadyProvisioned:
+            ++alreadyProvisioned;
+            return true;
+        default:
+            return false;
+        }
+    }
 };
 
 // How a run ended, for the summary at its end.
 struct RunSummary {
-    QList<SlotTotals> slotTotals; // in slot order (not "slots": that is a Qt keyword)
-    QString howEnded;             // e.g. "3 units written, as --count asked", "stopped by SIGINT"
+    QList<SlotTotals> slotTotals;    // in slot order (not "slots": that is a Qt keyword)
+    QString howEnded;                // e.g. "3 units written; stopped"
     std::optional<quint32> nextFree; // the next free address of the run's range, when known
 };
 

@@ -43,13 +43,6 @@ quint32 localAddressOf(const QByteArray &block)
            quint32(quint8(block.at(kLocalAddressByte + 3)));
 }
 
-void putLocalAddress(ConfigTexts &texts, quint32 address)
-{
-    const QString digits = addressText(address);
-    for (int i = 0; i < 4; ++i)
-        texts.address[size_t(kLocalAddressByte + i)] = digits.mid(2 * i, 2);
-}
-
 QString hexText(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
@@ -122,8 +115,7 @@ bool Slot::takeAddress(UnitAddress &address)
     if (!taken.ok())
         m_shared.halt(EndReason::RecordFailed, taken.error);
     else if (!taken.value)
-        m_shared.halt(EndReason::RangeUsedUp,
-                      QStringLiteral("the address range %1 is used up").arg(range->text()));
+        m_shared.haltRangeUsedUp();
     else
         address = UnitAddress{taken.value, true, false};
     return taken.ok() && taken.value;
@@ -146,8 +138,7 @@ void Slot::checkRangeLeft()
     if (!next.ok())
         m_shared.halt(EndReason::RecordFailed, next.error);
     else if (!next.value)
-        m_shared.halt(EndReason::RangeUsedUp,
-                      QStringLiteral("the address range %1 is used up").arg(range->text()));
+        m_shared.haltRangeUsedUp();
 }
 
 UnitRecord Slot::programUnit(const ReadResult &found, const UnitAddress &address)
@@ -156,7 +147,7 @@ UnitRecord Slot::programUnit(const ReadResult &found, const UnitAddress &address
     unit.reprovision = address.reprovision;
     ConfigTexts texts = m_shared.settings.profileOver(found.texts);
     if (address.address)
-        putLocalAddress(texts, *address.address);
+        setFieldText(texts, Field::LocalAddress, addressText(*address.address));
     bool isHex = false;
     const quint32 written = fieldText(texts, Field::LocalAddress).toUInt(&isHex, 16);
     unit.address = isHex ? std::optional<quint32>(written) : std::nullopt;

@@ -2,8 +2,6 @@
 
 #include <QMutex>
 
-#include <optional>
-
 namespace korva::production
 {
 

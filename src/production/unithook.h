@@ -56,7 +56,6 @@ public:
     ~UnitHook() override;
 
     void setTimeLimit(int ms) { m_timeLimitMs = ms; }
-    int timeLimit() const { return m_timeLimitMs; }
 
     // Starts the command for one unit through /bin/sh -c and returns at once.
     void run(const UnitHookJob &job);

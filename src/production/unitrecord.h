@@ -59,7 +59,7 @@ struct UnitRecord {
     std::optional<AddressState> addressState;
     QString result; // "passed", "failed", "already-provisioned"
     QList<FieldDifference> differences;
-    QString errorClass, error; // e.g. "no-answer", "port-lost", "foreign-read-back", "record"
+    QString errorClass, error; // e.g. "port-lost", "no-read-back", "foreign-read-back", "stopped"
     int writes = 0;
     // The profile was written again under the address the ledger holds for
     // this unit as passed: no address was taken.
