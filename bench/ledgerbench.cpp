@@ -9,10 +9,10 @@ namespace korva::bench
 
 using namespace production;
 
-LedgerFigures measureLedger(const QString &spec, int units)
+LedgerFigures measureLedger(const QString &where, int units)
 {
     LedgerFigures figures;
-    auto opened = Ledger::open(std::get<LedgerLocation>(parseLedgerSpec(spec)));
+    auto opened = Ledger::open(std::get<LedgerLocation>(parseLedgerSpec(where)));
     if (const auto *error = std::get_if<QString>(&opened)) {
         figures.failure = *error;
         return figures;

@@ -12,6 +12,6 @@ struct LedgerFigures {
     QString failure; // why the run stopped early, or empty
 };
 
-LedgerFigures measureLedger(const QString &spec, int units);
+LedgerFigures measureLedger(const QString &where, int units);
 
 } // namespace korva::bench

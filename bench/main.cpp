@@ -194,11 +194,11 @@ void addLedgerRows(BenchTable &table)
 {
     // A tenth of the 1.1 s that the protocol's pauses take per unit.
     const QString target = QStringLiteral("< 110 median");
-    const auto add = [&](const QString &database, const QString &spec) {
+    const auto add = [&](const QString &database, const QString &ledger) {
         const QString figure =
             QStringLiteral("Ledger on %1: reserve, sent, passed, unit record (ms per unit)")
                 .arg(database);
-        const LedgerFigures figures = measureLedger(spec, kLedgerUnits);
+        const LedgerFigures figures = measureLedger(ledger, kLedgerUnits);
         if (!figures.failure.isEmpty())
             return table.addSkipped(figure, figures.failure, target);
         table.addSamples(figure, figures.msPerUnit, target);
@@ -206,11 +206,11 @@ void addLedgerRows(BenchTable &table)
     QTemporaryDir folder;
     add(QStringLiteral("SQLite"), folder.filePath(QStringLiteral("ledger.sqlite")));
     PgServer server(true);
-    const QString spec = server.createDatabase(QStringLiteral("bench"));
-    if (spec.isEmpty())
+    const QString url = server.createDatabase(QStringLiteral("bench"));
+    if (url.isEmpty())
         return table.addSkipped(QStringLiteral("Ledger on PostgreSQL"),
                                 server.error().section(u'\n', 0, 0), target);
-    add(QStringLiteral("PostgreSQL"), spec);
+    add(QStringLiteral("PostgreSQL"), url);
 
     // Four stations of one slot each on that server, against one alone.
     progress("korva-cli provision, one and four stations on one PostgreSQL ledger");
