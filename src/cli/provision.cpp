@@ -11,6 +11,7 @@
 #include "production/recordsink.h"
 #include "production/unithook.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -18,6 +19,7 @@
 #include <QSysInfo>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace korva::cli
@@ -27,6 +29,15 @@ namespace
 {
 
 using production::EndReason;
+
+// Whether standard output goes to the terminal the view draws its table on.
+bool outputSharesTerminal(const OperatorView &view)
+{
+    struct stat output = {};
+    struct stat error = {};
+    return view.isTerminal() && ::isatty(STDOUT_FILENO) && ::fstat(STDOUT_FILENO, &output) == 0 &&
+           ::fstat(STDERR_FILENO, &error) == 0 && output.st_rdev == error.st_rdev;
+}
 
 QString loginName()
 {
@@ -226,6 +237,16 @@ int Provision::execute()
 
     OperatorView view(STDERR_FILENO, m_options.noColor);
     view.message(QStringLiteral("ledger: %1").arg(settings.ledger.display()));
+    // Lines written between the table's redraws would break it apart: on the
+    // same terminal each unit's line goes above the table instead, whole.
+    if (outputSharesTerminal(view)) {
+        m_records.setOutput([&view](const QByteArray &line) {
+            QMetaObject::invokeMethod(
+                &view, [&view, line] { view.message(QString::fromUtf8(line.chopped(1))); },
+                Qt::QueuedConnection);
+            return QString();
+        });
+    }
     production::ProvisionRun run(settings, m_records);
     if (const QString refused = run.start(); !refused.isEmpty()) {
         complain(refused);
@@ -253,6 +274,8 @@ int Provision::execute()
     QObject::connect(&run, &production::ProvisionRun::finished, &loop, &QEventLoop::quit);
     loop.exec();
     hook.waitForPending();
+    // Unit lines still on their way to the view go out before its summary.
+    QCoreApplication::sendPostedEvents(&view, QEvent::MetaCall);
 
     if (run.endReason() != EndReason::Stopped && run.endReason() != EndReason::CountReached)
         view.message(QStringLiteral("korva-cli: ") + run.endMessage());

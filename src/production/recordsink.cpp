@@ -17,7 +17,14 @@ QByteArray lineOf(const QJsonObject &record)
 
 } // namespace
 
-RecordSink::RecordSink(int outputFd) : m_outputFd(outputFd) {}
+RecordSink::RecordSink(int outputFd)
+    : m_output([outputFd](const QByteArray &line) {
+          const QString failed = writeWhole(outputFd, line);
+          return failed.isEmpty() ? failed
+                                  : QStringLiteral("cannot write to standard output: ") + failed;
+      })
+{
+}
 
 QString RecordSink::openLog(const QString &path)
 {
@@ -37,9 +44,7 @@ QString RecordSink::append(UnitRecord &unit, Ledger *ledger)
         if (QString failed = m_log.appendLine(line); !failed.isEmpty())
             return failed;
     }
-    if (const QString failed = writeWhole(m_outputFd, line); !failed.isEmpty())
-        return QStringLiteral("cannot write to standard output: %1").arg(failed);
-    return {};
+    return m_output(line);
 }
 
 QString RecordSink::appendToLog(const QJsonObject &record)

@@ -6,6 +6,8 @@
 #include <QMutex>
 #include <QString>
 
+#include <functional>
+
 namespace korva::production
 {
 
@@ -18,8 +20,14 @@ struct UnitRecord;
 class RecordSink
 {
 public:
+    // Where each unit's line goes after the log: it hands the line on and
+    // returns the reason it could not, or an empty text.
+    using Output = std::function<QString(const QByteArray &line)>;
+
     // outputFd: where each unit's line goes after the log (standard output).
     explicit RecordSink(int outputFd);
+    // Sends the lines elsewhere instead; set before the first record.
+    void setOutput(Output output) { m_output = std::move(output); }
 
     // Opens the log the records are appended to; the reason it could not, or empty.
     QString openLog(const QString &path);
@@ -36,7 +44,7 @@ public:
 private:
     QMutex m_mutex;
     RecordFile m_log;
-    const int m_outputFd;
+    Output m_output;
     int m_sequence = 0;
 };
 
