@@ -1,30 +1,35 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: starts an emulated module as port 1 in a throw-away
-# settings store, starts the tool, connects, and captures both pages of the window.
-# Run under an X server (make screenshots uses xvfb-run). Usage: BUILD_DIR OUT_DIR
+# settings store, starts the tool, connects, and captures both pages of the window;
+# then provisions units on four emulated slots in a terminal and captures the
+# operator's view. Run under an X server (make screenshots uses xvfb-run).
+# Usage: BUILD_DIR OUT_DIR
 set -euo pipefail
 
 build_dir=${1:?usage: $0 BUILD_DIR OUT_DIR}
 out_dir=${2:?usage: $0 BUILD_DIR OUT_DIR}
 tool="$build_dir/korva-setup"
 emulator="$build_dir/korva-module-emulator"
+cli="$build_dir/korva-cli"
 
 [ -n "${DISPLAY:-}" ] || { echo "No X display: run under xvfb-run." >&2; exit 1; }
-for program in xdotool import; do
+for program in xdotool import xterm; do
     command -v "$program" >/dev/null || { echo "$program not found: run 'make deps-bench'" >&2; exit 1; }
 done
-for program in "$tool" "$emulator"; do
+for program in "$tool" "$emulator" "$cli"; do
     [ -x "$program" ] || { echo "$program not built: run 'make build'" >&2; exit 1; }
 done
 mkdir -p "$out_dir"
 
 work=$(mktemp -d)
-export XDG_CONFIG_HOME="$work/config"
+export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
 mkdir -p "$XDG_CONFIG_HOME"
 emulator_pid=
 tool_pid=
+slot_pids=
+terminal_pid=
 cleanup() {
-    for pid in $tool_pid $emulator_pid; do
+    for pid in $tool_pid $emulator_pid $terminal_pid $slot_pids; do
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
@@ -65,4 +70,34 @@ click 140 16
 sleep 0.5
 xdotool mousemove --window "$window" 1 1
 import -window "$window" "$out_dir/comms-setup.png"
-echo "Wrote $out_dir/modem-settings.png and $out_dir/comms-setup.png"
+kill "$tool_pid" 2>/dev/null || true
+
+# Four slots named as by-path links would name them; the units of slot 3 keep
+# their old Tx power, so that slot fails.
+mkdir -p "$work/by-path"
+echo '{"tx-power": "-21 dBm", "rf-frequency": "434"}' >"$work/profile.json"
+ports=()
+for slot in 1 2 3 4; do
+    link="$work/by-path/pci-0000:00:14.0-usb-0:1.$slot:1.0-port0"
+    keep=()
+    [ "$slot" = 3 ] && keep=(--keep-bytes 10)
+    "$emulator" --link "$link" --swap-after $((900 + 300 * slot)) "${keep[@]}" >/dev/null 2>&1 &
+    slot_pids="$slot_pids $!"
+    ports+=(--port "$link")
+done
+sleep 0.5
+# The unit lines go to a file, as on a line that keeps them; the terminal shows
+# the operator's view alone.
+xterm -geometry 92x12 -fa 'Liberation Mono' -fs 12 -bg black -fg grey90 -T provision -e \
+    sh -c 'out=$1; shift; exec "$@" >"$out"' sh "$work/units.jsonl" \
+    "$cli" provision --profile "$work/profile.json" \
+    --addresses 00020000-0002FFFF --ledger "$work/ledger.sqlite" "${ports[@]}" &
+terminal_pid=$!
+terminals=$(timeout 20 xdotool search --sync --onlyvisible --pid "$terminal_pid" \
+    --name provision || true)
+terminal=${terminals%%$'\n'*}
+[ -n "$terminal" ] || { echo "The terminal did not appear." >&2; exit 1; }
+# Long enough for every slot to have finished a unit or two.
+sleep 8
+import -window "$terminal" "$out_dir/operator-view.png"
+echo "Wrote $out_dir/modem-settings.png, $out_dir/comms-setup.png and $out_dir/operator-view.png"
