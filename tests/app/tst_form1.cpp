@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -76,6 +77,23 @@ QStringList entries(const QComboBox *list)
     return texts;
 }
 
+QComboBox *list(Form1 &w, const char *name)
+{
+    return w.findChild<QComboBox *>(name);
+}
+
+QVariant stored(const QString &key)
+{
+    QSettings store(settingsFilePath(), QSettings::IniFormat);
+    return store.value(QStringLiteral("Settings/") + key);
+}
+
+void store(const QString &key, const QString &value)
+{
+    QSettings store(settingsFilePath(), QSettings::IniFormat);
+    store.setValue(QStringLiteral("Settings/") + key, value);
+}
+
 } // namespace
 
 class RecordingBridgePlugin : public QAccessibleBridgePlugin
@@ -122,31 +140,16 @@ private slots:
         QCOMPARE(w.findChild<QPushButton *>("Command3")->text(), QStringLiteral("Refresh"));
         QVERIFY(!w.port().portOpen());
         QCOMPARE(w.size(), QSize(425, 468));
-    }
-
-    void labelsAndLists()
-    {
-        Form1 w;
-        const std::pair<const char *, const char *> labels[] = {{"Label1", "Destination Address"},
-                                                                {"Label2", "Local Address"},
-                                                                {"Label30", "Band"},
-                                                                {"Label3", "RF Frequency"},
-                                                                {"Label4", "Tx Power"},
-                                                                {"Label23", "RSSI Threshhold"},
-                                                                {"Label5", "Tx Packet Size"},
-                                                                {"Label6", "Rx Packet Size"},
-                                                                {"Label28", "RF TX Speed"},
-                                                                {"Label13", "0-FF Hex"},
-                                                                {"Label14", "0-FF Hex"},
-                                                                {"Label7", "MHz"},
-                                                                {"Label10", "Decimal (1-30)"},
-                                                                {"Label12", "Decimal (1-30)"},
-                                                                {"Label29", "BPS"},
-                                                                {"Label11", "Comm Port"},
-                                                                {"Label15", "Baud Rate"}};
-        for (const auto &[name, text] : labels)
-            QCOMPARE(w.findChild<QLabel *>(name)->text(), QString::fromLatin1(text));
-
+        const QStringList labels{
+            "Label1=Destination Address", "Label2=Local Address",   "Label30=Band",
+            "Label3=RF Frequency",        "Label4=Tx Power",        "Label23=RSSI Threshhold",
+            "Label5=Tx Packet Size",      "Label6=Rx Packet Size",  "Label28=RF TX Speed",
+            "Label13=0-FF Hex",           "Label14=0-FF Hex",       "Label7=MHz",
+            "Label10=Decimal (1-30)",     "Label12=Decimal (1-30)", "Label29=BPS",
+            "Label11=Comm Port",          "Label15=Baud Rate"};
+        for (const QString &label : labels)
+            QCOMPARE(w.findChild<QLabel *>(label.section(u'=', 0, 0))->text(),
+                     label.section(u'=', 1));
         QStringList ports;
         for (int port = 1; port <= 15; ++port)
             ports << QString::number(port);
@@ -252,33 +255,19 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("spoken");
         QTest::addColumn<QString>("description");
-        QTest::newRow("first address byte") << "Text1"
-                                            << "Destination Address, byte 1 of 4"
-                                            << "0-FF Hex";
-        QTest::newRow("last address byte") << "Text8"
-                                           << "Local Address, byte 4 of 4"
-                                           << "0-FF Hex";
-        QTest::newRow("frequency") << "Text9"
-                                   << "RF Frequency in MHz"
-                                   << "MHz";
-        QTest::newRow("packet size") << "Text12"
-                                     << "Rx Packet Size"
-                                     << "Decimal (1-30)";
-        QTest::newRow("list with a hint") << "Combo5"
-                                          << "RF TX Speed"
-                                          << "BPS";
-        QTest::newRow("list") << "Combo4"
-                              << "RSSI Threshhold"
-                              << "";
-        QTest::newRow("port list, with its device") << "Combo1"
-                                                    << "Comm Port"
-                                                    << "Device: no device";
-        QTest::newRow("button") << "Command6"
-                                << "Reset Defaults"
-                                << "";
-        QTest::newRow("status") << "StatusPanel1"
-                                << "Status"
-                                << "Disconnected";
+        const auto control = [](const char *row, const char *name, const char *spoken,
+                                const char *description) {
+            QTest::newRow(row) << QString(name) << QString(spoken) << QString(description);
+        };
+        control("first address byte", "Text1", "Destination Address, byte 1 of 4", "0-FF Hex");
+        control("last address byte", "Text8", "Local Address, byte 4 of 4", "0-FF Hex");
+        control("frequency", "Text9", "RF Frequency in MHz", "MHz");
+        control("packet size", "Text12", "Rx Packet Size", "Decimal (1-30)");
+        control("list with a hint", "Combo5", "RF TX Speed", "BPS");
+        control("list", "Combo4", "RSSI Threshhold", "");
+        control("port list, with its device", "Combo1", "Comm Port", "Device: no device");
+        control("button", "Command6", "Reset Defaults", "");
+        control("status", "StatusPanel1", "Status", "Disconnected");
     }
 
     void accessibleTexts()
@@ -336,10 +325,8 @@ private slots:
         QTest::addColumn<bool>("portsEntry"); // port 1 named by [Ports], else the system's first
         QTest::addColumn<QString>("present"); // the line's device while the link is there
         QTest::addColumn<QString>("absent");
-        QTest::newRow("[Ports] entry") << true << "%1"
-                                       << "%1 (not present)";
-        QTest::newRow("system adapter") << false << "%1 (FT232R USB UART)"
-                                        << "no device";
+        QTest::newRow("[Ports] entry") << true << QString("%1") << "%1 (not present)";
+        QTest::newRow("system adapter") << false << QString("%1 (FT232R USB UART)") << "no device";
     }
 
     void deviceLineFollowsAdapters()
@@ -375,6 +362,164 @@ private slots:
         QTRY_COMPARE(line->text(), shows(absent));
         QCOMPARE(scansOnUiThread.load(), 0);
         korva::setSystemPortSource({});
+    }
+
+    void tabbingIntoPlaceholderSelectsIt()
+    {
+        Form1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        w.findChild<QLineEdit *>("Text1")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        auto *second = w.findChild<QLineEdit *>("Text2");
+        QCOMPARE(QApplication::focusWidget(), second);
+        QTRY_COMPARE(second->selectedText(), QStringLiteral("??"));
+        QTest::keyClicks(second, "A");
+        QCOMPARE(second->text(), QStringLiteral("A"));
+    }
+
+    // Typing into the port and baud lists changes nothing and connects nothing.
+    void typedKeysInPortListsAreDiscarded_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::newRow("Combo1") << "Combo1";
+        QTest::newRow("Combo2") << "Combo2";
+    }
+
+    void typedKeysInPortListsAreDiscarded()
+    {
+        QFETCH(QString, list);
+        FakePrompts prompts;
+        Form1 w;
+        w.setPrompts(&prompts);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto *combo = w.findChild<QComboBox *>(list);
+        const QString before = combo->currentText();
+        combo->setFocus();
+        QTest::keyClicks(combo, "7x ");
+        QTest::keyClick(combo, Qt::Key_Backspace);
+        QTest::keyClick(combo, Qt::Key_Return);
+        QCOMPARE(combo->currentText(), before);
+        QVERIFY(!w.port().portOpen());
+        QCOMPARE(w.statusText(), QStringLiteral("Disconnected"));
+        QVERIFY(prompts.shown.isEmpty());
+    }
+
+    // Each typed change of the band reads the module again, which clears the page.
+    void typingIntoBandRunsARequest()
+    {
+        Form1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTRY_VERIFY(!w.configExpected());
+        auto *band = w.findChild<QComboBox *>("Combo6");
+        auto *address = w.findChild<QLineEdit *>("Text1");
+        address->setText("7F");
+        band->setFocus();
+        QTest::keyClick(band, Qt::Key_End);
+        QTest::keyClick(band, Qt::Key_Backspace);
+        QCOMPARE(band->currentText(), QStringLiteral("433Mh"));
+        QCOMPARE(address->text(), QStringLiteral("??"));
+        QVERIFY(w.configExpected());
+        QCOMPARE(w.statusText(),
+                 QStringLiteral("No Response from Modem. Check Comms Port & Baud rate"));
+        QCOMPARE(band->count(), 2);
+    }
+
+    // Typed text in the editable lists stays as typed; no entry is added.
+    void editableListsKeepTypedText()
+    {
+        Form1 w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto *power = w.findChild<QComboBox *>("Text10");
+        power->setFocus();
+        power->lineEdit()->selectAll();
+        QTest::keyClicks(power, "-3");
+        QTest::keyClick(power, Qt::Key_Return);
+        QCOMPARE(power->currentText(), QStringLiteral("-3"));
+        QCOMPARE(power->count(), 8);
+    }
+
+    // What the lists hold at close is stored as it stands and comes back at the next
+    // start without connecting; a blank box keeps what was stored before.
+    void listTextsAreKeptAcrossRuns_data()
+    {
+        QTest::addColumn<QStringList>("before"); // stored port and baud; empty: first run
+        QTest::addColumn<QStringList>("typed");  // empty: left as they start
+        QTest::addColumn<QStringList>("after");
+        const QStringList stored{"7", "19200"};
+        QTest::newRow("first run") << QStringList() << QStringList() << QStringList{"1", "38400"};
+        QTest::newRow("entries") << QStringList() << QStringList{"5", "9600"}
+                                 << QStringList{"5", "9600"};
+        QTest::newRow("not in the lists")
+            << QStringList() << QStringList{"abc", "12x"} << QStringList{"abc", "12x"};
+        QTest::newRow("spaces kept")
+            << stored << QStringList{" 3 ", "2400"} << QStringList{" 3 ", "2400"};
+        QTest::newRow("port blank")
+            << stored << QStringList{"", "4800"} << QStringList{"7", "4800"};
+        QTest::newRow("port spaces")
+            << stored << QStringList{"   ", "4800"} << QStringList{"7", "4800"};
+        QTest::newRow("baud blank") << stored << QStringList{"2", ""} << QStringList{"2", "19200"};
+        QTest::newRow("both blank") << stored << QStringList{" ", "  "} << stored;
+    }
+
+    void listTextsAreKeptAcrossRuns()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, typed);
+        QFETCH(QStringList, after);
+        if (!before.isEmpty()) {
+            store("Port", before[0]);
+            store("BAUD", before[1]);
+        }
+        {
+            Form1 w;
+            if (before.isEmpty()) {
+                QCOMPARE(list(w, "Combo1")->currentText(), QStringLiteral("1"));
+                QCOMPARE(list(w, "Combo2")->currentText(), QStringLiteral("38400"));
+                QVERIFY(!QFile::exists(settingsFilePath()));
+            }
+            if (!typed.isEmpty()) {
+                list(w, "Combo1")->setEditText(typed[0]);
+                list(w, "Combo2")->setEditText(typed[1]);
+            }
+            w.close();
+        }
+        QCOMPARE((QStringList{stored("Port").toString(), stored("BAUD").toString()}), after);
+        Form1 again;
+        QCOMPARE(list(again, "Combo1")->currentText(), after[0]);
+        QCOMPARE(list(again, "Combo2")->currentText(), after[1]);
+        QCOMPARE(again.selectedPort(), after[0]);
+        QVERIFY(!again.port().portOpen());
+        QCOMPARE(again.statusText(), QStringLiteral("Disconnected"));
+    }
+
+    // A stored text is shortened in the failure's box: a huge one neither floods
+    // the box nor freezes the window while the box is laid out.
+    void longStoredPortIsShortenedForDisplay_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::newRow("wider than the bar") << 100;
+        QTest::newRow("one megabyte") << (1 << 20);
+    }
+
+    void longStoredPortIsShortenedForDisplay()
+    {
+        QFETCH(int, length);
+        store("Port", QString(length, u'x'));
+        Form1 w;
+        FakePrompts prompts;
+        w.setPrompts(&prompts);
+        QTest::mouseClick(w.findChild<QPushButton *>("Command7"), Qt::LeftButton);
+        QTRY_COMPARE(w.statusText(),
+                     QStringLiteral("No Response from Modem. Check Comms Port & Baud rate"));
+        QCOMPARE(prompts.shown.size(), 1);
+        const QString &box = prompts.shown[0].text;
+        QVERIFY2(box.size() < 200, qPrintable(box.left(200)));
+        QVERIFY2(box.startsWith("Error: Port \"xxxx") && box.endsWith("...\" is not a number"),
+                 qPrintable(box));
     }
 };
 

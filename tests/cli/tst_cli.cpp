@@ -1,6 +1,8 @@
+#include "cliprocess.h"
 #include "moduleemulator.h"
 #include "serial/mscomm.h"
 #include "testsettings.h"
+#include "wire.h"
 
 #include <QFile>
 #include <QProcess>
@@ -12,7 +14,6 @@
 #include <unistd.h>
 
 using korva::emu::ModuleEmulator;
-using korva::emu::WireBurst;
 using korva::emu::WireByte;
 
 namespace
@@ -24,52 +25,8 @@ constexpr int kFinishMs = 20000;
 const QByteArray kPacket = QByteArray::fromHex("7F7F7F7F010203040620071E1E0023");
 // What a write of kPacket puts on the wire, command-mode strings included.
 const QByteArray kWriteBytes = "+++---+++" + kPacket + "---+++---";
-
-struct Outcome {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-void start(QProcess &process, const QStringList &arguments)
-{
-    process.setProgram(QStringLiteral(KORVA_CLI_PROGRAM));
-    process.setArguments(arguments);
-    process.start();
-    process.closeWriteChannel(); // stdin is no terminal, and empty
-}
-
-Outcome finish(QProcess &process)
-{
-    if (!process.waitForFinished(kFinishMs))
-        process.kill();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
-
-Outcome runCli(const QStringList &arguments)
-{
-    QProcess process;
-    start(process, arguments);
-    return finish(process);
-}
-
-QList<QByteArray> sent(const ModuleEmulator &emulator)
-{
-    QList<QByteArray> bursts;
-    for (const WireBurst &burst : emulator.bursts())
-        if (burst.direction == WireByte::Direction::ToModule)
-            bursts << burst.bytes;
-    return bursts;
-}
-
-// What the tool wrote once the command-mode strings are taken out: a whole
-// packet or nothing, never a part of one.
-QByteArray packetsSent(const ModuleEmulator &emulator)
-{
-    return emulator.receivedBytes().replace("+++", "").replace("---", "");
-}
+// The block reset-defaults writes onto the module the emulator starts with.
+const QByteArray kDefaults = QByteArray::fromHex("00000000000000000620001E1E0023");
 
 // The state letter of a process ("T" while stopped).
 char processState(qint64 pid)
@@ -107,7 +64,10 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("wire");
         const QByteArray on = "+++", off = "---";
         const QList<QByteArray> read{on, off};
-        const QList<QByteArray> write{on, off, on, kPacket, off, on, off};
+        const auto writing = [&](const QByteArray &packet) {
+            return QList<QByteArray>{on, off, on, packet, off, on, off};
+        };
+        const QList<QByteArray> write = writing(kPacket);
         const QStringList setPower{"--set", "tx-power=-21 dBm"};
 
         QTest::newRow("read text") << QStringList{"read"} << "" << 0
@@ -159,9 +119,6 @@ private slots:
                                                 "23\ntx-power: 0 dBm -> -21 dBm\ndry run: "
                                                 "nothing was written\n"}
                                  << read;
-        QTest::newRow("dry run as hex")
-            << QStringList{"write", "--dry-run", "--format", "hex"} + setPower << "" << 0
-            << QStringList{"7F7F7F7F010203040620071E1E0023\n", "nothing was written"} << read;
         QTest::newRow("dry run as JSON")
             << QStringList{"write", "--dry-run", "--format", "json", "--set", "rf-frequency=434.1"}
             << "" << 0
@@ -195,8 +152,7 @@ private slots:
             << QStringList{"the module holds RF TX Speed code 0x16, not in the list; it is "
                            "written back as it is",
                            "all fields match"}
-            << QList<QByteArray>{on,  off, on, QByteArray(kPacket).replace(14, 1, "\x16"),
-                                 off, on,  off};
+            << writing(QByteArray(kPacket).replace(14, 1, "\x16"));
         QTest::newRow("verify a code outside the list")
             << QStringList{"verify", "--set", "rf-tx-speed=9600 bps"} << "raw" << 1
             << QStringList{"rf-tx-speed: expected 9600 bps, the module holds code 0x16, not in "
@@ -204,15 +160,7 @@ private slots:
             << read;
         QTest::newRow("reset defaults")
             << QStringList{"reset-defaults", "--yes", "--format", "hex"} << "" << 0
-            << QStringList{"00000000000000000620001E1E0023"}
-            << QList<QByteArray>{on,
-                                 off,
-                                 on,
-                                 QByteArray::fromHex("0000000000000000062000"
-                                                     "1E1E0023"),
-                                 off,
-                                 on,
-                                 off};
+            << QStringList{"00000000000000000620001E1E0023"} << writing(kDefaults);
         QTest::newRow("reset asks") << QStringList{"reset-defaults"} << "" << 2
                                     << QStringList{"give --yes"} << QList<QByteArray>{};
     }
@@ -236,7 +184,7 @@ private slots:
             QVERIFY2((outcome.out + outcome.err).contains(part),
                      qPrintable(outcome.out + outcome.err));
         QCOMPARE(outcome.code, code);
-        QTRY_COMPARE(sent(*m_emulator), wire);
+        QTRY_COMPARE(bytesOf(sentBursts(*m_emulator)), wire);
         QTRY_VERIFY(!m_emulator->inCommandMode());
     }
 
@@ -287,8 +235,7 @@ private slots:
         const Outcome ports = runCli({"ports"});
         QVERIFY2(ports.out.contains(QStringLiteral(" 4  ") + m_emulator->devicePath()),
                  qPrintable(ports.out));
-        QSettings store(QSettings::IniFormat, QSettings::UserScope, korva::kSettingsOrganization,
-                        korva::kSettingsApplication);
+        QSettings store(settingsFilePath(), QSettings::IniFormat);
         store.setValue(QStringLiteral("Settings/Port"), QStringLiteral("4"));
         store.setValue(QStringLiteral("Settings/BAUD"), QStringLiteral("9600"));
         store.sync();
@@ -304,47 +251,14 @@ private slots:
                  qPrintable(silent.err));
     }
 
-    // A hang-up in any pause ends the run with 5, and the module never saw a
-    // part of a packet.
-    void hangUpInEachPause_data()
+    // A hang-up in any pause ends the run with 5; a signal in any step lets the
+    // step under way finish and "---" follow every "+++". Either way the module
+    // never sees half a packet, and only a packet that left is reported, as not
+    // verified. SIGTSTP stops the process only once the module is in data mode,
+    // and after SIGCONT the write completes.
+    void interruptedInEachStep_data()
     {
-        QTest::addColumn<QByteArray>("after");
-        QTest::newRow("read's pause") << QByteArray("+++");
-        QTest::newRow("before the packet") << QByteArray("+++---+++");
-        QTest::newRow("after the packet") << "+++---+++" + kPacket;
-        QTest::newRow("before the read-back") << "+++---+++" + kPacket + "---";
-        QTest::newRow("read-back's pause") << "+++---+++" + kPacket + "---+++";
-    }
-    void hangUpInEachPause()
-    {
-        QFETCH(QByteArray, after);
-        QByteArray seen;
-        m_emulator->setByteObserver([this, &seen, after](const WireByte &byte) {
-            if (byte.direction != WireByte::Direction::ToModule)
-                return;
-            seen.append(char(byte.value));
-            if (seen == after)
-                m_emulator->hangUp();
-        });
-        const Outcome outcome =
-            runCli({"write", "--set", "tx-power=-21 dBm", "--port", m_emulator->devicePath()});
-        m_emulator->setByteObserver({});
-        QCOMPARE(outcome.code, 5);
-        QVERIFY2(outcome.err.contains("disconnected"), qPrintable(outcome.err));
-        QCOMPARE(m_emulator->receivedBytes(), after);
-        QVERIFY(packetsSent(*m_emulator).isEmpty() || packetsSent(*m_emulator) == kPacket);
-        // Only a packet that left is reported as written.
-        QCOMPARE(outcome.err.contains("written: "), false);
-        QCOMPARE(outcome.err.contains("was sent and not verified"),
-                 !packetsSent(*m_emulator).isEmpty());
-    }
-
-    // A signal in any step of a write: the step under way finishes, "---"
-    // follows every "+++", never half a packet. SIGTSTP stops the process only
-    // once the module is in data mode, and after SIGCONT the write completes.
-    void signalsInEachStep_data()
-    {
-        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("signalNumber"); // 0: the line hangs up
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<QByteArray>("wire"); // at the end; for SIGTSTP, while stopped
         QTest::addColumn<bool>("ignored");    // started with the signal ignored (nohup)
@@ -353,6 +267,13 @@ private slots:
         const QByteArray sentPacket = set + kPacket;
         const QByteArray beforeReadBack = sentPacket + "---";
 
+        QTest::newRow("hang-up in the read's pause") << 0 << read << read << false;
+        QTest::newRow("hang-up before the packet") << 0 << set << set << false;
+        QTest::newRow("hang-up after the packet") << 0 << sentPacket << sentPacket << false;
+        QTest::newRow("hang-up before the read-back")
+            << 0 << beforeReadBack << beforeReadBack << false;
+        QTest::newRow("hang-up in the read-back's pause")
+            << 0 << beforeReadBack + "+++" << beforeReadBack + "+++" << false;
         QTest::newRow("SIGINT in the read") << int(SIGINT) << read << read + "---" << false;
         QTest::newRow("SIGHUP before the packet") << int(SIGHUP) << set << set + "---" << false;
         QTest::newRow("SIGQUIT after the packet")
@@ -374,7 +295,7 @@ private slots:
         QTest::newRow("SIGTSTP in the read-back")
             << int(SIGTSTP) << beforeReadBack + "+++" << kWriteBytes << false;
     }
-    void signalsInEachStep()
+    void interruptedInEachStep()
     {
         QFETCH(int, signalNumber);
         QFETCH(QByteArray, after);
@@ -388,15 +309,18 @@ private slots:
             if (ignored)
                 ::signal(signalNumber, SIG_IGN);
         });
-        start(process, {"write", "--set", "tx-power=-21 dBm", "--port", m_emulator->devicePath()});
+        startCli(process,
+                 {"write", "--set", "tx-power=-21 dBm", "--port", m_emulator->devicePath()});
         QVERIFY(process.waitForStarted());
         const pid_t pid = pid_t(process.processId());
         QByteArray seen;
-        m_emulator->setByteObserver([&seen, after, pid, signalNumber](const WireByte &byte) {
+        m_emulator->setByteObserver([this, &seen, after, pid, signalNumber](const WireByte &byte) {
             if (byte.direction != WireByte::Direction::ToModule)
                 return;
             seen.append(char(byte.value));
-            if (seen == after)
+            if (seen == after && signalNumber == 0)
+                m_emulator->hangUp();
+            else if (seen == after)
                 ::kill(pid, signalNumber);
         });
         if (signalNumber == SIGTSTP) {
@@ -409,13 +333,19 @@ private slots:
         }
         const Outcome outcome = finish(process);
         m_emulator->setByteObserver({});
-        QCOMPARE(outcome.code, signalNumber == SIGTSTP || ignored ? 0 : 128 + signalNumber);
+        const bool completes = signalNumber == SIGTSTP || ignored;
+        QCOMPARE(outcome.code, signalNumber == 0 ? 5 : completes ? 0 : 128 + signalNumber);
         QTRY_COMPARE(m_emulator->receivedBytes(), signalNumber == SIGTSTP ? kWriteBytes : wire);
-        QTRY_VERIFY(!m_emulator->inCommandMode());
-        if (signalNumber != SIGTSTP && !ignored && wire.contains(kPacket))
-            QVERIFY2(outcome.err.contains("the packet 7F 7F 7F 7F 01 02 03 04 06 20 07 1E 1E 00 23 "
-                                          "was sent and not verified"),
-                     qPrintable(outcome.err));
+        if (signalNumber != 0)
+            QTRY_VERIFY(!m_emulator->inCommandMode());
+        else
+            QVERIFY2(outcome.err.contains("disconnected"), qPrintable(outcome.err));
+        if (completes)
+            return;
+        QCOMPARE(outcome.err.contains("written: "), false);
+        QCOMPARE(outcome.err.contains("the packet 7F 7F 7F 7F 01 02 03 04 06 20 07 1E 1E 00 "
+                                      "23 was sent and not verified"),
+                 wire.contains(kPacket));
     }
 
     // A result or a message that cannot be written whole (full disk, closed
@@ -462,7 +392,7 @@ private slots:
         const Outcome outcome = finish(shell);
         QCOMPARE(outcome.code, 6);
         QVERIFY2(outcome.err.contains(message), qPrintable(outcome.err));
-        QTRY_COMPARE(sent(*m_emulator), wire);
+        QTRY_COMPARE(bytesOf(sentBursts(*m_emulator)), wire);
         QTRY_VERIFY(!m_emulator->inCommandMode());
     }
 
@@ -493,7 +423,7 @@ private slots:
             QVERIFY(!window.setDevicePath(holderPath));
             QVERIFY(!window.setPortOpen(true));
         } else {
-            start(holder, {"write", "--set", "tx-power=-21 dBm", "--port", holderPath});
+            startCli(holder, {"write", "--set", "tx-power=-21 dBm", "--port", holderPath});
             QTRY_VERIFY_WITH_TIMEOUT(m_emulator->receivedBytes().startsWith("+++"), kFinishMs);
         }
         const Outcome second = runCli({"read", "--port", otherPath});
@@ -515,11 +445,7 @@ private slots:
         QTest::addColumn<QByteArray>("wire");
         QTest::newRow("no") << QByteArray("n\n") << 8 << QByteArray();
         QTest::newRow("nothing: no") << QByteArray("\n") << 8 << QByteArray();
-        QTest::newRow("yes") << QByteArray("yes\n") << 0
-                             << "+++---+++" +
-                                    QByteArray::fromHex("0000000000000000062000"
-                                                        "1E1E0023") +
-                                    "---+++---";
+        QTest::newRow("yes") << QByteArray("yes\n") << 0 << "+++---+++" + kDefaults + "---+++---";
     }
     void resetDefaultsAsks()
     {

@@ -154,15 +154,12 @@ private slots:
             << "\x1b[1;33malready provisioned\x1b[0m";
         QTest::newRow("device cut from the left")
             << SlotRow{slotEvent(2, kByPath, SlotState::Programming, 0x20003)} << 0 << true << 80
-            << "   2  …usb-0:1.2:1.0-port0  programming          00020003"
-            << "";
+            << "   2  …usb-0:1.2:1.0-port0  programming          00020003" << QString();
         QTest::newRow("device cut, ASCII")
             << SlotRow{slotEvent(2, kByPath, SlotState::Waiting)} << 0 << false << 100
-            << "   2  ...00:14.0-usb-0:1.2:1.0-port0  waiting"
-            << "";
-        QTest::newRow("narrow terminal")
-            << SlotRow{pass, pass} << 0 << true << 40 << "   1  …ttyUSB0         PASS          00…"
-            << "";
+            << "   2  ...00:14.0-usb-0:1.2:1.0-port0  waiting" << QString();
+        QTest::newRow("narrow terminal") << SlotRow{pass, pass} << 0 << true << 40
+                                         << "   1  …ttyUSB0         PASS          00…" << QString();
     }
     void rows()
     {

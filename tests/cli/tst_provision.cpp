@@ -18,8 +18,10 @@ namespace
 {
 
 constexpr int kFinishMs = 30000;
-// Longer than the 0.5 s before a second write, so a unit leaves only once done.
-constexpr int kSwapMs = 800;
+// How long after it is done a unit is taken off, and the next one attached; a
+// unit written twice stays longer than the 0.5 s between its writes.
+constexpr int kSwapMs = 300;
+constexpr int kSwapWrittenTwiceMs = 800;
 // A unit that is not the default one in every byte but the channel.
 const QByteArray kOtherUnit = QByteArray::fromHex("11223344556677880620031A1A0247");
 
@@ -106,6 +108,8 @@ private slots:
         QFETCH(QString, told);
         told.replace("%1", m_link);
         m_emulator->setKeptBytes(kept);
+        if (!kept.isEmpty())
+            m_emulator->setUnitSwap(kSwapWrittenTwiceMs, ModuleEmulator::kDefaultConfig);
         if (atFirst == "absent")
             m_emulator->hangUp();
         if (atFirst == "short")

@@ -1,11 +1,12 @@
+#include "cliprocess.h"
 #include "moduleemulator.h"
 #include "pgserver.h"
 #include "provisioning.h"
+#include "wire.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,6 +16,7 @@
 #include <vector>
 
 using korva::emu::ModuleEmulator;
+using korva::emu::WireBurst;
 using korva::emu::WireByte;
 
 namespace
@@ -23,32 +25,33 @@ namespace
 constexpr int kFinishMs = 90000;
 constexpr int kSwapMs = 300;
 
-struct Outcome {
-    int code = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Outcome finish(QProcess &process)
+// Every pause on one line at least as long as a single port alone keeps it.
+void checkGaps(const ModuleEmulator &emulator)
 {
-    if (!process.waitForFinished(kFinishMs))
-        process.kill();
-    process.waitForFinished();
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-Outcome runCli(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(KORVA_CLI_PROGRAM), arguments);
-    return finish(process);
+    const QList<WireBurst> sent = sentBursts(emulator);
+    for (qsizetype i = 0; i + 1 < sent.size(); ++i) {
+        const QByteArray &now = sent.at(i).bytes;
+        const QByteArray &next = sent.at(i + 1).bytes;
+        int pauseMs = 0;
+        if (now == "+++")
+            pauseMs = next.size() == ModuleEmulator::kConfigSize ? 200 : 100;
+        else if (now.size() == ModuleEmulator::kConfigSize)
+            pauseMs = 200;
+        else if (now == "---" && i > 0 &&
+                 sent.at(i - 1).bytes.size() == ModuleEmulator::kConfigSize)
+            pauseMs = 500;
+        QVERIFY2(gapAtLeast(sent.at(i), sent.at(i + 1), pauseMs),
+                 qPrintable(QStringLiteral("%1 ms after %2 at %3 us")
+                                .arg(pauseMs)
+                                .arg(QString::fromLatin1(now.toHex()))
+                                .arg(sent.at(i).lastUsec)));
+    }
 }
 
 // Every unit the ledger recorded, in the order of its runs.
 QList<QJsonObject> ledgerUnits(const QString &spec)
 {
-    return unitRecords(runCli({"ledger", "export", "--ledger", spec}).out);
+    return unitRecords(runCli({"ledger", "export", "--ledger", spec}).out.toUtf8());
 }
 
 } // namespace
@@ -74,60 +77,114 @@ private slots:
         ++m_case;
     }
 
-    // Several stations on one ledger, each with units swapped as they are done:
-    // no address is given twice, and every packet on every line is a unit the
-    // ledger recorded for that station, in order.
+    // Stations at once on one ledger, as runs of their own or as the slots of
+    // one run, each on a line whose units are swapped as they are done: no
+    // address is given twice, --count is a run's total over its slots, every
+    // packet on every line is a unit recorded for that line, in order, and each
+    // line keeps the pauses of a port on its own.
     void stations_data()
     {
         QTest::addColumn<QString>("database");
-        QTest::addColumn<int>("stations");
-        QTest::addColumn<int>("unitsEach");
-        for (const char *database : {"sqlite", "postgres"}) {
-            QTest::addRow("%s, two stations", database) << database << 2 << 6;
-            QTest::addRow("%s, four stations", database) << database << 4 << 5;
-        }
+        QTest::addColumn<int>("runs");
+        QTest::addColumn<int>("slotsEach");
+        QTest::addColumn<int>("count"); // a run's; 0: until stopped after six units
+        QTest::addColumn<QString>("fault");
+        for (const char *database : {"sqlite", "postgres"})
+            QTest::addRow("%s, four runs", database) << database << 4 << 1 << 5 << "";
+        QTest::newRow("four slots of one run") << "sqlite" << 1 << 4 << 10 << "";
+        QTest::newRow("four slots, one adapter gone mid-unit")
+            << "sqlite" << 1 << 4 << 8 << "vanish";
+        QTest::newRow("four slots, stopped") << "sqlite" << 1 << 4 << 0 << "stop";
     }
 
     void stations()
     {
         QFETCH(QString, database);
-        QFETCH(int, stations);
-        QFETCH(int, unitsEach);
+        QFETCH(int, runs);
+        QFETCH(int, slotsEach);
+        QFETCH(int, count);
+        QFETCH(QString, fault);
         const QString spec = newLedger(database);
         QVERIFY2(!spec.isEmpty(), qPrintable(m_server->error()));
-        std::vector<std::unique_ptr<QProcess>> runs;
-        for (int i = 1; i <= stations; ++i) {
+        for (int i = 0; i < runs * slotsEach; ++i)
             station();
-            runs.push_back(std::make_unique<QProcess>());
-            startProvision(
-                *runs.back(), i, spec,
-                {"--addresses", "00010000-0001FFFF", "--count", QString::number(unitsEach), "-q"});
+        ModuleEmulator &first = *m_lines.front();
+        int toFirst = 0;
+        if (fault == "vanish") {
+            // The first line goes the moment its first packet is through.
+            first.setByteObserver([&](const WireByte &byte) {
+                if (byte.direction == WireByte::Direction::ToModule &&
+                    ++toFirst == 9 + ModuleEmulator::kConfigSize)
+                    first.hangUp();
+            });
         }
-        for (const auto &run : runs) {
-            const Outcome outcome = finish(*run);
-            QVERIFY2(outcome.code == 0, outcome.err.constData());
+        std::vector<std::unique_ptr<QProcess>> processes;
+        for (int run = 0; run < runs; ++run) {
+            QStringList arguments{"--addresses", "00010000-0001FFFF", "-q"};
+            if (count > 0)
+                arguments << "--count" << QString::number(count);
+            for (int slot = 2; slot <= slotsEach; ++slot)
+                arguments << "--port" << linkOf(run * slotsEach + slot);
+            processes.push_back(std::make_unique<QProcess>());
+            startProvision(*processes.back(), run * slotsEach + 1, spec, arguments);
         }
+        QByteArray out;
+        if (fault == "vanish") {
+            QTRY_VERIFY_WITH_TIMEOUT(!first.isOpen(), kFinishMs);
+            QTest::qWait(1000);
+            QVERIFY(first.plugInNewUnit(ModuleEmulator::kDefaultConfig));
+        } else if (fault == "stop") {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (out += processes[0]->readAllStandardOutput()).count('\n') >= 6, kFinishMs);
+            ::kill(pid_t(processes[0]->processId()), SIGTERM);
+        }
+        QList<int> codes;
+        for (const auto &process : processes) {
+            const Outcome outcome = finish(*process);
+            codes << outcome.code;
+            out += outcome.out.toUtf8();
+        }
+        first.setByteObserver({});
 
-        const QList<QJsonObject> units = ledgerUnits(spec);
-        QCOMPARE(units.size(), stations * unitsEach);
-        QSet<QString> addresses;
+        const QList<QJsonObject> units = unitRecords(out);
+        const auto addressOf = [](const QJsonObject &unit) {
+            return unit.value("address").toString().toUInt(nullptr, 16);
+        };
+        QSet<quint32> addresses;
+        int failed = 0;
         for (const QJsonObject &unit : units) {
-            QCOMPARE(unit.value("result").toString(), QString("passed"));
-            addresses.insert(unit.value("address").toString());
+            QVERIFY(unit.value("packet-left").toBool());
+            addresses.insert(addressOf(unit));
+            failed += unit.value("result") != "passed";
         }
         QCOMPARE(addresses.size(), units.size());
-        for (int i = 1; i <= stations; ++i) {
+        if (count > 0) {
+            QCOMPARE(units.size(), runs * count);
+            QCOMPARE(*std::max_element(addresses.begin(), addresses.end()),
+                     0x10000 + quint32(runs * count) - 1);
+        }
+        if (fault != "stop")
+            QCOMPARE(failed, fault == "vanish" ? 1 : 0);
+        QCOMPARE(codes, QList<int>(runs, failed > 0 ? 1 : 0));
+        QCOMPARE(ledgerUnits(spec).size(), units.size());
+        QSet<quint32> onTheWire;
+        for (int i = 1; i <= int(m_lines.size()); ++i) {
+            const ModuleEmulator &line = *m_lines[size_t(i - 1)];
             QList<quint32> recorded;
             for (const QJsonObject &unit : units) {
                 if (unit.value("device") == linkOf(i))
-                    recorded << unit.value("address").toString().toUInt(nullptr, 16);
+                    recorded << addressOf(unit);
             }
-            QCOMPARE(packetAddresses(*m_lines[size_t(i - 1)]), recorded);
+            QCOMPARE(packetAddresses(line), recorded);
+            onTheWire += QSet<quint32>(recorded.cbegin(), recorded.cend());
+            checkGaps(line);
+            QTRY_VERIFY(!line.inCommandMode());
         }
+        QCOMPARE(onTheWire, addresses);
         const Outcome check = runCli({"ledger", "check", "--ledger", spec});
         QVERIFY2(check.code == 0 && check.out.contains("No faults.") &&
                      !check.out.contains("never recorded"),
-                 check.out.constData());
+                 qPrintable(check.out));
     }
 
     // However a run ends (a stop, or killed at any point of a unit), the same
@@ -185,8 +242,8 @@ private slots:
                        QStringList{"--addresses", "00020000-0002FFFF", "--count", "1"});
         const Outcome resumed = finish(again);
         QCOMPARE(resumed.code, 0);
-        QCOMPARE(summarise(resumed.out), QStringList{"00020001|passed||1"});
-        QVERIFY2(resumed.err.contains("next free address: 00020002"), resumed.err.constData());
+        QCOMPARE(summarise(resumed.out.toUtf8()), QStringList{"00020001|passed||1"});
+        QVERIFY2(resumed.err.contains("next free address: 00020002"), qPrintable(resumed.err));
 
         QSet<QString> issued;
         for (const QJsonObject &unit : ledgerUnits(spec)) {
@@ -198,8 +255,7 @@ private slots:
         const Outcome check = runCli({"ledger", "check", "--ledger", spec});
         QCOMPARE(check.code, 0);
         QCOMPARE(check.out.contains("never recorded"), !left.isEmpty());
-        QVERIFY2(left.isEmpty() || check.out.contains("00020000 " + left.toUtf8()),
-                 check.out.constData());
+        QVERIFY2(left.isEmpty() || check.out.contains("00020000 " + left), qPrintable(check.out));
     }
 
     // A ledger that becomes read-only stops the run before the next unit, with
@@ -232,8 +288,8 @@ private slots:
             QVERIFY(setReadOnly(false));
         QCOMPARE(outcome.code, 6);
         QVERIFY2(outcome.err.contains("korva-cli: ledger ") && outcome.err.contains("read"),
-                 outcome.err.constData());
-        QCOMPARE(summarise(outcome.out), QStringList{"00030000|passed||1"});
+                 qPrintable(outcome.err));
+        QCOMPARE(summarise(outcome.out.toUtf8()), QStringList{"00030000|passed||1"});
         QCOMPARE(packetAddresses(line).size(), 1);
         QTRY_VERIFY(!line.inCommandMode());
     }
@@ -272,11 +328,11 @@ private slots:
         }
         const Outcome outcome = finish(again);
         QCOMPARE(outcome.code, 0);
-        QCOMPARE(summarise(outcome.out), lines);
+        QCOMPARE(summarise(outcome.out.toUtf8()), lines);
         QCOMPARE(outcome.err.contains("already provisioned as 00040000 on "), lines.size() > 1);
         QCOMPARE(packetAddresses(line).size(), 1);
         const Outcome check = runCli({"ledger", "check", "--ledger", spec});
-        QVERIFY2(check.code == 0 && !check.out.contains("never recorded"), check.out.constData());
+        QVERIFY2(check.code == 0 && !check.out.contains("never recorded"), qPrintable(check.out));
     }
 
 private:

@@ -103,30 +103,28 @@ private slots:
     // its USB adapter reports, from a fake /dev/serial and sysfs tree.
     void adapterOfPort_data()
     {
-        QTest::addColumn<QString>(
-            "sysDevice"); // the port's sysfs device under devices/, "" for none
-        QTest::addColumn<QString>("usbDevice"); // the folder holding idVendor, "" for none
-        QTest::addColumn<QString>("named"); // how the port is named: by-path, by-id, ours, device
+        // The port's sysfs device under devices/, and the folder holding its USB
+        // adapter's idVendor ("" for none); how the port is named: by-path, by-id,
+        // ours or device.
+        QTest::addColumn<QString>("sysDevice");
+        QTest::addColumn<QString>("usbDevice");
+        QTest::addColumn<QString>("named");
         QTest::addColumn<QStringList>("expected");
-
+        const auto port = [](const char *row, const char *sysDevice, const char *usbDevice,
+                             const char *named, const QStringList &expected) {
+            QTest::newRow(row) << QString(sysDevice) << QString(usbDevice) << QString(named)
+                               << expected;
+        };
         const QStringList ftdi{"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "1-1.2:1.0"};
-        QTest::newRow("USB serial, by its by-path name") << "pci0/usb1/1-1/1-1.2/1-1.2:1.0/ttyUSB0"
-                                                         << "pci0/usb1/1-1/1-1.2"
-                                                         << "by-path" << ftdi;
-        QTest::newRow("USB serial, by its by-id name") << "pci0/usb1/1-1/1-1.2/1-1.2:1.0/ttyUSB0"
-                                                       << "pci0/usb1/1-1/1-1.2"
-                                                       << "by-id" << ftdi;
-        QTest::newRow("the interface itself, as ttyACM, by a link of ours")
-            << "pci0/usb3/3-4/3-4:1.2"
-            << "pci0/usb3/3-4"
-            << "ours"
-            << QStringList{"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "3-4:1.2"};
-        QTest::newRow("built-in port") << "platform/serial8250/tty/ttyS0"
-                                       << ""
-                                       << "device" << QStringList(6);
-        QTest::newRow("not in sysfs") << ""
-                                      << ""
-                                      << "device" << QStringList(6);
+        port("USB serial, by its by-path name", "pci0/usb1/1-1/1-1.2/1-1.2:1.0/ttyUSB0",
+             "pci0/usb1/1-1/1-1.2", "by-path", ftdi);
+        port("USB serial, by its by-id name", "pci0/usb1/1-1/1-1.2/1-1.2:1.0/ttyUSB0",
+             "pci0/usb1/1-1/1-1.2", "by-id", ftdi);
+        port("the interface itself, as ttyACM, by a link of ours", "pci0/usb3/3-4/3-4:1.2",
+             "pci0/usb3/3-4", "ours",
+             {"0403", "6001", "FTDI", "FT232R USB UART", "A50285BI", "3-4:1.2"});
+        port("built-in port", "platform/serial8250/tty/ttyS0", "", "device", QStringList(6));
+        port("not in sysfs", "", "", "device", QStringList(6));
     }
 
     void adapterOfPort()
@@ -154,13 +152,8 @@ private slots:
             QVERIFY(QDir().mkpath(devices + sysDevice));
             QVERIFY(link(devices + sysDevice, sys + u'/' + name + "/device"));
         }
-        if (!usbDevice.isEmpty()) {
-            const QString usb = root.filePath("devices/" + usbDevice + u'/');
-            QVERIFY(write(usb + "idVendor", "0403\n") && write(usb + "idProduct", "6001\n"));
-            QVERIFY(write(usb + "manufacturer", "FTDI\n") &&
-                    write(usb + "product", "FT232R USB UART\n"));
-            QVERIFY(write(usb + "serial", "A50285BI\n"));
-        }
+        if (!usbDevice.isEmpty())
+            QVERIFY(writeUsbDevice(root.filePath("devices/" + usbDevice), "A50285BI\n"));
         const QString ours = root.filePath("slot3");
         QVERIFY(link(byPath, ours));
         const QString query = named == "by-path" ? byPath

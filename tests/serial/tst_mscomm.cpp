@@ -1,7 +1,7 @@
 #include "serial/mscomm.h"
 
 #include "moduleemulator.h"
-#include "teststore.h"
+#include "testsettings.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
@@ -47,7 +47,6 @@ class TestMSComm : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_scratch;
     std::unique_ptr<emu::ModuleEmulator> m_module;
 
     void openOnModule(MSComm &comm, const QString &settings = QStringLiteral("38400,n,8,1"))
@@ -61,14 +60,12 @@ class TestMSComm : public QObject
     }
 
 private slots:
-    void initTestCase() { test::sandboxStore(m_scratch); }
-
     void init()
     {
-        test::clearStore();
+        removeSettingsFile();
         m_module = std::make_unique<emu::ModuleEmulator>();
         QVERIFY2(m_module->isOpen(), qPrintable(m_module->errorString()));
-        test::registerPort(kPortNumber, m_module->devicePath());
+        mapPort(kPortNumber, m_module->devicePath());
     }
 
     void cleanup() { m_module.reset(); }
@@ -231,7 +228,7 @@ private slots:
         if (mapping == "busy")
             openOnModule(first);
         else if (!mapping.isEmpty())
-            test::registerPort(port, mapping);
+            mapPort(port, mapping);
         MSComm comm;
         QVERIFY(!comm.setCommPort(QString::number(port)));
         const auto failure = comm.setPortOpen(true);
@@ -251,7 +248,7 @@ private slots:
     void changingThePortWhileOpenKeepsTheOpenDevice()
     {
         emu::ModuleEmulator other;
-        test::registerPort(kPortNumber + 1, other.devicePath());
+        mapPort(kPortNumber + 1, other.devicePath());
         MSComm comm;
         openOnModule(comm);
         QVERIFY(!comm.setCommPort(QString::number(kPortNumber + 1)));

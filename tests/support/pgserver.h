@@ -79,9 +79,7 @@ public:
     bool sql(const QString &database, const QString &command)
     {
         return run("psql",
-                   client() << "-d" << database << "-v"
-                            << "ON_ERROR_STOP=1"
-                            << "-c" << command,
+                   client() + QStringList{"-d", database, "-v", "ON_ERROR_STOP=1", "-c", command},
                    false);
     }
 

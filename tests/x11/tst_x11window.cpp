@@ -85,9 +85,7 @@ bool keys(const Session &s, const QStringList &names)
     const QPoint corner = s.window->mapToGlobal(QPoint(4, 4));
     QStringList arguments{"mousemove", QString::number(corner.x()), QString::number(corner.y())};
     for (const QString &name : names)
-        arguments << "sleep"
-                  << "0.05"
-                  << "key" << name;
+        arguments += {"sleep", "0.05", "key", name};
     const bool done = xdotool(arguments);
     QTest::qWait(100);
     return done;
@@ -203,17 +201,20 @@ private slots:
         QCOMPARE(s.window->statusText(), QStringLiteral("Request Complete"));
     }
 
-    // A click into an address box selects its whole text, whichever box had the focus.
+    // A click into an address box selects its whole text, whichever box had the
+    // focus, so that typing replaces it; a box takes two characters.
     void addressBoxClickSelectsAll()
     {
         Session &s = sharedSession();
         showPage(s, 0);
-        for (const char *name : {"Text1", "Text6", "Text2"}) {
+        for (const char *name : {"Text1", "Text6", "Text2", "Text8"}) {
             auto *box = s.window->findChild<QLineEdit *>(name);
             box->setText(name == QByteArray("Text6") ? "7F" : "??");
             QVERIFY(click(box, QPoint(4, box->height() / 2)));
             QTRY_VERIFY2(box->hasFocus(), name);
             QTRY_COMPARE(box->selectedText(), box->text());
+            QVERIFY(keys(s, {"A", "B", "C"}));
+            QCOMPARE(box->text(), QStringLiteral("AB"));
         }
     }
 
@@ -356,16 +357,14 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("key");
-        QTest::newRow("Refresh, Enter") << "Command3"
-                                        << "Return";
-        QTest::newRow("Refresh, Space") << "Command3"
-                                        << "space";
-        QTest::newRow("Baud Rate, Space") << "Combo2"
-                                          << "space";
-        QTest::newRow("Comm Port, Enter") << "Combo1"
-                                          << "Return";
-        QTest::newRow("pages, Right") << "TabStrip1"
-                                      << "Right";
+        const auto press = [](const char *row, const char *name, const char *key) {
+            QTest::newRow(row) << QString(name) << QString(key);
+        };
+        press("Refresh, Enter", "Command3", "Return");
+        press("Refresh, Space", "Command3", "space");
+        press("Baud Rate, Space", "Combo2", "space");
+        press("Comm Port, Enter", "Combo1", "Return");
+        press("pages, Right", "TabStrip1", "Right");
     }
 
     void keysActOnTheFocusedControl()
