@@ -1,5 +1,7 @@
 #include "cli/operatorview.h"
+#include "moduleemulator.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -292,12 +294,38 @@ private slots:
         ::close(pipe[1]);
     }
 
-    // The real thing under tmux: after a dozen drawings every row is on the
-    // screen once, in place under the message, with PASS in green reverse. The
-    // pane stays after the view's end, as tmux does not always see it go; its
-    // note that the pane is dead scrolls the top line into the history.
+    // The real thing under tmux. The view fed a run: after a dozen drawings
+    // every row is on the screen once, in place under the message, with PASS in
+    // green reverse. provision with stdout on the same terminal: each unit's
+    // line lands whole above the table, which stays in one piece. A pane stays
+    // after its program ends, as tmux does not always see it go; its note that
+    // the pane is dead scrolls the top line into the history.
+    void terminalView_data()
+    {
+        QTest::addColumn<bool>("provision");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("a run fed to the view")
+            << false
+            << QStringList{"korva-cli: the ledger is /tmp/line.sqlite",
+                           "passed 1   failed 1   already provisioned 1   yield 50.0 %",
+                           "slot  device                state                address   detail",
+                           "   1  /dev/ttyUSB0                 PASS          00020001  in 1.9 s; "
+                           "remove the…",
+                           "   2  …usb-0:1.2:1.0-port0         FAIL          00020002\n      " +
+                               kTxPower,
+                           "total: passed 1, failed 1, already provisioned 1, yield 50.0 %",
+                           "run ended: stopped by SIGINT"};
+        QTest::newRow("provision, stdout on the terminal")
+            << true
+            << QStringList{"\"address\":\"00020000\"", "\"address\":\"00020001\"",
+                           "passed 2   failed 0   already provisioned 0   yield 100.0 %",
+                           "slot  device",
+                           "total: passed 2, failed 0, already provisioned 0, yield 100.0 %"};
+    }
     void terminalView()
     {
+        QFETCH(bool, provision);
+        QFETCH(QStringList, expected);
         const QString tmux = QStandardPaths::findExecutable(QStringLiteral("tmux"));
         QVERIFY2(!tmux.isEmpty(), "tmux is needed (make deps installs it)");
         QTemporaryDir dir;
@@ -306,6 +334,7 @@ private slots:
             QProcess process;
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert("LC_ALL", "C.UTF-8");
+            environment.insert("XDG_DATA_HOME", dir.path());
             environment.remove("NO_COLOR");
             environment.remove("TMUX");
             process.setProcessEnvironment(environment);
@@ -315,31 +344,37 @@ private slots:
             process.waitForFinished();
             return QString::fromUtf8(process.readAllStandardOutput());
         };
-        tmuxRun({"new-session", "-d", "-s", "view", "-x", "80", "-y", "24",
-                 QCoreApplication::applicationFilePath() + " --drive", ";", "set-option", "-w",
-                 "-t", "view", "remain-on-exit", "on"});
+        korva::emu::ModuleEmulator unit;
+        QString command = QCoreApplication::applicationFilePath() + " --drive";
+        if (provision) {
+            QFile profile(dir.filePath("profile.json"));
+            QVERIFY(profile.open(QIODevice::WriteOnly));
+            profile.write(R"({"tx-power": "-21 dBm"})");
+            profile.close();
+            unit.setLinkPath(dir.filePath("unit"));
+            unit.setUnitSwap(300, korva::emu::ModuleEmulator::kDefaultConfig);
+            command = QStringLiteral(KORVA_CLI_PROGRAM " provision --count 2 --addresses "
+                                                       "00020000-0002FFFF --profile %1 --port %2")
+                          .arg(profile.fileName(), dir.filePath("unit"));
+        }
+        tmuxRun({"new-session", "-d", "-s", "view", "-x", "80", "-y", "24", command, ";",
+                 "set-option", "-w", "-t", "view", "remain-on-exit", "on"});
         const auto stopServer = qScopeGuard([&] { tmuxRun({"kill-server"}); });
         QString screen;
-        QTRY_VERIFY_WITH_TIMEOUT((screen = tmuxRun({"capture-pane", "-p", "-S", "-", "-t", "view"}))
-                                     .contains("next free address"),
-                                 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (screen = tmuxRun({"capture-pane", "-p", "-J", "-S", "-", "-t", "view"}))
+                .contains("next free address"),
+            30000);
         const QString styled = tmuxRun({"capture-pane", "-p", "-e", "-t", "view"});
 
-        const QStringList expected{
-            "korva-cli: the ledger is /tmp/line.sqlite",
-            "passed 1   failed 1   already provisioned 1   yield 50.0 %",
-            "slot  device                state                address   detail",
-            "   1  /dev/ttyUSB0                 PASS          00020001  in 1.9 s; remove the…",
-            "   2  …usb-0:1.2:1.0-port0         FAIL          00020002\n      " + kTxPower,
-            "total: passed 1, failed 1, already provisioned 1, yield 50.0 %",
-            "run ended: stopped by SIGINT",
-        };
         qsizetype previous = -1;
         for (const QString &line : expected) {
             QVERIFY2(screen.count(line) == 1, qPrintable(line + "\n" + screen));
             QVERIFY2(screen.indexOf(line) > previous, qPrintable(line + "\n" + screen));
             previous = screen.indexOf(line);
         }
+        if (provision)
+            return; // its unit's PASS has made way for "finished" by the end
         const QRegularExpressionMatch pass =
             QRegularExpression("((?:\x1b\\[[0-9;]*m)+) +PASS").match(styled);
         const QStringList attributes = pass.captured(1).split(QRegularExpression("[^0-9]+"));
