@@ -22,15 +22,15 @@ namespace
 constexpr int kFinishMs = 120000;
 const AddressRange kRange{0x00010000, 0x0001FFFF};
 
-LedgerLocation locationOf(const QString &spec)
+LedgerLocation locationOf(const QString &where)
 {
-    return std::get<LedgerLocation>(parseLedgerSpec(spec));
+    return std::get<LedgerLocation>(parseLedgerSpec(where));
 }
 
-std::unique_ptr<Ledger> openLedger(const QString &spec, QString &error,
+std::unique_ptr<Ledger> openLedger(const QString &where, QString &error,
                                    Ledger::OpenMode mode = Ledger::OpenMode::CreateIfMissing)
 {
-    auto opened = Ledger::open(locationOf(spec), mode);
+    auto opened = Ledger::open(locationOf(where), mode);
     if (const auto *refusal = std::get_if<QString>(&opened)) {
         error = *refusal;
         return nullptr;
@@ -68,10 +68,10 @@ UnitRecord unitRecord(qint64 runId, int sequence, quint32 address, AddressState 
 // One station's work: takes addresses until `units` have passed; every n-th
 // taken is released instead, as if its unit had gone before the packet left.
 // One line per unit: the address passed, "released ADDRESS", or "error: " and why.
-QStringList takeAddresses(const QString &spec, const QString &station, int units, int releaseEvery)
+QStringList takeAddresses(const QString &where, const QString &station, int units, int releaseEvery)
 {
     QString error;
-    const auto ledger = openLedger(spec, error);
+    const auto ledger = openLedger(where, error);
     if (!ledger)
         return {QStringLiteral("error: ") + error};
     RunStart start;
@@ -103,15 +103,15 @@ QStringList takeAddresses(const QString &spec, const QString &station, int units
 }
 
 // Stations at once, each on a thread of its own with its own connection.
-QStringList takeOnThreads(const QString &spec, int threads, int units, int releaseEvery)
+QStringList takeOnThreads(const QString &where, int threads, int units, int releaseEvery)
 {
     QList<QStringList> results(threads);
     QList<QThread *> running;
     for (int i = 0; i < threads; ++i) {
         const QString station =
             QStringLiteral("station-%1-%2").arg(QCoreApplication::applicationPid()).arg(i);
-        running << QThread::create([&results, i, spec, station, units, releaseEvery] {
-            results[i] = takeAddresses(spec, station, units, releaseEvery);
+        running << QThread::create([&results, i, where, station, units, releaseEvery] {
+            results[i] = takeAddresses(where, station, units, releaseEvery);
         });
         running.last()->start();
     }
@@ -135,12 +135,12 @@ int takeInChild(const QStringList &arguments)
 
 // Runs statements on a ledger's database behind its back, as a damaged or
 // tampered ledger would be.
-QString tamper(const QString &spec, PgServer *server, const QStringList &statements)
+QString tamper(const QString &where, PgServer *server, const QStringList &statements)
 {
-    const LedgerLocation where = locationOf(spec);
-    if (where.kind == LedgerLocation::Kind::Postgres) {
+    const LedgerLocation location = locationOf(where);
+    if (location.kind == LedgerLocation::Kind::Postgres) {
         for (const QString &statement : statements)
-            if (!server->sql(where.database, statement))
+            if (!server->sql(location.database, statement))
                 return server->error();
         return {};
     }
@@ -148,7 +148,7 @@ QString tamper(const QString &spec, PgServer *server, const QStringList &stateme
     {
         QSqlDatabase db =
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("tamper"));
-        db.setDatabaseName(where.path);
+        db.setDatabaseName(location.path);
         if (!db.open())
             error = db.lastError().text();
         QSqlQuery query(db);
@@ -193,9 +193,9 @@ class TestLedger : public QObject
     }
 
 private slots:
-    void specs_data()
+    void locations_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("where");
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<QString>("text"); // the ledger's display, or a part of the refusal
 
@@ -216,12 +216,12 @@ private slots:
             << "postgresql://line@db/korva?sslmode=require" << false << "cannot take sslmode=";
         QTest::newRow("bad port") << "postgresql://line@db:http/korva" << false << "not valid";
     }
-    void specs()
+    void locations()
     {
-        QFETCH(QString, spec);
+        QFETCH(QString, where);
         QFETCH(bool, accepted);
         QFETCH(QString, text);
-        const auto parsed = parseLedgerSpec(spec);
+        const auto parsed = parseLedgerSpec(where);
         QCOMPARE(std::holds_alternative<LedgerLocation>(parsed), accepted);
         if (accepted)
             QCOMPARE(std::get<LedgerLocation>(parsed).display(), text);
@@ -245,13 +245,13 @@ private slots:
     {
         QFETCH(int, units);
         QFETCH(int, releaseEvery);
-        const QString spec = newLedger();
-        QVERIFY2(!spec.isEmpty(), qPrintable(serverError()));
+        const QString where = newLedger();
+        QVERIFY2(!where.isEmpty(), qPrintable(serverError()));
 
         QProcess children[2];
         for (QProcess &child : children)
             child.start(QCoreApplication::applicationFilePath(),
-                        {QStringLiteral("--take"), spec, QStringLiteral("2"),
+                        {QStringLiteral("--take"), where, QStringLiteral("2"),
                          QString::number(units), QString::number(releaseEvery)});
         QStringList lines;
         for (QProcess &child : children) {
@@ -269,7 +269,7 @@ private slots:
         QCOMPARE(QSet<QString>(passed.cbegin(), passed.cend()).size(), stations * units);
 
         QString error;
-        const auto ledger = openLedger(spec, error);
+        const auto ledger = openLedger(where, error);
         QVERIFY2(ledger, qPrintable(error));
         const auto status = ledger->status(kRange);
         QVERIFY2(status.ok(), qPrintable(status.error));
@@ -335,15 +335,15 @@ private slots:
     {
         QFETCH(QString, script);
         QFETCH(QString, unknown);
-        const QString spec = newLedger();
-        QVERIFY2(!spec.isEmpty(), qPrintable(serverError()));
+        const QString where = newLedger();
+        QVERIFY2(!where.isEmpty(), qPrintable(serverError()));
         QString error;
         std::unique_ptr<Ledger> ledger;
         qint64 run = 0;
         int sequence = 0;
         const auto reopen = [&] {
             ledger.reset();
-            ledger = openLedger(spec, error);
+            ledger = openLedger(where, error);
             if (ledger)
                 run = ledger->startRun(RunStart{}).value;
         };
@@ -430,36 +430,36 @@ private slots:
         QFETCH(bool, mustExist);
         QFETCH(QString, reason);
         const QString damage = rowCase();
-        QString spec = newLedger();
-        QVERIFY2(!spec.isEmpty(), qPrintable(serverError()));
-        const QString path = locationOf(spec).path;
+        QString where = newLedger();
+        QVERIFY2(!where.isEmpty(), qPrintable(serverError()));
+        const QString path = locationOf(where).path;
         QString error;
         if (damage == QLatin1String("missing folder")) {
-            spec = m_dir.filePath(QStringLiteral("nowhere/ledger.sqlite"));
+            where = m_dir.filePath(QStringLiteral("nowhere/ledger.sqlite"));
         } else if (damage == QLatin1String("a folder")) {
-            spec = QFileInfo(path).absolutePath();
+            where = QFileInfo(path).absolutePath();
         } else if (damage == QLatin1String("not a database")) {
             QFile file(path);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(QByteArray(4096, 'x'));
         } else if (damage == QLatin1String("other tables")) {
             QCOMPARE(
-                tamper(spec, m_server.get(), {QStringLiteral("CREATE TABLE notes (text TEXT)")}),
+                tamper(where, m_server.get(), {QStringLiteral("CREATE TABLE notes (text TEXT)")}),
                 QString());
         } else if (damage == QLatin1String("newer schema")) {
-            QVERIFY2(openLedger(spec, error), qPrintable(error));
-            QCOMPARE(tamper(spec, m_server.get(),
+            QVERIFY2(openLedger(where, error), qPrintable(error));
+            QCOMPARE(tamper(where, m_server.get(),
                             {QStringLiteral("UPDATE ledger_schema SET version = 99")}),
                      QString());
         } else if (damage == QLatin1String("no server")) {
-            spec = QStringLiteral("postgresql://korva@/korva?host=%1").arg(m_dir.path());
+            where = QStringLiteral("postgresql://korva@/korva?host=%1").arg(m_dir.path());
         } else if (damage == QLatin1String("no database")) {
-            spec = m_server->spec(QStringLiteral("nothing"));
+            where = m_server->url(QStringLiteral("nothing"));
         }
         const Ledger::OpenMode mode =
             mustExist ? Ledger::OpenMode::MustExist : Ledger::OpenMode::CreateIfMissing;
-        QVERIFY(!openLedger(spec, error, mode));
-        QVERIFY2(error.startsWith("ledger " + locationOf(spec).display() + ": cannot "),
+        QVERIFY(!openLedger(where, error, mode));
+        QVERIFY2(error.startsWith("ledger " + locationOf(where).display() + ": cannot "),
                  qPrintable(error));
         QVERIFY2(error.contains(reason), qPrintable(error));
         if (!path.isEmpty() && mustExist)
@@ -484,11 +484,11 @@ private slots:
     {
         QFETCH(QString, reason);
         const QString fault = rowCase();
-        const QString spec = newLedger();
-        QVERIFY2(!spec.isEmpty(), qPrintable(serverError()));
-        QCOMPARE(takeAddresses(spec, "line", 1, 0), QStringList{"00010000"});
-        const QString path = locationOf(spec).path;
-        const QString database = locationOf(spec).database;
+        const QString where = newLedger();
+        QVERIFY2(!where.isEmpty(), qPrintable(serverError()));
+        QCOMPARE(takeAddresses(where, "line", 1, 0), QStringList{"00010000"});
+        const QString path = locationOf(where).path;
+        const QString database = locationOf(where).database;
         if (fault == QLatin1String("read-only file"))
             QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup));
         if (fault == QLatin1String("read-only folder"))
@@ -503,7 +503,7 @@ private slots:
         {
             FilePermissionsEnforced permissions;
             QVERIFY(permissions.enforced());
-            const auto ledger = openLedger(spec, failure);
+            const auto ledger = openLedger(where, failure);
             QVERIFY2(ledger, qPrintable(failure));
             const QString other = QStringLiteral("lock-%1").arg(m_ledgers);
             if (fault == QLatin1String("full")) {
@@ -551,7 +551,7 @@ private slots:
                 QStringLiteral("postgres"),
                 QStringLiteral("ALTER DATABASE %1 RESET default_transaction_read_only")
                     .arg(database)));
-        const auto ledger = openLedger(spec, failure);
+        const auto ledger = openLedger(where, failure);
         QVERIFY2(ledger, qPrintable(failure));
         const auto check = ledger->check();
         QVERIFY2(check.ok() && check.value.faults.isEmpty(),
@@ -626,12 +626,12 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, output);
         QFETCH(int, lines);
-        const QString spec = newLedger();
-        QVERIFY2(!spec.isEmpty(), qPrintable(serverError()));
+        const QString where = newLedger();
+        QVERIFY2(!where.isEmpty(), qPrintable(serverError()));
         UnitRecord first;
         {
             QString error;
-            const auto ledger = openLedger(spec, error);
+            const auto ledger = openLedger(where, error);
             QVERIFY2(ledger, qPrintable(error));
             const auto startRun = [&](const QString &station) {
                 RunStart run;
@@ -664,11 +664,11 @@ private slots:
             QCOMPARE(ledger->endRun(one, end), QString());
         }
         if (!tampering.isEmpty())
-            QCOMPARE(tamper(spec, m_server.get(), {tampering}), QString());
+            QCOMPARE(tamper(where, m_server.get(), {tampering}), QString());
 
         const QString missing = m_dir.filePath(QStringLiteral("missing.sqlite"));
         arguments.replaceInStrings(QStringLiteral("MISSING"), missing);
-        arguments.replaceInStrings(QStringLiteral("SPEC"), spec);
+        arguments.replaceInStrings(QStringLiteral("SPEC"), where);
         output.replace(QStringLiteral("MISSING"), missing);
         output.replace(QStringLiteral("DATA"), m_dir.filePath(QStringLiteral("data")));
         output.replace(

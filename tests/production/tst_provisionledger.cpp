@@ -49,9 +49,9 @@ void checkGaps(const ModuleEmulator &emulator)
 }
 
 // Every unit the ledger recorded, in the order of its runs.
-QList<QJsonObject> ledgerUnits(const QString &spec)
+QList<QJsonObject> ledgerUnits(const QString &where)
 {
-    return unitRecords(runCli({"ledger", "export", "--ledger", spec}).out.toUtf8());
+    return unitRecords(runCli({"ledger", "export", "--ledger", where}).out.toUtf8());
 }
 
 } // namespace
@@ -104,8 +104,8 @@ private slots:
         QFETCH(int, slotsEach);
         QFETCH(int, count);
         QFETCH(QString, fault);
-        const QString spec = newLedger(database);
-        QVERIFY2(!spec.isEmpty(), qPrintable(m_server->error()));
+        const QString where = newLedger(database);
+        QVERIFY2(!where.isEmpty(), qPrintable(m_server->error()));
         for (int i = 0; i < runs * slotsEach; ++i)
             station();
         ModuleEmulator &first = *m_lines.front();
@@ -126,7 +126,7 @@ private slots:
             for (int slot = 2; slot <= slotsEach; ++slot)
                 arguments << "--port" << linkOf(run * slotsEach + slot);
             processes.push_back(std::make_unique<QProcess>());
-            startProvision(*processes.back(), run * slotsEach + 1, spec, arguments);
+            startProvision(*processes.back(), run * slotsEach + 1, where, arguments);
         }
         QByteArray out;
         if (fault == "vanish") {
@@ -166,7 +166,7 @@ private slots:
         if (fault != "stop")
             QCOMPARE(failed, fault == "vanish" ? 1 : 0);
         QCOMPARE(codes, QList<int>(runs, failed > 0 ? 1 : 0));
-        QCOMPARE(ledgerUnits(spec).size(), units.size());
+        QCOMPARE(ledgerUnits(where).size(), units.size());
         QSet<quint32> onTheWire;
         for (int i = 1; i <= int(m_lines.size()); ++i) {
             const ModuleEmulator &line = *m_lines[size_t(i - 1)];
@@ -181,7 +181,7 @@ private slots:
             QTRY_VERIFY(!line.inCommandMode());
         }
         QCOMPARE(onTheWire, addresses);
-        const Outcome check = runCli({"ledger", "check", "--ledger", spec});
+        const Outcome check = runCli({"ledger", "check", "--ledger", where});
         QVERIFY2(check.code == 0 && check.out.contains("No faults.") &&
                      !check.out.contains("never recorded"),
                  qPrintable(check.out));
@@ -211,8 +211,8 @@ private slots:
         QFETCH(int, signalNumber);
         QFETCH(int, afterBytes);
         QFETCH(QString, left);
-        const QString spec = newLedger(database);
-        QVERIFY2(!spec.isEmpty(), qPrintable(m_server->error()));
+        const QString where = newLedger(database);
+        QVERIFY2(!where.isEmpty(), qPrintable(m_server->error()));
         ModuleEmulator &line = station(-1);
         const QStringList arguments{"--addresses", "00020000-0002FFFF", "--count", "3"};
         QProcess first;
@@ -222,7 +222,7 @@ private slots:
             if (byte.direction == WireByte::Direction::ToModule && ++seen == afterBytes)
                 ::kill(pid_t(pid.load()), signalNumber);
         });
-        startProvision(first, 1, spec, arguments);
+        startProvision(first, 1, where, arguments);
         pid = first.processId();
         if (afterBytes == 0) {
             QTRY_VERIFY_WITH_TIMEOUT(first.canReadLine(), kFinishMs);
@@ -238,7 +238,7 @@ private slots:
 
         QVERIFY(line.plugInNewUnit(ModuleEmulator::kDefaultConfig));
         QProcess again;
-        startProvision(again, 1, spec,
+        startProvision(again, 1, where,
                        QStringList{"--addresses", "00020000-0002FFFF", "--count", "1"});
         const Outcome resumed = finish(again);
         QCOMPARE(resumed.code, 0);
@@ -246,13 +246,13 @@ private slots:
         QVERIFY2(resumed.err.contains("next free address: 00020002"), qPrintable(resumed.err));
 
         QSet<QString> issued;
-        for (const QJsonObject &unit : ledgerUnits(spec)) {
+        for (const QJsonObject &unit : ledgerUnits(where)) {
             if (unit.value("packet-left").toBool()) {
                 QVERIFY(!issued.contains(unit.value("address").toString()));
                 issued.insert(unit.value("address").toString());
             }
         }
-        const Outcome check = runCli({"ledger", "check", "--ledger", spec});
+        const Outcome check = runCli({"ledger", "check", "--ledger", where});
         QCOMPARE(check.code, 0);
         QCOMPARE(check.out.contains("never recorded"), !left.isEmpty());
         QVERIFY2(left.isEmpty() || check.out.contains("00020000 " + left), qPrintable(check.out));
@@ -270,13 +270,13 @@ private slots:
     void readOnlyLedger()
     {
         QFETCH(QString, database);
-        const QString spec = newLedger(database);
-        QVERIFY2(!spec.isEmpty(), qPrintable(m_server->error()));
+        const QString where = newLedger(database);
+        QVERIFY2(!where.isEmpty(), qPrintable(m_server->error()));
         const ModuleEmulator &line = station();
         QProcess process;
-        startProvision(process, 1, spec, {"--addresses", "00030000-0003FFFF", "--count", "3"});
+        startProvision(process, 1, where, {"--addresses", "00030000-0003FFFF", "--count", "3"});
         QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), kFinishMs);
-        const QString folder = QFileInfo(spec).absolutePath(); // of an SQLite ledger
+        const QString folder = QFileInfo(where).absolutePath(); // of an SQLite ledger
         if (database == "sqlite")
             QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
         else
@@ -312,16 +312,16 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, lines);
-        const QString spec = newLedger("sqlite");
+        const QString where = newLedger("sqlite");
         ModuleEmulator &line = station(-1);
         const QStringList once{"--addresses", "00040000-0004FFFF", "--count", "1"};
         QProcess first;
-        startProvision(first, 1, spec, once);
+        startProvision(first, 1, where, once);
         QCOMPARE(finish(first).code, 0);
         line.clearLog();
 
         QProcess again;
-        startProvision(again, 1, spec, once + arguments);
+        startProvision(again, 1, where, once + arguments);
         if (lines.size() > 1) {
             QTRY_VERIFY_WITH_TIMEOUT(again.canReadLine(), kFinishMs);
             QVERIFY(line.plugInNewUnit(ModuleEmulator::kDefaultConfig));
@@ -331,7 +331,7 @@ private slots:
         QCOMPARE(summarise(outcome.out.toUtf8()), lines);
         QCOMPARE(outcome.err.contains("already provisioned as 00040000 on "), lines.size() > 1);
         QCOMPARE(packetAddresses(line).size(), 1);
-        const Outcome check = runCli({"ledger", "check", "--ledger", spec});
+        const Outcome check = runCli({"ledger", "check", "--ledger", where});
         QVERIFY2(check.code == 0 && !check.out.contains("never recorded"), qPrintable(check.out));
     }
 
@@ -362,7 +362,7 @@ private:
 
     // korva-cli provision on one station; as root, without the capabilities that
     // override file permissions, so a read-only ledger is read-only to it.
-    void startProvision(QProcess &process, int station, const QString &spec,
+    void startProvision(QProcess &process, int station, const QString &where,
                         const QStringList &arguments)
     {
         QStringList command{QStringLiteral(KORVA_CLI_PROGRAM),
@@ -372,7 +372,7 @@ private:
                             "--port",
                             linkOf(station),
                             "--ledger",
-                            spec,
+                            where,
                             "--station",
                             QStringLiteral("station-%1").arg(station)};
         if (::geteuid() == 0)

@@ -17,8 +17,8 @@
 // service is touched. The destructor stops it and removes the folder.
 //
 //     PgServer server;
-//     const QString spec = server.createDatabase("ledger_a"); // a --ledger URL
-//     QVERIFY2(!spec.isEmpty(), qPrintable(server.error()));  // never skipped
+//     const QString url = server.createDatabase("ledger_a"); // a --ledger URL
+//     QVERIFY2(!url.isEmpty(), qPrintable(server.error()));  // never skipped
 class PgServer
 {
 public:
@@ -61,7 +61,7 @@ public:
     bool isRunning() const { return m_running; }
     QString error() const { return m_error; } // why the last step failed, with the server's log
 
-    QString spec(const QString &database) const
+    QString url(const QString &database) const
     {
         return QString("postgresql://%1@/%2?host=%3&port=%4")
             .arg(kUser, database, folder())
@@ -72,7 +72,7 @@ public:
     QString createDatabase(const QString &name)
     {
         const bool made = m_running && run("createdb", client() << name, false);
-        return made ? spec(name) : QString();
+        return made ? url(name) : QString();
     }
 
     // Runs one SQL command in a database with psql; false with error() set on failure.
