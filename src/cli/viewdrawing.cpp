@@ -84,6 +84,12 @@ QString stateWord(SlotState state)
         return QStringLiteral("adapter missing");
     case SlotState::Finished:
         return QStringLiteral("finished");
+    case SlotState::SentNotVerified:
+        return QStringLiteral("sent, not verified");
+    case SlotState::PassedNotRecorded:
+        return QStringLiteral("PASS, NOT RECORDED");
+    case SlotState::FailedNotRecorded:
+        return QStringLiteral("FAIL, NOT RECORDED");
     }
     return {};
 }

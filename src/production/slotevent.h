@@ -20,6 +20,13 @@ enum class SlotState {
     RemoveUnit,         // done with this unit: waiting for it to be taken off
     AdapterMissing,     // the slot's device is not there
     Finished,           // the slot takes no more units
+    // The unit's packet left but no verdict came (a stop, a hang-up, no
+    // read-back): it must be set aside and checked.
+    SentNotVerified,
+    // The unit passed or failed, but the ledger did not take its record: it is
+    // in the local journal only, and is not counted as passed.
+    PassedNotRecorded,
+    FailedNotRecorded,
 };
 
 // One change of a slot, reported as it happens.
@@ -38,6 +45,9 @@ struct SlotTotals {
     int passed = 0;
     int failed = 0;
     int alreadyProvisioned = 0;
+    // Neither counts towards the yield: their outcome is not on the record.
+    int notVerified = 0;
+    int notRecorded = 0;
 
     // Adds a unit's result to its counter; false for a state that is no result.
     bool count(SlotState state)
@@ -51,6 +61,13 @@ struct SlotTotals {
             return true;
         case SlotState::AlreadyProvisioned:
             ++alreadyProvisioned;
+            return true;
+        case SlotState::SentNotVerified:
+            ++notVerified;
+            return true;
+        case SlotState::PassedNotRecorded:
+        case SlotState::FailedNotRecorded:
+            ++notRecorded;
             return true;
         default:
             return false;
