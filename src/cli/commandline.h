@@ -58,6 +58,10 @@ struct CliOptions {
     QString operatorName;            // provision: recorded; empty: the login name
     bool noColor = false;            // provision: the view without colours
     QString onUnit;                  // provision: a shell command run after each unit
+    QString jobFile;    // provision: a job file; the options given beside it override its fields
+    QString ledgerSpec; // --ledger as given
+    int target = 0;     // provision: units to pass (0: until stopped)
+    QString order;      // provision: an order or lot name recorded with the run
 };
 
 struct ParsedCommandLine {

@@ -136,7 +136,8 @@ void Slot::runUnits()
             return;
         }
         UnitRecord unit = programUnit(found, address);
-        m_shared.budget.settle(unit.packetLeft);
+        m_shared.budget.settle(unit.packetLeft, unit.packetLeft && unit.errorClass.isEmpty() &&
+                                                    unit.differences.isEmpty());
         if (unit.packetLeft || unit.errorClass != kNotWritten) {
             finishUnit(unit, address);
             checkRangeLeft();
