@@ -14,7 +14,6 @@ namespace
 const QByteArray kEnterCommandMode = QByteArrayLiteral("+++");
 const QByteArray kLeaveCommandMode = QByteArrayLiteral("---");
 
-constexpr int kRequestPauseMs = 100;
 constexpr int kBeforePacketMs = 200;
 constexpr int kAfterPacketMs = 200;
 constexpr int kBeforeReadBackMs = 500;
@@ -37,6 +36,7 @@ ModuleEngine::Operation::Operation(ModuleEngine &engine) : m_engine(engine)
 {
     m_engine.m_operationRunning = true;
     m_engine.m_portLost = false;
+    m_engine.m_packetOut = false;
 }
 
 ModuleEngine::Operation::~Operation()
@@ -89,8 +89,10 @@ void ModuleEngine::EnterATMode()
 
 void ModuleEngine::CloseATMode()
 {
-    if (m_MSComm1.portOpen())
+    if (m_MSComm1.portOpen()) {
         m_MSComm1.output(kLeaveCommandMode);
+        m_sinceDataMode.start();
+    }
     // Without a line nothing more can be sent: the module is no longer held.
     leaveCommandMode();
 }
@@ -103,10 +105,31 @@ void ModuleEngine::leaveCommandMode()
     CommandModeGate::leave();
 }
 
+QString ModuleEngine::band() const
+{
+    return m_bandSource ? m_bandSource() : QString();
+}
+
+bool ModuleEngine::mustEnd() const
+{
+    return m_portLost || m_closing || m_stopNow || (m_stopRequested && !m_packetOut);
+}
+
 bool ModuleEngine::pauseWithin(int ms)
 {
-    if (m_pause.wait(ms) && !m_portLost && !m_closing && !m_stopRequested)
+    QElapsedTimer from;
+    from.start();
+    return pauseSince(from, ms);
+}
+
+bool ModuleEngine::pauseSince(const QElapsedTimer &from, int ms)
+{
+    if (m_pause.waitSince(from, ms) && !mustEnd())
         return true;
+    // A stop never cuts a pause in command mode short, so this "---" keeps its
+    // distance from the bytes before it; a closing window sends its own.
+    if (!m_closing && m_inCommandMode)
+        CloseATMode();
     emit busyChanged(false);
     emit stoppedEarly();
     return false;
@@ -146,15 +169,14 @@ void ModuleEngine::onBurstEnded()
 {
     if (m_configExpected) {
         const QByteArray block = m_receiver.burst().left(kBlockSize);
-        const QString band = m_bandSource ? m_bandSource() : QString();
-        const DecodedBlock decoded = decodeBlock(block, band, m_channel);
+        const DecodedBlock decoded = decodeBlock(block, band(), m_channel);
         m_channel = decoded.channel;
         m_lastBlock = block;
         m_lastTexts = decoded.texts;
         ++m_decodedCount;
         emit configurationDecoded(block, decoded.texts);
         if (!m_verifyPacket.isEmpty()) {
-            m_lastMismatches = readBackMismatches(m_verifyPacket, band, decoded.texts);
+            m_lastMismatches = readBackMismatches(m_verifyPacket, band(), decoded.texts);
             m_verifyPacket.clear();
             emit readBackChecked(*m_lastMismatches);
         }
@@ -168,8 +190,7 @@ void ModuleEngine::onBurstEnded()
 bool ModuleEngine::SendConfigPacket()
 {
     const ConfigTexts texts = m_textsSource ? m_textsSource() : placeholderTexts();
-    const QString band = m_bandSource ? m_bandSource() : QString();
-    const EncodeResult result = encodePacket(texts, band, m_channel, m_codeForms);
+    const EncodeResult result = encodePacket(texts, band(), m_channel, m_codeForms);
     m_channel = result.channel;
     m_lastPacket.clear();
     if (result.failure) {
@@ -190,10 +211,19 @@ void ModuleEngine::sendConfiguration()
     emit statusChanged(QStringLiteral("Sending Configuration..."));
     m_configExpected = false;
     EnterATMode();
+    QElapsedTimer sinceEnter;
+    sinceEnter.start();
+    setFromPacket(sinceEnter);
+}
+
+void ModuleEngine::setFromPacket(const QElapsedTimer &sinceEnter)
+{
     m_verifyPacket.clear();
-    if (!pauseWithin(kBeforePacketMs))
+    m_packetOut = false;
+    if (!pauseSince(sinceEnter, kBeforePacketMs))
         return;
     const QByteArray written = SendConfigPacket() ? m_lastPacket : QByteArray();
+    m_packetOut = !written.isEmpty();
     if (!pauseWithin(kAfterPacketMs))
         return;
     CloseATMode();
@@ -225,19 +255,23 @@ WriteResult ModuleEngine::writeConfiguration(int answerMs)
     // that answer arrives while no configuration is expected.
     const int decodedBefore = m_decodedCount;
     sendConfiguration();
+    return collectWrite(answerMs, decodedBefore);
+}
+
+WriteResult ModuleEngine::collectWrite(int answerMs, int decodedBefore)
+{
     WriteResult result;
     result.refused = m_lastRefusal;
     result.packet = m_lastPacket;
     result.readBack = awaitDecoded(answerMs, decodedBefore);
     result.mismatches = m_lastMismatches;
+    m_packetOut = false;
     return result;
 }
 
 ReadResult ModuleEngine::awaitDecoded(int answerMs, int decodedBefore)
 {
-    const auto finished = [&] {
-        return m_decodedCount != decodedBefore || m_portLost || m_stopRequested || m_closing;
-    };
+    const auto finished = [&] { return m_decodedCount != decodedBefore || mustEnd(); };
     if (!finished() && m_MSComm1.portOpen()) {
         QEventLoop loop;
         QTimer deadline;
@@ -272,6 +306,16 @@ void ModuleEngine::abort()
 void ModuleEngine::requestStop()
 {
     m_stopRequested = true;
+    if (m_answerLoop && mustEnd())
+        m_answerLoop->quit();
+}
+
+void ModuleEngine::stopNow()
+{
+    m_stopRequested = true;
+    m_stopNow = true;
+    if (!m_inCommandMode)
+        m_pause.interrupt();
     if (m_answerLoop)
         m_answerLoop->quit();
 }

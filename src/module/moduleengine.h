@@ -6,6 +6,7 @@
 #include "receive/rxdispatcher.h"
 #include "serial/mscomm.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <functional>
@@ -40,6 +41,17 @@ struct WriteResult {
     // no packet was written or its read-back was not decoded.
     std::optional<QList<FieldMismatch>> mismatches;
 };
+
+// What a poll brought: the answer to its "+++" and, when the decision asked for
+// a write, the Set that went on from that "+++".
+struct PollResult {
+    ReadResult found;
+    std::optional<WriteResult> written;
+};
+
+// Asked once a poll's answer holds a whole block, while the module waits in
+// command mode: true to write the texts of the engine's source over it.
+using PollDecision = std::function<bool(const ReadResult &found)>;
 
 // The operations that talk to the module: the configuration request, Set, their
 // pauses and flags, decoding at the end of a burst, the re-entry guard and the
@@ -110,13 +122,25 @@ public:
     ReadResult readConfiguration(int answerMs);
     // Runs Set as one operation and waits for its read-back as above.
     WriteResult writeConfiguration(int answerMs);
+    // A request whose "+++" may be the first step of a Set, as one operation.
+    // Its "+++" comes at least 0.1 s after the last "---". Once the answer holds
+    // a whole block, `decide` is asked at once: on true the packet follows 0.2 s
+    // after that "+++" (later only when the decision took longer) and Set goes
+    // on to its read-back as writeConfiguration does; on false "---" follows as
+    // in a request, and nothing else. Waits up to answerMs for each answer.
+    PollResult pollConfiguration(int answerMs, const PollDecision &decide);
 
     // Ends every pause at once and every operation at its next step (the window
     // is closing).
     void abort();
     // Lets the running step and its pause finish, then ends the operation
-    // before its next write; never cuts a pause short.
+    // before its next write; never cuts a pause short. A Set whose packet may
+    // have left goes on through its read-back, so the module is judged.
     void requestStop();
+    // A stop that will not wait for a read-back: ends a pause in data mode and
+    // the wait for an answer at once; in command mode the pause under way ends
+    // first, so the module tells the "---" that follows from the bytes before it.
+    void stopNow();
     bool stopRequested() const { return m_stopRequested; }
     // "+++" was the last of the two command-mode strings written.
     bool inCommandMode() const { return m_inCommandMode; }
@@ -139,13 +163,35 @@ signals:
     void portFailed(const korva::PortFailure &failure);
 
 private:
+    // The request's pause between "+++" and "---", and the quiet a module needs
+    // after "---" before it takes the next "+++".
+    static constexpr int kRequestPauseMs = 100;
+    static constexpr int kQuietAfterDataModeMs = 100;
+
     void onBurstEnded();
     void runRequest();
     void onPortFailed(const PortFailure &failure);
     void leaveCommandMode();
-    // Pauses while events run; false when the operation must end here.
+    QString band() const;
+    // The port failed, the window is closing, or a stop came that spares no step.
+    bool mustEnd() const;
+    // Pauses while events run; false when the operation must end here (after a
+    // stop, with the module back in data mode).
     bool pauseWithin(int ms);
+    bool pauseSince(const QElapsedTimer &from, int ms);
+    // Set from its first pause on, the "+++" written when `sinceEnter` started.
+    void setFromPacket(const QElapsedTimer &sinceEnter);
     ReadResult awaitDecoded(int answerMs, int decodedBefore);
+    // The Set just run, with its read-back as it is decoded.
+    WriteResult collectWrite(int answerMs, int decodedBefore);
+    // Waits for a poll's answer to hold a whole block; that block, or nothing
+    // when the answer never began, ended short or the poll must end.
+    QByteArray awaitBlock(const QElapsedTimer &sinceEnter, int answerMs);
+    // "---" of a poll that writes nothing, 0.1 s after its "+++" at the soonest.
+    void leavePoll(const QElapsedTimer &sinceEnter);
+    // What a poll without a whole block brought: an answer that began is
+    // waited for to its end; a module silent through the pause did not answer.
+    ReadResult pollAnswer(int answerMs, int decodedBefore);
 
     MSComm m_MSComm1;
     RxDispatcher m_receiver;
@@ -160,7 +206,11 @@ private:
     bool m_portLost = false;
     bool m_closing = false;
     bool m_stopRequested = false;
+    bool m_stopNow = false;
+    // A Set's packet may have left: a first stop lets its read-back finish.
+    bool m_packetOut = false;
     bool m_inCommandMode = false;
+    QElapsedTimer m_sinceDataMode; // since the last "---" was written
 
     int m_decodedCount = 0;
     QByteArray m_lastBlock;

@@ -9,11 +9,16 @@ namespace korva
 
 bool Pause::wait(int ms)
 {
-    const qint64 lengthNs = qint64(ms) * 1000000;
     QElapsedTimer clock;
     clock.start();
+    return waitSince(clock, ms);
+}
+
+bool Pause::waitSince(const QElapsedTimer &from, int ms)
+{
+    const qint64 lengthNs = qint64(ms) * 1000000;
     while (!m_aborted) {
-        const qint64 leftNs = lengthNs - clock.nsecsElapsed();
+        const qint64 leftNs = lengthNs - from.nsecsElapsed();
         if (leftNs < 0)
             return true;
         QEventLoop loop;
@@ -42,6 +47,11 @@ bool Pause::wait(int ms)
 void Pause::abort()
 {
     m_aborted = true;
+    interrupt();
+}
+
+void Pause::interrupt()
+{
     for (QEventLoop *loop : std::as_const(m_loops))
         loop->quit();
 }

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QThread>
 #include <QTimer>
 
@@ -15,14 +16,13 @@ namespace korva::production
 namespace
 {
 
-// A unit is asked for its configuration (and, once programmed, looked after)
-// about once a second; an absent device is looked for more often, as that
-// costs nothing on the wire.
-constexpr int kPollPeriodMs = 1000;
+// Between two polls the line stays quiet for this long: with the poll's own
+// 0.1 s, a unit attached is noticed within a quarter of a second, a module has
+// had well over the 100 ms it needs after "---", and a unit taken off soon after
+// its read-back is gone before it is asked again. An absent device is looked
+// for on every change of its folder, and besides at this period.
+constexpr int kQuietBetweenPollsMs = 150;
 constexpr int kReopenPeriodMs = 250;
-// A present module begins its answer within the request's 0.1 s; this is
-// enough for all fifteen bytes at 1200 baud and the 100 ms that end a burst.
-constexpr int kPollAnswerMs = 300;
 // A unit whose device stays counts as taken off only once it has missed this
 // many polls in a row over at least this long: one late answer is no removal.
 constexpr int kMissedPollsForRemoval = 3;
@@ -55,6 +55,8 @@ bool Slot::LastUnit::wasProgrammedAs(const QByteArray &block) const
 void Slot::run()
 {
     m_engine = std::make_unique<ModuleEngine>();
+    m_deviceWatch = std::make_unique<QFileSystemWatcher>();
+    connect(m_deviceWatch.get(), &QFileSystemWatcher::directoryChanged, this, &Slot::wake);
     const QString band = m_shared.settings.band;
     m_engine->setBandSource([band] { return band; });
     connect(m_engine.get(), &ModuleEngine::portFailed, this, [this](const PortFailure &failure) {
@@ -86,6 +88,7 @@ void Slot::run()
         m_engine->CloseATMode();
     m_engine->closePort();
     m_engine.reset();
+    m_deviceWatch.reset();
     m_ledger.reset();
     report(SlotState::Finished, m_finishNote);
     emit finished();
@@ -94,8 +97,11 @@ void Slot::run()
 
 void Slot::stop()
 {
-    if (m_engine)
+    if (m_engine && m_stopAsked)
+        m_engine->stopNow();
+    else if (m_engine)
         m_engine->requestStop();
+    m_stopAsked = true;
     wake();
 }
 
@@ -108,49 +114,37 @@ void Slot::wake()
 void Slot::runUnits()
 {
     while (!m_shared.ending()) {
-        ReadResult found;
-        std::optional<PassedRecord> passed;
-        if (!waitForModule(found) || !lookUp(found, passed))
-            return;
-        if (passed && !m_shared.settings.reprovision) {
-            leaveAlone(found, *passed);
-            if (m_shared.ending() || !waitForRemoval())
-                return;
+        if (!lineOpen())
             continue;
-        }
-        const UnitBudget::Claim claim = m_shared.budget.claim();
-        if (claim == UnitBudget::Claim::Wait) {
-            report(SlotState::Waiting,
-                   QStringLiteral("a unit is ready on %1; it waits for the units under way "
-                                  "on the other slots")
-                       .arg(shownPort()));
-            idle(kPollPeriodMs);
-            continue;
-        }
-        if (claim == UnitBudget::Claim::Spent)
-            return;
-        UnitAddress address{passed ? std::optional<quint32>(passed->address) : std::nullopt, false,
-                            passed.has_value()};
-        if (!passed && !takeAddress(address)) {
-            m_shared.budget.settle(false);
-            return;
-        }
-        UnitRecord unit = programUnit(found, address);
-        m_shared.budget.settle(unit.packetLeft, unit.packetLeft && unit.errorClass.isEmpty() &&
-                                                    unit.differences.isEmpty());
-        if (unit.packetLeft || unit.errorClass != kNotWritten) {
-            finishUnit(unit, address);
-            checkRangeLeft();
-        } else {
-            giveBack(address);
-            m_finishNote = QStringLiteral("stopped before the unit on %1 was written: nothing "
-                                          "was written to it")
-                               .arg(shownPort());
-        }
-        emit runChanged();
-        if (m_shared.ending() || !waitForRemoval())
-            return;
+        if (!m_attached && !m_announced && !(m_shown && m_shown->state == SlotState::Waiting))
+            report(SlotState::Waiting);
+        m_announced = true;
+        const PollResult polled =
+            m_engine->pollConfiguration(m_shared.settings.answerTimeoutMs,
+                                        [this](const ReadResult &found) { return decide(found); });
+        afterPoll(polled);
+        if (!m_shared.ending())
+            idle(kQuietBetweenPollsMs);
     }
+}
+
+bool Slot::lineOpen()
+{
+    if (m_engine->port().portOpen() && !portPresent())
+        m_engine->closePort();
+    if (m_engine->port().portOpen())
+        return true;
+    // Whatever was on the line went with its device.
+    if (m_attached)
+        m_announced = false;
+    m_attached = false;
+    QString reason;
+    if (openPort(reason) == Opened::Open)
+        return true;
+    report(SlotState::AdapterMissing, reason);
+    m_announced = false;
+    awaitDevice();
+    return false;
 }
 
 Slot::Opened Slot::openPort(QString &reason)
@@ -179,82 +173,109 @@ bool Slot::portPresent() const
                                                         : QStringLiteral("/dev/") + m_port.port);
 }
 
-bool Slot::waitForModule(ReadResult &found)
+void Slot::awaitDevice()
 {
-    bool announced = false;
-    bool shortAnswerTold = false;
-    while (!m_shared.ending()) {
-        if (!m_engine->port().portOpen()) {
-            QString reason;
-            if (openPort(reason) != Opened::Open) {
-                report(SlotState::AdapterMissing, reason);
-                announced = false;
-                idle(kReopenPeriodMs, false);
-                continue;
-            }
-        }
-        // Already waiting (for a claim, or with something seen) is not said again.
-        if (!announced && !(m_shown && m_shown->state == SlotState::Waiting))
-            report(SlotState::Waiting);
-        announced = true;
-        QElapsedTimer poll;
-        poll.start();
-        found = m_engine->readConfiguration(kPollAnswerMs);
-        if (m_shared.ending())
-            return false;
-        if (isWhole(found)) {
-            if (!m_lastUnit || !m_lastUnit->wasProgrammedAs(found.block))
-                return true;
-            report(SlotState::RemoveUnit,
-                   QStringLiteral("the module on %1 holds what the last unit was written with: "
-                                  "take it off")
-                       .arg(shownPort()));
-        } else if (found.outcome == ReadResult::Outcome::Answered && !found.block.isEmpty() &&
-                   !shortAnswerTold) {
-            report(SlotState::Waiting, QStringLiteral("a module answers %1 of %2 bytes on %3: "
-                                                      "check the contact and the baud rate")
-                                           .arg(found.block.size())
-                                           .arg(kBlockSize)
-                                           .arg(shownPort()));
-            shortAnswerTold = true;
-        }
-        idle(kPollPeriodMs - poll.elapsed());
+    if (!m_port.byNumber && m_deviceWatch->directories().isEmpty()) {
+        const QString path =
+            m_port.port.contains(u'/') ? m_port.port : QStringLiteral("/dev/") + m_port.port;
+        m_deviceWatch->addPath(QFileInfo(path).absolutePath());
     }
-    return false;
+    if (m_shared.ending())
+        return;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    timer.start(kReopenPeriodMs);
+    m_idleLoop = &loop;
+    loop.exec();
+    m_idleLoop = nullptr;
 }
 
-// A unit is taken off when its device goes away, when it has missed several
-// polls in a row over a while, or when another module answers in its place.
-bool Slot::waitForRemoval()
+bool Slot::decide(const ReadResult &found)
 {
-    report(SlotState::RemoveUnit, {}, m_unitAddress);
-    int missed = 0;
-    QElapsedTimer sinceFirstMiss;
-    while (!m_shared.ending()) {
-        idle(kPollPeriodMs);
-        if (m_shared.ending())
+    if (m_attached && m_lastUnit) {
+        if (m_lastUnit->holds(found.block)) {
+            m_missed = 0;
             return false;
-        if (!portPresent())
-            m_engine->closePort();
-        if (!m_engine->port().portOpen())
-            return true;
-        const ReadResult answer = m_engine->readConfiguration(kPollAnswerMs);
-        if (!m_engine->port().portOpen())
-            return true;
-        if (m_shared.ending())
-            return false;
-        if (isWhole(answer)) {
-            if (!m_lastUnit->holds(answer.block))
-                return true;
-            missed = 0;
-            continue;
         }
-        if (missed++ == 0)
-            sinceFirstMiss.start();
-        if (missed >= kMissedPollsForRemoval && sinceFirstMiss.elapsed() >= kRemovalQuietMs)
-            return true;
+        // Another module answers in the last unit's place: that one was taken off.
+        m_attached = false;
+    } else if (m_lastUnit && m_lastUnit->wasProgrammedAs(found.block)) {
+        report(SlotState::RemoveUnit,
+               QStringLiteral("the module on %1 holds what the last unit was written with: "
+                              "take it off")
+                   .arg(shownPort()));
+        return false;
     }
-    return false;
+    std::optional<PassedRecord> passedBefore;
+    if (m_shared.ending() || !lookUp(found, passedBefore))
+        return false;
+    if (passedBefore && !m_shared.settings.reprovision) {
+        m_metAgain = MetAgain{found, *passedBefore};
+        return false;
+    }
+    const UnitBudget::Claim claim = m_shared.budget.claim();
+    if (claim == UnitBudget::Claim::Wait)
+        report(SlotState::Waiting, QStringLiteral("a unit is ready on %1; it waits for the units "
+                                                  "under way on the other slots")
+                                       .arg(shownPort()));
+    if (claim != UnitBudget::Claim::Granted)
+        return false;
+    UnitAddress address{passedBefore ? std::optional<quint32>(passedBefore->address)
+                                     : std::nullopt,
+                        false, passedBefore.has_value()};
+    if (!passedBefore && !takeAddress(address)) {
+        m_shared.budget.settle(false);
+        return false;
+    }
+    if (address.reserved) {
+        if (const QString failed = m_ledger->markSent(*address.address); !failed.isEmpty()) {
+            m_shared.halt(EndReason::RecordFailed, failed);
+            giveBack(address);
+            m_shared.budget.settle(false);
+            return false;
+        }
+    }
+    m_underWay = UnitUnderWay{newUnit(found), address};
+    prepareTexts(m_underWay->unit, found, address);
+    report(SlotState::Programming, {}, m_unitAddress);
+    return true;
+}
+
+void Slot::afterPoll(const PollResult &polled)
+{
+    if (m_underWay) {
+        completeUnit(polled.written.value_or(WriteResult{}));
+    } else if (m_metAgain) {
+        leaveAlone(m_metAgain->found, m_metAgain->passed);
+        m_metAgain.reset();
+        m_attached = true;
+        m_missed = 0;
+        if (!m_shared.ending())
+            report(SlotState::RemoveUnit, {}, m_unitAddress);
+    } else if (m_attached && !isWhole(polled.found)) {
+        countMiss();
+    } else if (!m_attached && polled.found.outcome == ReadResult::Outcome::Answered &&
+               !polled.found.block.isEmpty() && !isWhole(polled.found) && !m_shortAnswerTold) {
+        report(SlotState::Waiting, QStringLiteral("a module answers %1 of %2 bytes on %3: "
+                                                  "check the contact and the baud rate")
+                                       .arg(polled.found.block.size())
+                                       .arg(kBlockSize)
+                                       .arg(shownPort()));
+        m_shortAnswerTold = true;
+    }
+}
+
+void Slot::countMiss()
+{
+    if (m_missed++ == 0)
+        m_sinceFirstMiss.start();
+    if (m_missed >= kMissedPollsForRemoval && m_sinceFirstMiss.elapsed() >= kRemovalQuietMs) {
+        m_attached = false;
+        m_announced = false;
+        m_shortAnswerTold = false;
+    }
 }
 
 void Slot::idle(qint64 ms, bool watchPort)

@@ -6,12 +6,14 @@
 #include "production/unitrecord.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 
 #include <memory>
 
 class QEventLoop;
+class QFileSystemWatcher;
 
 namespace korva::production
 {
@@ -20,9 +22,11 @@ class Ledger;
 class RunShared;
 
 // One provisioning slot: a port where units are attached one after another.
-// It waits for a unit, leaves it alone when the ledger holds it as provisioned,
+// It polls for a unit, leaves it alone when the ledger holds it as provisioned,
 // else takes an address, programs and verifies the unit, records it and waits
-// until it is taken off, until the run ends. It runs on a thread of its own
+// until it is taken off, until the run ends. The poll that finds a unit is the
+// first step of its Set: the slot decides while the module waits in command
+// mode, so a unit's wire is exactly one Set with its read-back. It runs on a thread of its own
 // with an engine and a ledger connection of its own, because the engine's
 // pauses are nested event loops: two slots on one thread would stretch each
 // other's pauses.
@@ -36,8 +40,9 @@ public:
     // Runs units until the run ends, then leaves the module in data mode and
     // closes the port. Call it on the slot's thread.
     void run();
-    // Lets the step under way finish and writes nothing more. Queued from
-    // another thread.
+    // Lets the step under way finish and writes nothing more; a unit whose
+    // packet left is read back and judged first. A second stop ends at once.
+    // Queued from another thread.
     void stop();
     // Looks at the run's state again now rather than at the end of a wait.
     void wake();
@@ -73,11 +78,35 @@ private:
         bool wasProgrammedAs(const QByteArray &block) const;
     };
 
+    // A unit being written: what it is, and the address it is written with.
+    struct UnitUnderWay {
+        UnitRecord unit;
+        UnitAddress address;
+    };
+    // A unit the ledger holds as passed, found by the last poll.
+    struct MetAgain {
+        ReadResult found;
+        PassedRecord passed;
+    };
+
     void runUnits();
+    // The slot's port is open; otherwise it waits a while for its device and
+    // says false.
+    bool lineOpen();
     Opened openPort(QString &reason);
     bool portPresent() const;
-    bool waitForModule(ReadResult &found);
-    bool waitForRemoval();
+    // Waits until the device's folder changes, the reopen period passes, or a
+    // wake or a stop comes.
+    void awaitDevice();
+    // Asked by the engine once a poll's answer holds a whole block, while the
+    // module waits in command mode: true when the unit is to be written (its
+    // address is taken and marked sent, and its texts are the engine's).
+    bool decide(const ReadResult &found);
+    // What the slot makes of a poll once the module is back in data mode.
+    void afterPoll(const PollResult &polled);
+    // A poll that found no whole block while the last unit is taken to be on
+    // the line: three such polls over a while mean it was taken off.
+    void countMiss();
     // The ledger's passed record of the address the unit holds; false when the
     // ledger could not tell (the run is halted then).
     bool lookUp(const ReadResult &found, std::optional<PassedRecord> &passed);
@@ -85,8 +114,15 @@ private:
     void leaveAlone(const ReadResult &found, const PassedRecord &passed);
     // False when no address could be taken (the run is halted then).
     bool takeAddress(UnitAddress &address);
-    UnitRecord programUnit(const ReadResult &found, const UnitAddress &address);
-    bool writeOnce(UnitRecord &unit, const QByteArray &before, const UnitAddress &address);
+    // The texts the unit is written with, set as the engine's.
+    void prepareTexts(UnitRecord &unit, const ReadResult &found, const UnitAddress &address);
+    // The first write (the poll's Set) with its read-back, a second write when
+    // the unit holds something else, then the unit's record.
+    void completeUnit(const WriteResult &first);
+    // What a Set with its read-back tells of the unit; true when the unit holds
+    // something else than was written and may be written once more.
+    bool judgeWrite(UnitRecord &unit, const WriteResult &written);
+    bool writeOnce(UnitRecord &unit);
     void finishUnit(UnitRecord &unit, const UnitAddress &address);
     // Returns the address of a unit that was not written to the range.
     void giveBack(const UnitAddress &address);
@@ -111,10 +147,19 @@ private:
     RunShared &m_shared;
     std::unique_ptr<ModuleEngine> m_engine;
     std::unique_ptr<Ledger> m_ledger;
+    std::unique_ptr<QFileSystemWatcher> m_deviceWatch;
     QEventLoop *m_idleLoop = nullptr;
     std::optional<Shown> m_shown;
     std::optional<quint32> m_unitAddress; // the address of the unit under way
     std::optional<LastUnit> m_lastUnit;
+    bool m_attached = false; // the last unit is taken to be on the line still
+    int m_missed = 0;        // polls in a row it did not answer whole
+    QElapsedTimer m_sinceFirstMiss;
+    bool m_announced = false;       // waiting was said since the slot last had a unit or a port
+    bool m_shortAnswerTold = false; // a short answer was said while waiting
+    bool m_stopAsked = false;
+    std::optional<UnitUnderWay> m_underWay;
+    std::optional<MetAgain> m_metAgain;
     QString m_lostReason; // why the port failed last
     QString m_finishNote; // said when the slot finishes
 };

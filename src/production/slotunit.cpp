@@ -11,8 +11,8 @@ namespace korva::production
 namespace
 {
 
-// Quiet time between the read that found a unit and the Set after it, as long
-// as Set leaves between its "---" and its read-back.
+// Quiet time between a read-back and a second write, as long as Set leaves
+// between its "---" and its read-back.
 constexpr int kBetweenOperationsMs = 500;
 // A unit that does not hold what was written is written once more.
 constexpr int kWritesPerUnit = 2;
@@ -20,15 +20,17 @@ constexpr int kWritesPerUnit = 2;
 const QString kStoppedAfterPacket = QStringLiteral("stopped");
 const QString kForeignReadBack = QStringLiteral("foreign-read-back");
 
-// A module that does not take a field keeps its old byte, so every byte of a
-// read-back from the unit just written is the packet's or the unit's before
-// the write. Any other byte comes from somewhere else.
+// A unit is known by its addresses. A module that does not take a field keeps
+// its old byte, so each address byte of a read-back from the unit just written
+// is the packet's or the unit's before the write; any other comes from another
+// unit. The other fields may hold what the unit never held (a module that
+// stores another power level than written): that is a difference, not another unit.
 bool fromAnotherUnit(const QByteArray &readBack, const QByteArray &packet, const QByteArray &before)
 {
     const auto byteAt = [](const QByteArray &bytes, qsizetype i) {
         return i < bytes.size() ? std::optional<char>(bytes.at(i)) : std::nullopt;
     };
-    for (qsizetype i = 0; i < readBack.size(); ++i) {
+    for (qsizetype i = 0; i < qMin<qsizetype>(readBack.size(), kAddressBytes); ++i) {
         if (readBack.at(i) != byteAt(packet, i) && readBack.at(i) != byteAt(before, i))
             return true;
     }
@@ -141,9 +143,8 @@ void Slot::checkRangeLeft()
         m_shared.haltRangeUsedUp();
 }
 
-UnitRecord Slot::programUnit(const ReadResult &found, const UnitAddress &address)
+void Slot::prepareTexts(UnitRecord &unit, const ReadResult &found, const UnitAddress &address)
 {
-    UnitRecord unit = newUnit(found);
     unit.reprovision = address.reprovision;
     ConfigTexts texts = m_shared.settings.profileOver(found.texts);
     if (address.address)
@@ -153,41 +154,59 @@ UnitRecord Slot::programUnit(const ReadResult &found, const UnitAddress &address
     unit.address = isHex ? std::optional<quint32>(written) : std::nullopt;
     m_unitAddress = unit.address;
     m_engine->setTextsSource([texts] { return texts; });
-    while (unit.writes < kWritesPerUnit && writeOnce(unit, found.block, address)) {
-    }
-    unit.ended = currentTime();
-    return unit;
 }
 
-// One Set with its read-back; true when the unit holds something else than was
-// written and may be written once more.
-bool Slot::writeOnce(UnitRecord &unit, const QByteArray &before, const UnitAddress &address)
+void Slot::completeUnit(const WriteResult &first)
+{
+    UnitUnderWay underWay = std::move(*m_underWay);
+    m_underWay.reset();
+    UnitRecord &unit = underWay.unit;
+    bool again = judgeWrite(unit, first);
+    while (again && unit.writes < kWritesPerUnit)
+        again = writeOnce(unit);
+    unit.ended = currentTime();
+    m_shared.budget.settle(unit.packetLeft, passed(unit));
+    if (unit.packetLeft || unit.errorClass != kNotWritten) {
+        finishUnit(unit, underWay.address);
+        checkRangeLeft();
+    } else {
+        giveBack(underWay.address);
+        m_lastUnit = LastUnit{unit.before, {}};
+        m_finishNote = QStringLiteral("stopped before the unit on %1 was written: nothing "
+                                      "was written to it")
+                           .arg(shownPort());
+    }
+    emit runChanged();
+    m_attached = true;
+    m_missed = 0;
+    m_shortAnswerTold = false;
+    if (!m_shared.ending())
+        report(SlotState::RemoveUnit, {}, m_unitAddress);
+}
+
+// A second Set, after the quiet a Set keeps before its read-back.
+bool Slot::writeOnce(UnitRecord &unit)
+{
+    idle(kBetweenOperationsMs);
+    if (m_shared.halted())
+        return false;
+    if (!m_engine->port().portOpen()) {
+        unit.errorClass = QStringLiteral("port-lost");
+        unit.error = QStringLiteral("the device went away before the second write: %1")
+                         .arg(m_lostReason);
+        return false;
+    }
+    report(SlotState::Programming, {}, m_unitAddress);
+    return judgeWrite(unit, m_engine->writeConfiguration(m_shared.settings.answerTimeoutMs));
+}
+
+bool Slot::judgeWrite(UnitRecord &unit, const WriteResult &written)
 {
     const auto fail = [&unit](const QString &errorClass, const QString &error) {
         unit.errorClass = errorClass;
         unit.error = error;
         return false;
     };
-    idle(kBetweenOperationsMs);
-    if (m_shared.halted()) {
-        if (unit.packetLeft)
-            return false;
-        return fail(kNotWritten, QStringLiteral("the run stopped before the unit was written"));
-    }
-    if (!m_engine->port().portOpen())
-        return fail(
-            QStringLiteral("port-lost"),
-            QStringLiteral("the device went away before the %1write: %2")
-                .arg(unit.packetLeft ? QStringLiteral("second ") : QString(), m_lostReason));
-    if (address.reserved && unit.writes == 0) {
-        if (const QString failed = m_ledger->markSent(*address.address); !failed.isEmpty()) {
-            m_shared.halt(EndReason::RecordFailed, failed);
-            return fail(kNotWritten, failed);
-        }
-    }
-
-    report(SlotState::Programming, {}, m_unitAddress);
-    const WriteResult written = m_engine->writeConfiguration(m_shared.settings.answerTimeoutMs);
     unit.differences.clear();
     unit.readBack.clear();
     if (!written.packet.isEmpty()) {
@@ -197,10 +216,15 @@ bool Slot::writeOnce(UnitRecord &unit, const QByteArray &before, const UnitAddre
     }
     if (written.refused)
         return fail(QStringLiteral("refused"), written.refused->text);
-    if (m_engine->portLost() || !m_engine->port().portOpen())
+    const ReadResult &back = written.readBack;
+    // A read-back decoded and compared is a verdict, whatever came after it.
+    const bool judged = !written.packet.isEmpty() &&
+                        back.outcome == ReadResult::Outcome::Answered && !back.block.isEmpty() &&
+                        written.mismatches;
+    if (!judged && (m_engine->portLost() || !m_engine->port().portOpen()))
         return fail(QStringLiteral("port-lost"),
                     QStringLiteral("the device failed during the write: %1").arg(m_lostReason));
-    if (m_engine->stopRequested()) {
+    if (!judged && back.outcome == ReadResult::Outcome::Stopped) {
         if (written.packet.isEmpty())
             return fail(kNotWritten, QStringLiteral("the run stopped before the packet was sent"));
         return fail(kStoppedAfterPacket,
@@ -211,19 +235,11 @@ bool Slot::writeOnce(UnitRecord &unit, const QByteArray &before, const UnitAddre
     if (written.packet.isEmpty())
         return fail(QStringLiteral("not-sent"),
                     QStringLiteral("the device did not take the packet"));
-
-    const ReadResult &back = written.readBack;
-    if (back.outcome != ReadResult::Outcome::Answered || back.block.isEmpty() ||
-        !written.mismatches)
+    if (!judged)
         return fail(QStringLiteral("no-read-back"),
                     QStringLiteral("the unit did not answer the read-back: it was not verified"));
-    unit.readBack = back.block;
-    if (fromAnotherUnit(back.block, written.packet, before))
-        return fail(kForeignReadBack,
-                    QStringLiteral("the read-back %1 is not from the unit just written (before "
-                                   "%2, written %3)")
-                        .arg(hexText(back.block), hexText(before), hexText(written.packet)));
 
+    unit.readBack = back.block;
     const ConfigTexts expected = decodeBlock(written.packet, m_shared.settings.band, {}).texts;
     QList<Field> differing;
     for (const FieldMismatch &mismatch : *written.mismatches) {
@@ -234,6 +250,11 @@ bool Slot::writeOnce(UnitRecord &unit, const QByteArray &before, const UnitAddre
         unit.differences << FieldDifference{fieldKey(field), fieldText(expected, field),
                                             fieldText(back.texts, field)};
     }
+    if (fromAnotherUnit(back.block, written.packet, unit.before))
+        return fail(kForeignReadBack,
+                    QStringLiteral("the read-back %1 is not from the unit just written (before "
+                                   "%2, written %3)")
+                        .arg(hexText(back.block), hexText(unit.before), hexText(written.packet)));
     return !unit.differences.isEmpty();
 }
 
@@ -244,17 +265,22 @@ void Slot::finishUnit(UnitRecord &unit, const UnitAddress &address)
 {
     const bool ok = passed(unit);
     unit.result = ok ? QStringLiteral("passed") : QStringLiteral("failed");
-    // A packet that left with no verdict leaves its address sent: its outcome
-    // is not known. One that never left gives a taken address back.
-    const AddressState outcome = !unit.packetLeft                         ? AddressState::Released
-                                 : ok                                     ? AddressState::Passed
-                                 : unit.errorClass == kStoppedAfterPacket ? AddressState::Sent
-                                                                          : AddressState::Failed;
+    // A packet that left with no read-back judged (a stop that would not wait,
+    // a device lost mid-Set, a unit silent) leaves its address sent: its
+    // outcome is not known. One that never left gives a taken address back.
+    const bool verdict = !unit.packetLeft || !unit.readBack.isEmpty();
+    const AddressState outcome = !unit.packetLeft ? AddressState::Released
+                                 : ok             ? AddressState::Passed
+                                 : verdict        ? AddressState::Failed
+                                                  : AddressState::Sent;
     if (address.reserved)
         unit.addressState = outcome;
     else if (address.reprovision && unit.packetLeft && outcome != AddressState::Sent)
         unit.addressState = outcome;
-    record(unit, ok ? SlotState::Passed : SlotState::Failed, ok ? QString() : failureDetail(unit));
+    const SlotState shown = ok        ? SlotState::Passed
+                            : verdict ? SlotState::Failed
+                                      : SlotState::SentNotVerified;
+    record(unit, shown, ok ? QString() : failureDetail(unit));
 
     LastUnit last{unit.before, {}};
     if (unit.packetLeft)

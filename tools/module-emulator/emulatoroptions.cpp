@@ -105,9 +105,9 @@ ParsedArguments parseEmulatorArguments(const QStringList &arguments)
         QStringLiteral("PATH"));
     const QCommandLineOption swapAfter(
         QStringLiteral("swap-after"),
-        QStringLiteral("MS ms after the tool last left command mode once it read the unit back "
-                       "after a write, take the unit off the line; MS ms later attach a new one "
-                       "with the starting configuration."),
+        QStringLiteral("MS ms after the tool's read-back of a write ends, take the unit off the "
+                       "line (polls in between do not keep it there); MS ms later attach a new "
+                       "one with the starting configuration."),
         QStringLiteral("MS"));
     const QCommandLineOption log(QStringLiteral("log"),
                                  QStringLiteral("Print every byte each way as it passes."));

@@ -211,7 +211,9 @@ void ModuleEmulator::Private::endBurst()
                 }
                 config = burst;
             }
-            packetTaken = true;
+            // A write cancels a removal that was due: the tool is at work on the unit.
+            readBackDue = true;
+            heldUnplugAt.reset();
         } else if (isCommandSequence(burst)) {
             // "---" and "+++" sent back to back, as two requests in a row do.
             for (qsizetype i = 0; i < burst.size(); i += kLeaveCommand.size()) {
@@ -220,8 +222,7 @@ void ModuleEmulator::Private::endBurst()
                     answerCommand(Clock::now());
                 } else {
                     commandMode = false;
-                    if (readBackAsked && swapAfterMs >= 0)
-                        unplugAt = Clock::now() + std::chrono::milliseconds(swapAfterMs);
+                    leftCommandMode();
                 }
             }
         } else {
@@ -237,11 +238,26 @@ void ModuleEmulator::Private::endBurst()
     burst.clear();
 }
 
+// The unit is taken off a while after the tool read it back following a write.
+// A poll in between does not keep it on the line (its removal is only held
+// while the tool has it in command mode); another write does.
+void ModuleEmulator::Private::leftCommandMode()
+{
+    if (readingBack && swapAfterMs >= 0)
+        unplugAt = lastInput + std::chrono::milliseconds(swapAfterMs);
+    else
+        unplugAt = heldUnplugAt;
+    heldUnplugAt.reset();
+    readingBack = false;
+}
+
 void ModuleEmulator::Private::answerCommand(Clock::time_point t)
 {
-    // A tool still talking to the unit keeps it on the line.
+    if (unplugAt)
+        heldUnplugAt = unplugAt;
     unplugAt.reset();
-    readBackAsked = packetTaken;
+    readingBack = readBackDue;
+    readBackDue = false;
     if (behaviour.hangUpAfterMs >= 0) {
         hangUpAt = t + std::chrono::milliseconds(behaviour.hangUpAfterMs);
         behaviour.hangUpAfterMs = -1;
@@ -302,9 +318,10 @@ void ModuleEmulator::Private::closeLine(Notifications &out)
     burstOpen = false;
     burst.clear();
     waitWritable = false;
-    packetTaken = false;
-    readBackAsked = false;
+    readBackDue = false;
+    readingBack = false;
     unplugAt.reset();
+    heldUnplugAt.reset();
     removeLink();
     out.hungUp = true;
     lineClosed.notify_all();

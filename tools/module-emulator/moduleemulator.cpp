@@ -84,8 +84,8 @@ bool ModuleEmulator::Private::startUnit(const QByteArray &unitConfig)
         return false;
     config = unitConfig;
     commandMode = false;
-    packetTaken = false;
-    readBackAsked = false;
+    readBackDue = false;
+    readingBack = false;
     pointLink();
     return true;
 }
@@ -240,6 +240,7 @@ void ModuleEmulator::setUnitSwap(int afterMs, const QByteArray &newUnitConfig)
     d->newUnitConfig = newUnitConfig.size() == kConfigSize ? newUnitConfig : d->config;
     if (d->swapAfterMs < 0) {
         d->unplugAt.reset();
+        d->heldUnplugAt.reset();
         d->plugInAt.reset();
     }
     d->wake();

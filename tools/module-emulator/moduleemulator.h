@@ -82,9 +82,10 @@ public:
     // Hangs up (if a line is open) and opens a new line for a new unit with this
     // configuration, out of command mode; false when no line could be opened.
     bool plugInNewUnit(const QByteArray &config);
-    // afterMs after the tool last left command mode once it had read the unit
-    // back after a write, the unit is taken off the line; afterMs later a new
-    // unit with newUnitConfig is attached (-1: off).
+    // afterMs after the "---" that ends the tool's read-back of a write, the
+    // unit is taken off the line (a poll in between does not keep it there,
+    // though it is never taken off in command mode; another write does keep
+    // it); afterMs later a new unit with newUnitConfig is attached (-1: off).
     void setUnitSwap(int afterMs, const QByteArray &newUnitConfig);
     // Sends bytes to the tool as data from the radio link, paced at the line rate.
     void transmit(const QByteArray &bytes);

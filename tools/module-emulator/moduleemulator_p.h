@@ -54,6 +54,7 @@ struct ModuleEmulator::Private {
     void takeByte(Clock::time_point t, quint8 value);
     void endBurst();
     void answerCommand(Clock::time_point t); // a "+++" was taken at t
+    void leftCommandMode();                  // a "---" was taken
     void writeDueBytes(Notifications &out);
     void closeLine(Notifications &out);
     bool startUnit(const QByteArray &unitConfig);
@@ -94,9 +95,10 @@ struct ModuleEmulator::Private {
     QString linkPath;
     int swapAfterMs = -1;
     QByteArray newUnitConfig;
-    bool packetTaken = false;   // a configuration was written since the line opened
-    bool readBackAsked = false; // and "+++" came after it
+    bool readBackDue = false; // a configuration was written; the next "+++" reads it back
+    bool readingBack = false; // the current command mode began as such a read-back
     std::optional<Clock::time_point> unplugAt;
+    std::optional<Clock::time_point> heldUnplugAt; // due, but the tool is in command mode
     std::optional<Clock::time_point> plugInAt;
 
     QList<WireByte> log;
