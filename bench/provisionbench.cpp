@@ -24,7 +24,7 @@ using emu::ModuleEmulator;
 using emu::WireBurst;
 using emu::WireByte;
 
-constexpr double kProtocolPausesPerUnitMs = 100 + 200 + 200 + 500 + 100;
+constexpr double kProtocolPausesPerUnitMs = 200 + 200 + 500 + 100 + 100;
 // A quick operator: the unit is off the line 100 ms after its read-back.
 constexpr int kSwapMs = 100;
 
@@ -36,19 +36,28 @@ double childrenCpuMs()
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
 }
 
-// The largest excess of one line's pauses over their lengths, from its log.
-double worstGapExcessMs(const ModuleEmulator &emulator)
+struct LineGaps {
+    double worstExcessMs = 0;
+    double shortestQuietMs = 1e9;
+};
+
+// The largest excess of one line's pauses over their lengths, and its
+// shortest quiet after "---", from its log.
+LineGaps lineGaps(const ModuleEmulator &emulator)
 {
     QList<WireBurst> sent;
     for (const WireBurst &burst : emulator.bursts()) {
         if (burst.direction == WireByte::Direction::ToModule)
             sent << burst;
     }
-    double worst = 0;
+    LineGaps gaps;
     for (qsizetype i = 0; i + 1 < sent.size(); ++i) {
         const QByteArray &now = sent.at(i).bytes;
         const QByteArray &next = sent.at(i + 1).bytes;
         const bool packet = now.size() == ModuleEmulator::kConfigSize;
+        const double gapMs = double(sent.at(i + 1).firstUsec - sent.at(i).lastUsec) / 1000.0;
+        if (now == "---" && next == "+++")
+            gaps.shortestQuietMs = std::min(gaps.shortestQuietMs, gapMs);
         int pauseMs = 0;
         if (now == "+++")
             pauseMs = next.size() == ModuleEmulator::kConfigSize ? 200 : 100;
@@ -57,12 +66,10 @@ double worstGapExcessMs(const ModuleEmulator &emulator)
         else if (now == "---" && i > 0 &&
                  sent.at(i - 1).bytes.size() == ModuleEmulator::kConfigSize)
             pauseMs = 500;
-        if (pauseMs == 0)
-            continue;
-        const double gapMs = double(sent.at(i + 1).firstUsec - sent.at(i).lastUsec) / 1000.0;
-        worst = std::max(worst, gapMs - pauseMs);
+        if (pauseMs > 0)
+            gaps.worstExcessMs = std::max(gaps.worstExcessMs, gapMs - pauseMs);
     }
-    return worst;
+    return gaps;
 }
 
 } // namespace
@@ -70,6 +77,11 @@ double worstGapExcessMs(const ModuleEmulator &emulator)
 double provisionBoundPerMinute()
 {
     return 60000.0 / kProtocolPausesPerUnitMs;
+}
+
+double provisionBenchCeilingPerMinute()
+{
+    return 60000.0 / (kProtocolPausesPerUnitMs - 100 + 2 * kSwapMs);
 }
 
 ProvisionFigures measureProvision(int slotCount, int unitsPerSlot, int stations,
@@ -144,8 +156,12 @@ ProvisionFigures measureProvision(int slotCount, int unitsPerSlot, int stations,
     }
     figures.unitsPerMinute = figures.units * 60000.0 / elapsedMs;
     figures.cpuMsPerUnit = (childrenCpuMs() - cpuBefore) / figures.units;
-    for (const auto &line : lines)
-        figures.worstGapExcessMs = std::max(figures.worstGapExcessMs, worstGapExcessMs(*line));
+    figures.shortestQuietMs = 1e9;
+    for (const auto &line : lines) {
+        const LineGaps gaps = lineGaps(*line);
+        figures.worstGapExcessMs = std::max(figures.worstGapExcessMs, gaps.worstExcessMs);
+        figures.shortestQuietMs = std::min(figures.shortestQuietMs, gaps.shortestQuietMs);
+    }
     return figures;
 }
 

@@ -15,6 +15,8 @@ struct ProvisionFigures {
     // The longest any pause of any line lasted beyond its length: +++ to packet
     // and packet to --- (200 ms), --- to read-back (500 ms), request (100 ms).
     double worstGapExcessMs = 0;
+    // The shortest quiet on any line between a "---" and the next "+++".
+    double shortestQuietMs = 0;
     double cpuMsPerUnit = 0; // the whole korva-cli process's CPU time per unit
     bool failed = false;     // the run did not exit 0 or did not print a line per unit
 };
@@ -24,8 +26,13 @@ struct ProvisionFigures {
 ProvisionFigures measureProvision(int slotCount, int unitsPerSlot, int stations = 1,
                                   const QString &ledger = {});
 
-// What the protocol's own pauses allow one slot: the finding request (0.1 s)
-// and Set with its read-back (0.2 + 0.2 + 0.5 + 0.1 s), nothing else.
+// What the protocol allows one slot: Set with its read-back (0.2 + 0.2 + 0.5 +
+// 0.1 s) and the 0.1 s of quiet a module needs after "---" before the next
+// unit's "+++"; nothing for the bytes on the line, the ledger, or taking a unit
+// off and attaching the next.
 double provisionBoundPerMinute();
+// The bound with this benchmark's swap of units added: a unit is taken off
+// 100 ms after its read-back and the next attached 100 ms later.
+double provisionBenchCeilingPerMinute();
 
 } // namespace korva::bench
