@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-
 #include <cstdio>
 #include <thread>
 

@@ -67,6 +67,9 @@ private:
     QString m_device;
     QString m_lostReason;
     int m_stopCode = 0;
+    // The stop came after the packet had left and the write was read back:
+    // the exit code tells what the read-back showed.
+    bool m_stopCameLate = false;
 };
 
 void Run::note(const QString &text) const
@@ -199,7 +202,7 @@ int Run::failedRead(const ReadResult &result)
 int Run::readModule(ReadResult &result, bool given)
 {
     for (int attempt = 0;; ++attempt) {
-        if (m_engine.stopRequested())
+        if (m_engine.stopRequested() && !(given && attempt == 0))
             return stopped();
         if (attempt > 0 || !given)
             result = m_engine.readConfiguration(m_options.timeoutMs);
@@ -293,10 +296,14 @@ int Run::writeVerb()
     m_engine.setTextsSource([texts] { return texts; });
     WriteResult result = m_engine.writeConfiguration(m_options.timeoutMs);
     const bool lost = m_engine.portLost();
-    if ((m_engine.stopRequested() || lost) && !result.packet.isEmpty())
+    // A first stop lets a packet that left be read back; a second does not wait.
+    const bool stopCame = m_engine.stopRequested();
+    const bool readBack = result.readBack.outcome == ReadResult::Outcome::Answered &&
+                          result.readBack.block.size() == kBlockSize;
+    if ((lost || (stopCame && !readBack)) && !result.packet.isEmpty())
         complain(
             QStringLiteral("the packet %1 was sent and not verified").arg(hexLine(result.packet)));
-    if (m_engine.stopRequested())
+    if (stopCame && (!readBack || result.packet.isEmpty()))
         return stopped();
     if (lost) {
         result.readBack.outcome = ReadResult::Outcome::PortLost;
@@ -311,6 +318,11 @@ int Run::writeVerb()
         return kExitPortLost;
     }
     note(QStringLiteral("written: %1").arg(hexLine(result.packet)));
+    if (stopCame) {
+        complain(QStringLiteral("stopped after the packet was sent: the write was read back "
+                                "before the end"));
+        m_stopCameLate = true;
+    }
     if (const int code = readModule(result.readBack, true))
         return code;
     Report report = reportOf(result.readBack.block, result.readBack.texts);
@@ -390,7 +402,12 @@ int Run::execute()
     // Installed only now: at the prompt Ctrl-C and Ctrl-Z keep their usual effect.
     StopSignals stops;
     QObject::connect(&stops, &StopSignals::stopRequested, &m_engine,
-                     [this](int signalNumber) { stopWith(128 + signalNumber); });
+                     [this, &stops](int signalNumber) {
+                         stopWith(128 + signalNumber);
+                         // A second signal does not wait for a read-back.
+                         if (stops.count() > 1)
+                             m_engine.stopNow();
+                     });
     setOutputFailureHandler([this] { stopWith(kExitRecordFailed); });
     QObject::connect(&m_engine, &ModuleEngine::portFailed, &m_engine,
                      [this](const PortFailure &failure) { m_lostReason = failure.description; });
@@ -404,7 +421,7 @@ int Run::execute()
     setOutputFailureHandler({});
     // A code that tells of a failure before the output keeps its meaning.
     const bool outcomeOnly = code == kExitDone || code == kExitDifferent;
-    if (m_stopCode != 0 && code == kExitDone)
+    if (m_stopCode != 0 && code == kExitDone && !m_stopCameLate)
         code = m_stopCode;
     if (!outputFailure().isEmpty() && outcomeOnly)
         code = kExitRecordFailed;

@@ -33,6 +33,7 @@ void StopSignals::onSignal(int signalNumber)
     }
     if (m_received == 0)
         m_received = signalNumber;
+    ++m_count;
     emit stopRequested(signalNumber);
 }
 

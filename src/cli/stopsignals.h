@@ -21,6 +21,7 @@ public:
     explicit StopSignals(QObject *parent = nullptr);
 
     int received() const { return m_received; } // the first signal, 0 while none came
+    int count() const { return m_count; }       // stop signals so far
 
     // Ignores SIGPIPE and SIGXFSZ for the whole process (the constructor does
     // too); for output written before a run begins.
@@ -34,6 +35,7 @@ private:
 
     SignalPipe m_pipe;
     int m_received = 0;
+    int m_count = 0;
 };
 
 } // namespace korva::cli
