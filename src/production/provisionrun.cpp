@@ -88,8 +88,9 @@ EndReason ProvisionRun::endReason() const
 
 bool ProvisionRun::anyFailed() const
 {
+    // A unit sent but not verified is no success either: it must be checked.
     for (const SlotTotals &totals : m_totals) {
-        if (totals.failed > 0)
+        if (totals.failed > 0 || totals.notVerified > 0)
             return true;
     }
     return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "moduleemulator.h"
+#include "wire.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -53,4 +54,60 @@ inline QList<quint32> packetAddresses(const korva::emu::ModuleEmulator &emulator
             addresses << burst.bytes.mid(4, 4).toHex().toUInt(nullptr, 16);
     }
     return addresses;
+}
+
+// What the tool wrote on one provisioning line, burst by burst, with each
+// packet shown as "P".
+inline QByteArray wireShape(const korva::emu::ModuleEmulator &emulator)
+{
+    QByteArray shape;
+    for (const korva::emu::WireBurst &burst : sentBursts(emulator))
+        shape += burst.bytes.size() == korva::emu::ModuleEmulator::kConfigSize ? "P" : burst.bytes;
+    return shape;
+}
+
+// The first fault of the tool's wire on one provisioning line, or nothing.
+// Every "+++" either is a poll, "---" 100 ms later at the soonest, or begins a
+// Set: the packet 200 ms later, "---" 200 ms after it, and 500 ms later the
+// read-back's "+++" with its "---" 100 ms after; every "---" is followed by
+// 100 ms of quiet at least before the next "+++". A Set may end after its
+// "---" when the run ends; with `cut`, also where the line dropped.
+inline QString wireFault(const korva::emu::ModuleEmulator &emulator, bool cut = false)
+{
+    using korva::emu::WireBurst;
+    const QList<WireBurst> sent = sentBursts(emulator);
+    const auto at = [&](qsizetype i) {
+        if (i >= sent.size())
+            return QByteArray();
+        const QByteArray &bytes = sent.at(i).bytes;
+        return bytes.size() == korva::emu::ModuleEmulator::kConfigSize ? QByteArray("P") : bytes;
+    };
+    // How many of the steps follow burst i, each at least its pause after the one before.
+    const auto follows = [&](qsizetype i, const QList<QPair<QByteArray, int>> &steps) {
+        qsizetype k = 0;
+        while (k < steps.size() && at(i + k + 1) == steps.at(k).first &&
+               gapAtLeast(sent.at(i + k), sent.at(i + k + 1), steps.at(k).second))
+            ++k;
+        return k;
+    };
+    for (qsizetype i = 0; i < sent.size();) {
+        const QString where = QStringLiteral(" at %1 us").arg(sent.at(i).firstUsec);
+        if (at(i) != "+++")
+            return QString::fromLatin1(at(i)) + QStringLiteral(" where \"+++\" was due") + where;
+        qsizetype matched = 0;
+        bool whole = false;
+        if (at(i + 1) == "P") {
+            matched = follows(i, {{"P", 200}, {"---", 200}, {"+++", 500}, {"---", 100}});
+            whole = matched == 4 || (matched == 2 && i + 3 == sent.size());
+        } else {
+            matched = follows(i, {{"---", 100}});
+            whole = matched == 1;
+        }
+        if (!whole && !cut)
+            return QStringLiteral("a poll or Set with a step missing or too soon") + where;
+        i += matched + 1;
+        if (i < sent.size() && at(i - 1) == "---" && !gapAtLeast(sent.at(i - 1), sent.at(i), 100))
+            return QStringLiteral("\"+++\" less than 100 ms after \"---\"") + where;
+    }
+    return {};
 }
