@@ -237,8 +237,17 @@ void addLedgerRows(BenchTable &table)
         return table.addSkipped(QStringLiteral("Ledger on PostgreSQL"),
                                 server.error().section(u'\n', 0, 0), target);
     add(QStringLiteral("PostgreSQL"), url);
+}
 
-    // Four stations of one slot each on that server, against one alone.
+// Stations of one slot each taking their addresses from one PostgreSQL ledger,
+// four at once against one alone.
+void addStationRows(BenchTable &table)
+{
+    PgServer server(true);
+    if (!server.isRunning())
+        return table.addSkipped(QStringLiteral("korva-cli provision: stations on a PostgreSQL "
+                                               "ledger"),
+                                server.error().section(u'\n', 0, 0), QString());
     progress("korva-cli provision, one and four stations on one PostgreSQL ledger");
     const ProvisionFigures one =
         measureProvision(1, kProvisionedUnits, 1, server.createDatabase(QStringLiteral("one")));
@@ -274,6 +283,7 @@ int main(int argc, char *argv[])
     // KORVA_BENCH_ONLY=provision: the provision rows alone, for work on the slots.
     if (qEnvironmentVariable("KORVA_BENCH_ONLY") == QLatin1String("provision")) {
         addAllProvisionRows(table);
+        addStationRows(table);
         print(table.text());
         return 0;
     }
@@ -302,6 +312,7 @@ int main(int argc, char *argv[])
     addAllProvisionRows(table);
     progress("the provisioning ledger");
     addLedgerRows(table);
+    addStationRows(table);
     progress("soak");
     addSoakRows(table, bench.soak(soak));
     table.addRow(QStringLiteral("Message boxes shown during the runs"), QString(), QString(),

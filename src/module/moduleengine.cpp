@@ -271,7 +271,9 @@ WriteResult ModuleEngine::collectWrite(int answerMs, int decodedBefore)
 
 ReadResult ModuleEngine::awaitDecoded(int answerMs, int decodedBefore)
 {
-    const auto finished = [&] { return m_decodedCount != decodedBefore || mustEnd(); };
+    const auto finished = [&] {
+        return m_decodedCount != decodedBefore || mustEnd();
+    };
     if (!finished() && m_MSComm1.portOpen()) {
         QEventLoop loop;
         QTimer deadline;

@@ -15,8 +15,8 @@ PollResult ModuleEngine::pollConfiguration(int answerMs, const PollDecision &dec
     if (m_sinceDataMode.isValid())
         m_pause.waitSince(m_sinceDataMode, kQuietAfterDataModeMs);
     if (!m_MSComm1.portOpen() || mustEnd()) {
-        result.found.outcome = m_MSComm1.portOpen() ? ReadResult::Outcome::Stopped
-                                                    : ReadResult::Outcome::PortLost;
+        result.found.outcome =
+            m_MSComm1.portOpen() ? ReadResult::Outcome::Stopped : ReadResult::Outcome::PortLost;
         return result;
     }
 

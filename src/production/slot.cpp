@@ -222,8 +222,7 @@ bool Slot::decide(const ReadResult &found)
                                        .arg(shownPort()));
     if (claim != UnitBudget::Claim::Granted)
         return false;
-    UnitAddress address{passedBefore ? std::optional<quint32>(passedBefore->address)
-                                     : std::nullopt,
+    UnitAddress address{passedBefore ? std::optional<quint32>(passedBefore->address) : std::nullopt,
                         false, passedBefore.has_value()};
     if (!passedBefore && !takeAddress(address)) {
         m_shared.budget.settle(false);

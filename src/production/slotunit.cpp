@@ -192,8 +192,8 @@ bool Slot::writeOnce(UnitRecord &unit)
         return false;
     if (!m_engine->port().portOpen()) {
         unit.errorClass = QStringLiteral("port-lost");
-        unit.error = QStringLiteral("the device went away before the second write: %1")
-                         .arg(m_lostReason);
+        unit.error =
+            QStringLiteral("the device went away before the second write: %1").arg(m_lostReason);
         return false;
     }
     report(SlotState::Programming, {}, m_unitAddress);

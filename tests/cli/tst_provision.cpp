@@ -255,8 +255,8 @@ private slots:
             << QStringList{} << true << 3 << 0 << QList<int>{SIGINT} << 0 << QByteArray("+++---")
             << QStringList{} << "";
         QTest::newRow("while waiting, --count 2")
-            << two << true << 3 << 0 << QList<int>{SIGINT} << 128 + SIGINT
-            << QByteArray("+++---") << QStringList{} << "";
+            << two << true << 3 << 0 << QList<int>{SIGINT} << 128 + SIGINT << QByteArray("+++---")
+            << QStringList{} << "";
         QTest::newRow("unit taken, before the packet")
             << two << false << 3 << 100 << term << 128 + SIGTERM << QByteArray("+++---")
             << QStringList{} << "nothing was written";

@@ -186,13 +186,16 @@ private slots:
         const QList<int> kill{SIGKILL};
         const QList<int> term{SIGTERM};
         const int afterPacket = 3 + ModuleEmulator::kConfigSize;
-        QTest::newRow("stopped after a unit") << "sqlite" << term << 0 << 0 << "" << "PASS";
+        QTest::newRow("stopped after a unit") << "sqlite" << term << 0 << 0 << ""
+                                              << "PASS";
         QTest::newRow("killed with its address taken, before the packet")
-            << "postgres" << kill << 3 << 100 << "sent" << "";
+            << "postgres" << kill << 3 << 100 << "sent"
+            << "";
         QTest::newRow("killed after the packet") << "sqlite" << kill << afterPacket << 0 << "sent"
                                                  << "";
         QTest::newRow("killed in the read-back")
-            << "postgres" << kill << afterPacket + 6 << 0 << "sent" << "";
+            << "postgres" << kill << afterPacket + 6 << 0 << "sent"
+            << "";
         QTest::newRow("stopped after the packet") << "sqlite" << term << afterPacket << 0 << ""
                                                   << "PASS 00020000";
         QTest::newRow("stopped twice after the packet")

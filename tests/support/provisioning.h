@@ -103,8 +103,14 @@ inline QString wireFault(const korva::emu::ModuleEmulator &emulator, bool cut = 
             matched = follows(i, {{"---", 100}});
             whole = matched == 1;
         }
-        if (!whole && !cut)
-            return QStringLiteral("a poll or Set with a step missing or too soon") + where;
+        if (!whole && !cut) {
+            QString seen;
+            for (qsizetype k = i; k < qMin(i + 6, sent.size()); ++k)
+                seen += QStringLiteral(" %1 (+%2 us)")
+                            .arg(QString::fromLatin1(at(k)))
+                            .arg(k > i ? sent.at(k).firstUsec - sent.at(k - 1).lastUsec : 0);
+            return QStringLiteral("a poll or Set with a step missing or too soon:") + seen + where;
+        }
         i += matched + 1;
         if (i < sent.size() && at(i - 1) == "---" && !gapAtLeast(sent.at(i - 1), sent.at(i), 100))
             return QStringLiteral("\"+++\" less than 100 ms after \"---\"") + where;
