@@ -216,7 +216,8 @@ private slots:
         QCOMPARE(process.exitCode(), code);
         QCOMPARE(packetsWritten(*m_emulator), int(lines.size()) + (scenario == "power"));
         QTRY_VERIFY(!m_emulator->inCommandMode());
-        QCOMPARE(wireFault(*m_emulator), QString());
+        // A line hung up in a poll never gets that poll's "---".
+        QCOMPARE(wireFault(*m_emulator, scenario == "again"), QString());
         if (scenario != "other")
             return;
         // The poll that met the other module went on to write it: no poll of
