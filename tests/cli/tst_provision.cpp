@@ -8,9 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <atomic>
 #include <csignal>
-#include <thread>
 
 using korva::emu::ModuleEmulator;
 using korva::emu::WireBurst;
@@ -285,37 +283,17 @@ private slots:
         QFETCH(QString, told);
         m_emulator->setSilent(silent);
         QProcess process;
-        std::atomic<qint64> pid = 0;
-        std::atomic<int> seen = 0;
-        const auto sendSignals = [&pid, signalNumbers] {
-            for (const int signalNumber : signalNumbers)
-                ::kill(pid_t(pid.load()), signalNumber);
-        };
-        std::thread delayed;
-        m_emulator->setByteObserver([&](const WireByte &byte) {
-            if (byte.direction != WireByte::Direction::ToModule || ++seen != afterBytes)
-                return;
-            if (delayMs == 0)
-                sendSignals();
-            else
-                delayed = std::thread([&] {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-                    sendSignals();
-                });
-        });
+        SignalsOnWire stops(*m_emulator, signalNumbers, afterBytes, delayMs);
         start(process,
               QStringList{"--port", m_link, "--log", m_log, "--keep-profile-address"} + arguments);
-        pid = process.processId();
+        stops.setProcess(process.processId());
         QByteArray out;
         if (afterBytes < 0) {
             QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).count('\n') >= 2,
                                      kFinishMs);
-            sendSignals();
+            stops.send();
         }
         QVERIFY(process.waitForFinished(kFinishMs));
-        if (delayed.joinable())
-            delayed.join();
-        m_emulator->setByteObserver({});
         out += process.readAllStandardOutput();
         if (code < 0)
             QVERIFY(process.exitCode() == 128 + SIGINT || process.exitCode() == 128 + SIGTERM);

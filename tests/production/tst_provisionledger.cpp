@@ -11,10 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <chrono>
 #include <csignal>
 #include <memory>
-#include <thread>
 #include <vector>
 
 using korva::emu::ModuleEmulator;
@@ -215,35 +213,18 @@ private slots:
         QVERIFY2(!where.isEmpty(), qPrintable(m_server->error()));
         ModuleEmulator &line = station(-1);
         const QStringList arguments{"--addresses", "00020000-0002FFFF", "--count", "3"};
-        QProcess first;
-        std::atomic<qint64> pid = 0;
-        std::atomic<int> seen = 0;
-        const auto sendSignals = [&pid, signalNumbers] {
-            for (const int signalNumber : signalNumbers)
-                ::kill(pid_t(pid.load()), signalNumber);
-        };
-        std::thread delayed;
-        line.setByteObserver([&](const WireByte &byte) {
-            if (byte.direction != WireByte::Direction::ToModule || ++seen != afterBytes)
-                return;
-            if (delayMs == 0)
-                sendSignals();
-            else
-                delayed = std::thread([&] {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-                    sendSignals();
-                });
-        });
-        startProvision(first, 1, where, arguments);
-        pid = first.processId();
-        if (afterBytes == 0) {
-            QTRY_VERIFY_WITH_TIMEOUT(first.canReadLine(), kFinishMs);
-            sendSignals();
+        Outcome stopped;
+        {
+            QProcess first;
+            SignalsOnWire stops(line, signalNumbers, afterBytes, delayMs);
+            startProvision(first, 1, where, arguments);
+            stops.setProcess(first.processId());
+            if (afterBytes == 0) {
+                QTRY_VERIFY_WITH_TIMEOUT(first.canReadLine(), kFinishMs);
+                stops.send();
+            }
+            stopped = finish(first);
         }
-        const Outcome stopped = finish(first);
-        if (delayed.joinable())
-            delayed.join();
-        line.setByteObserver({});
         QVERIFY2(stopped.err.contains(shown), qPrintable(stopped.err));
         // A killed run cannot send its "---".
         QCOMPARE(wireFault(line, signalNumbers.contains(SIGKILL)), QString());

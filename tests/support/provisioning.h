@@ -9,6 +9,11 @@
 #include <QList>
 #include <QStringList>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <thread>
+
 // The unit records among JSON lines (provision's stdout, its log, a ledger export).
 inline QList<QJsonObject> unitRecords(const QByteArray &lines)
 {
@@ -117,3 +122,49 @@ inline QString wireFault(const korva::emu::ModuleEmulator &emulator, bool cut = 
     }
     return {};
 }
+
+// Sends signals to a process once the tool has written so many bytes to a
+// line, at once or this long after them (from a thread of its own, so the line
+// goes on meanwhile); or when asked.
+class SignalsOnWire
+{
+public:
+    SignalsOnWire(korva::emu::ModuleEmulator &line, const QList<int> &signalNumbers, int afterBytes,
+                  int delayMs = 0)
+        : m_line(line), m_signals(signalNumbers)
+    {
+        m_line.setByteObserver([this, afterBytes, delayMs](const korva::emu::WireByte &byte) {
+            if (byte.direction != korva::emu::WireByte::Direction::ToModule ||
+                ++m_seen != afterBytes)
+                return;
+            if (delayMs == 0)
+                return send();
+            m_delayed = std::thread([this, delayMs] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+                send();
+            });
+        });
+    }
+    ~SignalsOnWire()
+    {
+        m_line.setByteObserver({});
+        if (m_delayed.joinable())
+            m_delayed.join();
+    }
+    SignalsOnWire(const SignalsOnWire &) = delete;
+    SignalsOnWire &operator=(const SignalsOnWire &) = delete;
+
+    void setProcess(qint64 pid) { m_pid = pid; }
+    void send()
+    {
+        for (const int signalNumber : m_signals)
+            ::kill(pid_t(m_pid.load()), signalNumber);
+    }
+
+private:
+    korva::emu::ModuleEmulator &m_line;
+    const QList<int> m_signals;
+    std::atomic<qint64> m_pid = 0;
+    std::atomic<int> m_seen = 0;
+    std::thread m_delayed;
+};
