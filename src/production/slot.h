@@ -26,10 +26,10 @@ class RunShared;
 // else takes an address, programs and verifies the unit, records it and waits
 // until it is taken off, until the run ends. The poll that finds a unit is the
 // first step of its Set: the slot decides while the module waits in command
-// mode, so a unit's wire is exactly one Set with its read-back. It runs on a thread of its own
-// with an engine and a ledger connection of its own, because the engine's
-// pauses are nested event loops: two slots on one thread would stretch each
-// other's pauses.
+// mode, so a unit's wire is exactly one Set with its read-back. It runs on a
+// thread of its own with an engine and a ledger connection of its own, because
+// the engine's pauses are nested event loops: two slots on one thread would
+// stretch each other's pauses.
 class Slot : public QObject
 {
     Q_OBJECT

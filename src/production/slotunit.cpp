@@ -24,7 +24,8 @@ const QString kForeignReadBack = QStringLiteral("foreign-read-back");
 // its old byte, so each address byte of a read-back from the unit just written
 // is the packet's or the unit's before the write; any other comes from another
 // unit. The other fields may hold what the unit never held (a module that
-// stores another power level than written): that is a difference, not another unit.
+// stores another power level than written): that is a difference, not another
+// unit.
 bool fromAnotherUnit(const QByteArray &readBack, const QByteArray &packet, const QByteArray &before)
 {
     const auto byteAt = [](const QByteArray &bytes, qsizetype i) {
