@@ -28,6 +28,12 @@ constexpr int kReopenPeriodMs = 250;
 constexpr int kMissedPollsForRemoval = 3;
 constexpr qint64 kRemovalQuietMs = 2000;
 
+// The file a port given by path opens: a bare name is a device in /dev.
+QString fileOf(const SlotPort &port)
+{
+    return port.port.contains(u'/') ? port.port : QStringLiteral("/dev/") + port.port;
+}
+
 bool isWhole(const ReadResult &result)
 {
     return result.outcome == ReadResult::Outcome::Answered && result.block.size() == kBlockSize;
@@ -169,17 +175,16 @@ bool Slot::portPresent() const
 {
     if (m_port.byNumber)
         return true;
-    return QFileInfo::exists(m_port.port.contains(u'/') ? m_port.port
-                                                        : QStringLiteral("/dev/") + m_port.port);
+    return QFileInfo::exists(fileOf(m_port));
 }
 
 void Slot::awaitDevice()
 {
-    if (!m_port.byNumber && m_deviceWatch->directories().isEmpty()) {
-        const QString path =
-            m_port.port.contains(u'/') ? m_port.port : QStringLiteral("/dev/") + m_port.port;
-        m_deviceWatch->addPath(QFileInfo(path).absolutePath());
-    }
+    // A folder that is not there yet (udev makes /dev/serial/by-path with the
+    // first adapter) is looked for again next time.
+    const QString folder = QFileInfo(fileOf(m_port)).absolutePath();
+    if (!m_port.byNumber && m_deviceWatch->directories().isEmpty() && QFileInfo(folder).isDir())
+        m_deviceWatch->addPath(folder);
     if (m_shared.ending())
         return;
     QEventLoop loop;
