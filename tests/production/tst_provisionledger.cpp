@@ -73,6 +73,8 @@ private slots:
         QTest::newRow("four slots, one adapter gone mid-unit")
             << "sqlite" << 1 << 4 << 8 << "vanish";
         QTest::newRow("four slots, stopped") << "sqlite" << 1 << 4 << 0 << "stop";
+        QTest::newRow("two slots, one unit: the other waits, then ends")
+            << "sqlite" << 1 << 2 << 1 << "wait";
     }
 
     void stations()
@@ -146,6 +148,9 @@ private slots:
         if (fault != "stop")
             QCOMPARE(failed, fault == "vanish" ? 1 : 0);
         QCOMPARE(shown.contains("sent, not verified"), fault == "vanish");
+        if (fault == "wait")
+            QVERIFY2(shown.contains("it waits for the units under way on the other slots"),
+                     qPrintable(shown));
         QCOMPARE(codes, QList<int>(runs, failed > 0 ? 1 : 0));
         QCOMPARE(ledgerUnits(where).size(), units.size());
         QSet<quint32> onTheWire;
