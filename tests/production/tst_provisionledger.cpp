@@ -89,13 +89,21 @@ private slots:
         for (int i = 0; i < runs * slotsEach; ++i)
             station();
         ModuleEmulator &first = *m_lines.front();
-        int toFirst = 0;
+        QByteArray toFirst;
+        bool dropped = false;
         if (fault == "vanish") {
-            // The first line goes the moment its first packet is through.
+            // The first line goes the moment its first packet is through: 15
+            // bytes after a "+++" that are no "---".
             first.setByteObserver([&](const WireByte &byte) {
-                if (byte.direction == WireByte::Direction::ToModule &&
-                    ++toFirst == 3 + ModuleEmulator::kConfigSize)
+                if (byte.direction != WireByte::Direction::ToModule || dropped)
+                    return;
+                toFirst.append(char(byte.value));
+                const qsizetype entered = toFirst.lastIndexOf("+++");
+                if (entered >= 0 && toFirst.size() - entered == 3 + ModuleEmulator::kConfigSize &&
+                    toFirst.mid(entered + 3, 3) != "---") {
+                    dropped = true;
                     first.hangUp();
+                }
             });
         }
         std::vector<std::unique_ptr<QProcess>> processes;

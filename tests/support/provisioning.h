@@ -87,38 +87,36 @@ inline QString wireFault(const korva::emu::ModuleEmulator &emulator, bool cut = 
         const QByteArray &bytes = sent.at(i).bytes;
         return bytes.size() == korva::emu::ModuleEmulator::kConfigSize ? QByteArray("P") : bytes;
     };
-    // How many of the steps follow burst i, each at least its pause after the one before.
-    const auto follows = [&](qsizetype i, const QList<QPair<QByteArray, int>> &steps) {
-        qsizetype k = 0;
-        while (k < steps.size() && at(i + k + 1) == steps.at(k).first &&
-               gapAtLeast(sent.at(i + k), sent.at(i + k + 1), steps.at(k).second))
-            ++k;
-        return k;
+    const auto around = [&](qsizetype i) {
+        QString seen;
+        for (qsizetype k = i; k < qMin(i + 6, sent.size()); ++k)
+            seen += QStringLiteral(" %1 (+%2 us)")
+                        .arg(QString::fromLatin1(at(k)))
+                        .arg(k > i ? sent.at(k).firstUsec - sent.at(k - 1).lastUsec : 0);
+        return seen + QStringLiteral(" at %1 us").arg(sent.at(i).firstUsec);
     };
+    const QList<QPair<QByteArray, int>> poll{{"---", 100}};
+    const QList<QPair<QByteArray, int>> set{{"P", 200}, {"---", 200}, {"+++", 500}, {"---", 100}};
     for (qsizetype i = 0; i < sent.size();) {
-        const QString where = QStringLiteral(" at %1 us").arg(sent.at(i).firstUsec);
         if (at(i) != "+++")
-            return QString::fromLatin1(at(i)) + QStringLiteral(" where \"+++\" was due") + where;
-        qsizetype matched = 0;
-        bool whole = false;
-        if (at(i + 1) == "P") {
-            matched = follows(i, {{"P", 200}, {"---", 200}, {"+++", 500}, {"---", 100}});
-            whole = matched == 4 || (matched == 2 && i + 3 == sent.size());
-        } else {
-            matched = follows(i, {{"---", 100}});
-            whole = matched == 1;
+            return QStringLiteral("no \"+++\" first:") + around(i);
+        const QList<QPair<QByteArray, int>> &steps = at(i + 1) == "P" ? set : poll;
+        qsizetype k = 0;
+        while (k < steps.size() && at(i + k + 1) == steps.at(k).first)
+            ++k;
+        for (qsizetype j = 0; j < k; ++j) {
+            if (!gapAtLeast(sent.at(i + j), sent.at(i + j + 1), steps.at(j).second))
+                return QStringLiteral("a step too soon:") + around(i);
         }
-        if (!whole && !cut) {
-            QString seen;
-            for (qsizetype k = i; k < qMin(i + 6, sent.size()); ++k)
-                seen += QStringLiteral(" %1 (+%2 us)")
-                            .arg(QString::fromLatin1(at(k)))
-                            .arg(k > i ? sent.at(k).firstUsec - sent.at(k - 1).lastUsec : 0);
-            return QStringLiteral("a poll or Set with a step missing or too soon:") + seen + where;
-        }
-        i += matched + 1;
+        // A Set may end after its "---" when the run ends there; with `cut`,
+        // anything may end where the line dropped and the next "+++" begins.
+        const bool ended = i + k + 1 == sent.size();
+        const bool whole = k == steps.size() || (&steps == &set && k == 2 && ended);
+        if (!whole && !(cut && (ended || at(i + k + 1) == "+++")))
+            return QStringLiteral("a step missing:") + around(i);
+        i += k + 1;
         if (i < sent.size() && at(i - 1) == "---" && !gapAtLeast(sent.at(i - 1), sent.at(i), 100))
-            return QStringLiteral("\"+++\" less than 100 ms after \"---\"") + where;
+            return QStringLiteral("\"+++\" less than 100 ms after \"---\":") + around(i - 1);
     }
     return {};
 }
