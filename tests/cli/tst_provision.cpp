@@ -237,9 +237,9 @@ private slots:
     void stops_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("silent");    // no module answers
-        QTest::addColumn<int>("afterBytes"); // -1: after the second unit's line
-        QTest::addColumn<int>("delayMs");    // the signals come this long after those bytes
+        QTest::addColumn<bool>("silent");      // no module answers
+        QTest::addColumn<QByteArray>("after"); // the wire's shape; empty: after the second line
+        QTest::addColumn<int>("delayMs");      // the signals come this long after it
         QTest::addColumn<QList<int>>("signalNumbers");
         QTest::addColumn<int>("code"); // -1: 128 + either of two signals
         QTest::addColumn<QByteArray>("wire");
@@ -248,25 +248,24 @@ private slots:
         const QStringList two{"--count", "2"};
         const QList<int> term{SIGTERM};
         const QList<int> twice{SIGINT, SIGTERM};
-        const int afterPacket = 3 + ModuleEmulator::kConfigSize;
 
         QTest::newRow("while waiting, no --count")
-            << QStringList{} << true << 3 << 0 << QList<int>{SIGINT} << 0 << QByteArray("+++---")
-            << QStringList{} << "";
+            << QStringList{} << true << QByteArray("+++") << 0 << QList<int>{SIGINT} << 0
+            << QByteArray("+++---") << QStringList{} << "";
         QTest::newRow("while waiting, --count 2")
-            << two << true << 3 << 0 << QList<int>{SIGINT} << 128 + SIGINT << QByteArray("+++---")
-            << QStringList{} << "";
+            << two << true << QByteArray("+++") << 0 << QList<int>{SIGINT} << 128 + SIGINT
+            << QByteArray("+++---") << QStringList{} << "";
         QTest::newRow("unit taken, before the packet")
-            << two << false << 3 << 100 << term << 128 + SIGTERM << QByteArray("+++---")
-            << QStringList{} << "nothing was written";
+            << two << false << QByteArray("+++") << 100 << term << 128 + SIGTERM
+            << QByteArray("+++---") << QStringList{} << "nothing was written";
         QTest::newRow("after the packet: read back, recorded")
-            << two << false << afterPacket << 0 << term << 128 + SIGTERM
+            << two << false << QByteArray("+++P") << 0 << term << 128 + SIGTERM
             << QByteArray("+++P---+++---") << QStringList{"01020304|passed||1"} << "PASS";
         QTest::newRow("after the packet, a second signal")
-            << two << false << afterPacket << 0 << twice << -1 << QByteArray("+++P---")
+            << two << false << QByteArray("+++P") << 0 << twice << -1 << QByteArray("+++P---")
             << QStringList{"01020304|failed|stopped|1"} << "sent, not verified";
         QTest::newRow("between units, no --count")
-            << QStringList{} << false << -1 << 0 << term << 0 << QByteArray()
+            << QStringList{} << false << QByteArray() << 0 << term << 0 << QByteArray()
             << QStringList{"01020304|passed||1", "01020304|passed||1"} << "";
     }
 
@@ -274,7 +273,7 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(bool, silent);
-        QFETCH(int, afterBytes);
+        QFETCH(QByteArray, after);
         QFETCH(int, delayMs);
         QFETCH(QList<int>, signalNumbers);
         QFETCH(int, code);
@@ -283,12 +282,12 @@ private slots:
         QFETCH(QString, told);
         m_emulator->setSilent(silent);
         QProcess process;
-        SignalsOnWire stops(*m_emulator, signalNumbers, afterBytes, delayMs);
+        SignalsOnWire stops(*m_emulator, signalNumbers, after, delayMs);
         start(process,
               QStringList{"--port", m_link, "--log", m_log, "--keep-profile-address"} + arguments);
         stops.setProcess(process.processId());
         QByteArray out;
-        if (afterBytes < 0) {
+        if (after.isEmpty()) {
             QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).count('\n') >= 2,
                                      kFinishMs);
             stops.send();

@@ -190,27 +190,27 @@ private slots:
     {
         QTest::addColumn<QString>("database");
         QTest::addColumn<QList<int>>("signalNumbers");
-        QTest::addColumn<int>("afterBytes"); // 0: after the first line
-        QTest::addColumn<int>("delayMs");    // the signals come this long after those bytes
-        QTest::addColumn<QString>("left");   // what the first address is left as
-        QTest::addColumn<QString>("shown");  // on the first run's stderr
+        QTest::addColumn<QByteArray>("after"); // the wire's shape; empty: after the first line
+        QTest::addColumn<int>("delayMs");      // the signals come this long after it
+        QTest::addColumn<QString>("left");     // what the first address is left as
+        QTest::addColumn<QString>("shown");    // on the first run's stderr
         const QList<int> kill{SIGKILL};
         const QList<int> term{SIGTERM};
-        const int afterPacket = 3 + ModuleEmulator::kConfigSize;
-        QTest::newRow("stopped after a unit") << "sqlite" << term << 0 << 0 << ""
+        const QByteArray packet = "+++P";
+        QTest::newRow("stopped after a unit") << "sqlite" << term << QByteArray() << 0 << ""
                                               << "PASS";
         QTest::newRow("killed with its address taken, before the packet")
-            << "postgres" << kill << 3 << 100 << "sent"
+            << "postgres" << kill << QByteArray("+++") << 100 << "sent"
             << "";
-        QTest::newRow("killed after the packet") << "sqlite" << kill << afterPacket << 0 << "sent"
+        QTest::newRow("killed after the packet") << "sqlite" << kill << packet << 0 << "sent"
                                                  << "";
         QTest::newRow("killed in the read-back")
-            << "postgres" << kill << afterPacket + 6 << 0 << "sent"
+            << "postgres" << kill << packet + "---+++" << 0 << "sent"
             << "";
-        QTest::newRow("stopped after the packet") << "sqlite" << term << afterPacket << 0 << ""
+        QTest::newRow("stopped after the packet") << "sqlite" << term << packet << 0 << ""
                                                   << "PASS 00020000";
         QTest::newRow("stopped twice after the packet")
-            << "postgres" << QList<int>{SIGINT, SIGTERM} << afterPacket << 0 << "sent"
+            << "postgres" << QList<int>{SIGINT, SIGTERM} << packet << 0 << "sent"
             << "sent, not verified 00020000";
     }
 
@@ -218,7 +218,7 @@ private slots:
     {
         QFETCH(QString, database);
         QFETCH(QList<int>, signalNumbers);
-        QFETCH(int, afterBytes);
+        QFETCH(QByteArray, after);
         QFETCH(int, delayMs);
         QFETCH(QString, left);
         QFETCH(QString, shown);
@@ -229,10 +229,10 @@ private slots:
         Outcome stopped;
         {
             QProcess first;
-            SignalsOnWire stops(line, signalNumbers, afterBytes, delayMs);
+            SignalsOnWire stops(line, signalNumbers, after, delayMs);
             startProvision(first, 1, where, arguments);
             stops.setProcess(first.processId());
-            if (afterBytes == 0) {
+            if (after.isEmpty()) {
                 QTRY_VERIFY_WITH_TIMEOUT(first.canReadLine(), kFinishMs);
                 stops.send();
             }

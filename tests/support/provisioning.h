@@ -121,20 +121,22 @@ inline QString wireFault(const korva::emu::ModuleEmulator &emulator, bool cut = 
     return {};
 }
 
-// Sends signals to a process once the tool has written so many bytes to a
-// line, at once or this long after them (from a thread of its own, so the line
-// goes on meanwhile); or when asked.
+// Sends signals to a process the first time the tool's wire on a line ends
+// with a shape ("+++", "+++P", "+++P---+++"; "P" a packet), at once or this
+// long after (from a thread of its own, so the line goes on meanwhile); or
+// when asked.
 class SignalsOnWire
 {
 public:
-    SignalsOnWire(korva::emu::ModuleEmulator &line, const QList<int> &signalNumbers, int afterBytes,
-                  int delayMs = 0)
+    SignalsOnWire(korva::emu::ModuleEmulator &line, const QList<int> &signalNumbers,
+                  const QByteArray &after, int delayMs = 0)
         : m_line(line), m_signals(signalNumbers)
     {
-        m_line.setByteObserver([this, afterBytes, delayMs](const korva::emu::WireByte &byte) {
-            if (byte.direction != korva::emu::WireByte::Direction::ToModule ||
-                ++m_seen != afterBytes)
+        m_line.setByteObserver([this, after, delayMs](const korva::emu::WireByte &byte) {
+            if (byte.direction != korva::emu::WireByte::Direction::ToModule || m_sent ||
+                after.isEmpty() || !take(char(byte.value)) || !m_shape.endsWith(after))
                 return;
+            m_sent = true;
             if (delayMs == 0)
                 return send();
             m_delayed = std::thread([this, delayMs] {
@@ -160,9 +162,23 @@ public:
     }
 
 private:
+    // Adds a byte to the shape; true when it completed a string or a packet.
+    bool take(char value)
+    {
+        m_pending.append(value);
+        const bool packet = m_shape.endsWith("+++") && !m_pending.startsWith('-');
+        if (m_pending.size() < (packet ? korva::emu::ModuleEmulator::kConfigSize : 3))
+            return false;
+        m_shape += packet ? QByteArray("P") : m_pending;
+        m_pending.clear();
+        return true;
+    }
+
     korva::emu::ModuleEmulator &m_line;
     const QList<int> m_signals;
     std::atomic<qint64> m_pid = 0;
-    std::atomic<int> m_seen = 0;
+    QByteArray m_shape;
+    QByteArray m_pending;
+    bool m_sent = false;
     std::thread m_delayed;
 };
