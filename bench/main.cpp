@@ -163,8 +163,9 @@ void addProvisionRows(BenchTable &table, const QList<ProvisionFigures> &runs)
                  QStringLiteral("Set with its read-back (1.0 s) and 0.1 s of quiet after its "
                                 "\"---\", a unit; leaves out the bytes' time on the line, the "
                                 "ledger, and taking a unit off and attaching the next (0.2 s "
-                                "here: %1 at most)")
-                     .arg(number(provisionBenchCeilingPerMinute(), 1)));
+                                "here, so %1 units in a row cannot pass %2)")
+                     .arg(kProvisionedUnits)
+                     .arg(number(provisionBenchCeilingPerMinute(kProvisionedUnits), 1)));
     for (const ProvisionFigures &figures : runs.mid(1)) {
         table.addRow(QStringLiteral("korva-cli provision: units per minute, %1 slots")
                          .arg(figures.slotCount),

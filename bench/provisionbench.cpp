@@ -79,9 +79,10 @@ double provisionBoundPerMinute()
     return 60000.0 / kProtocolPausesPerUnitMs;
 }
 
-double provisionBenchCeilingPerMinute()
+double provisionBenchCeilingPerMinute(int units)
 {
-    return 60000.0 / (kProtocolPausesPerUnitMs - 100 + 2 * kSwapMs);
+    const double setMs = kProtocolPausesPerUnitMs - 100;
+    return 60000.0 * units / (units * setMs + (units - 1) * 2 * kSwapMs);
 }
 
 ProvisionFigures measureProvision(int slotCount, int unitsPerSlot, int stations,

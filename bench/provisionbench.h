@@ -31,8 +31,9 @@ ProvisionFigures measureProvision(int slotCount, int unitsPerSlot, int stations 
 // unit's "+++"; nothing for the bytes on the line, the ledger, or taking a unit
 // off and attaching the next.
 double provisionBoundPerMinute();
-// The bound with this benchmark's swap of units added: a unit is taken off
-// 100 ms after its read-back and the next attached 100 ms later.
-double provisionBenchCeilingPerMinute();
+// The bound for `units` in a row on one slot with this benchmark's swap of
+// units added: a unit is taken off 100 ms after its read-back and the next
+// attached 100 ms later; the first is there at the start.
+double provisionBenchCeilingPerMinute(int units);
 
 } // namespace korva::bench
