@@ -12,7 +12,8 @@ FUZZ_SECONDS ?= 60
 # X server driven by xdotool; the desktop entry, metainfo and man pages are
 # validated; the ledger's tests start a PostgreSQL server of their own; the
 # operator view is drawn in a tmux pane), to take screenshots, and to fuzz.
-PACKAGES       := cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libfontconfig-dev \
+PACKAGES       := cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev \
+                  libfontconfig-dev \
                   libxcb1-dev fonts-liberation \
                   xvfb xauth xdotool appstream desktop-file-utils groff-base tmux \
                   libqt6sql6-sqlite libqt6sql6-psql postgresql
