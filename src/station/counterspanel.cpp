@@ -35,10 +35,11 @@ QStringList texts(const production::SlotTotals &totals, qint64 ms)
 CountersPanel::CountersPanel(QWidget *parent) : QGroupBox(tr("Counters"), parent)
 {
     auto *grid = new QGridLayout(this);
+    grid->setVerticalSpacing(1);
     grid->addWidget(new QLabel(tr("Run")), 0, 1, Qt::AlignRight);
     grid->addWidget(new QLabel(tr("Job")), 0, 2, Qt::AlignRight);
     QFont big = font();
-    big.setPointSizeF(big.pointSizeF() * 1.3);
+    big.setPointSizeF(big.pointSizeF() * 1.15);
     big.setBold(true);
     for (int row = 0; row < kRows.size(); ++row) {
         grid->addWidget(new QLabel(kRows.at(row)), row + 1, 0);

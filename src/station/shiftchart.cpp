@@ -46,7 +46,7 @@ ShiftChart::ShiftChart(QWidget *parent)
     setChart(chart);
     followPalette();
     const QDateTime now = QDateTime::currentDateTime();
-    m_time->setRange(now.addSecs(-3600), now);
+    m_time->setRange(now.addSecs(-600), now.addSecs(60));
 }
 
 void ShiftChart::showShift(const production::ShiftTally &tally, const QDateTime &now)
@@ -64,7 +64,7 @@ void ShiftChart::showShift(const production::ShiftTally &tally, const QDateTime 
     m_rate->replace(rate);
     m_yield->replace(yield);
     const QDateTime first = tally.first().isValid() ? tally.first() : now;
-    m_time->setRange(std::min(first, now.addSecs(-3600)), now);
+    m_time->setRange(std::min(first, now.addSecs(-600)), now.addSecs(60));
     m_rateAxis->setRange(0, std::max(60.0, std::ceil(highest * 1.1 / 60) * 60));
 }
 

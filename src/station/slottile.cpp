@@ -25,7 +25,10 @@ const QColor kFailFill(0xc0, 0x20, 0x20);
 const QColor kAsideFill(0xf2, 0xb0, 0x00); // set aside: outcome not on the record
 const QColor kKnownFill(0x1e, 0x5a, 0xa8); // already provisioned
 const QColor kNotice(0xe0, 0x8a, 0x00);
-constexpr qreal kVerdictLetters = 0.3; // of the tile's height, for PASS and FAIL
+// Capital letters as a share of the tile's height: PASS and FAIL take 0.3 where
+// the tile is wide enough, and never less than a quarter.
+constexpr qreal kVerdictLetters = 0.3;
+constexpr qreal kLeastVerdictLetters = 0.25;
 constexpr qreal kOtherLetters = 0.14;
 constexpr qreal kMargin = 0.05;
 
@@ -174,11 +177,13 @@ QFont SlotTile::wordFont() const
     const bool verdict = isPassOrFail(m_picture.shown().state);
     const qreal letters = height() * (verdict ? kVerdictLetters : kOtherLetters);
     font.setPixelSize(std::max(10, int(std::ceil(letters / capRatio))));
-    // Other words shrink to the tile's width; PASS and FAIL keep their size.
+    // Words shrink to the tile's width; PASS and FAIL only down to their least.
     const qreal room = width() * (1 - 2 * kMargin);
     const qreal wide = QFontMetricsF(font).horizontalAdvance(word());
-    if (!verdict && wide > room)
-        font.setPixelSize(std::max(10, int(font.pixelSize() * room / wide)));
+    if (wide > room) {
+        const int least = verdict ? int(std::ceil(height() * kLeastVerdictLetters / capRatio)) : 10;
+        font.setPixelSize(std::max(least, int(font.pixelSize() * room / wide)));
+    }
     return font;
 }
 
@@ -235,9 +240,22 @@ void SlotTile::paintEvent(QPaintEvent *)
     const QRectF inner = tile.adjusted(margin, height() * 0.03, -margin, -height() * 0.03);
     const qreal h = inner.height();
     painter.setPen(ink());
-    const QString name = QStringLiteral("Slot %1   %2").arg(shown.slot).arg(shown.device);
-    drawLine(painter, QRectF(inner.left(), inner.top(), inner.width(), h * 0.12), name, h * 0.08,
-             true);
+    // The slot's number, then as much of its device as fits, from the end:
+    // a by-path name differs in its last part.
+    const QRectF title(inner.left(), inner.top(), inner.width(), h * 0.12);
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(std::max(10, int(h * 0.08)));
+    painter.setFont(font);
+    const QString slot = tr("Slot %1").arg(shown.slot);
+    painter.drawText(title, Qt::AlignLeft | Qt::AlignVCenter, slot);
+    const qreal slotWidth = QFontMetricsF(font).horizontalAdvance(slot + QStringLiteral("   "));
+    font.setBold(false);
+    font.setPixelSize(std::max(9, int(h * 0.065)));
+    painter.setFont(font);
+    const QRectF device = title.adjusted(slotWidth, 0, 0, 0);
+    painter.drawText(device, Qt::AlignLeft | Qt::AlignVCenter,
+                     QFontMetricsF(font).elidedText(shown.device, Qt::ElideLeft, device.width()));
     painter.setFont(wordFont());
     const QRectF wordBand(inner.left(), inner.top() + h * 0.12, inner.width(), h * 0.46);
     painter.drawText(wordBand, Qt::AlignCenter, word());

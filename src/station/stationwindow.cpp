@@ -67,16 +67,19 @@ StationWindow::StationWindow(QWidget *parent) : QMainWindow(parent)
     m_chart->setObjectName(QStringLiteral("shiftChart"));
     m_health->setObjectName(QStringLiteral("ledgerHealth"));
 
+    // The counters above the ledger's health, then the chart and the recent units.
+    auto *figures = new QWidget;
+    auto *column = new QVBoxLayout(figures);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(m_counters);
+    column->addWidget(m_health);
     auto *bottom = new QSplitter(Qt::Horizontal);
-    bottom->addWidget(m_counters);
+    bottom->addWidget(figures);
     bottom->addWidget(m_chart);
     bottom->addWidget(m_recent);
-    bottom->addWidget(m_health);
     bottom->setStretchFactor(0, 0);
     bottom->setStretchFactor(1, 2);
     bottom->setStretchFactor(2, 3);
-    bottom->setStretchFactor(3, 0);
-    m_health->setMaximumWidth(260);
     auto *split = new QSplitter(Qt::Vertical);
     split->addWidget(m_tiles);
     split->addWidget(bottom);

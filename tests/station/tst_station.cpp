@@ -216,8 +216,11 @@ private slots:
         }
         for (int slot = 1; slot <= kSlots; ++slot) {
             const ModuleEmulator &line = *lines[size_t(slot - 1)];
-            QTRY_VERIFY(!line.inCommandMode());
-            QCOMPARE(line.receivedBytes().count("+++"), line.receivedBytes().count("---"));
+            // A line pulled while in command mode never gets its "---".
+            if (fault != "pull" || slot > 1) {
+                QTRY_VERIFY(!line.inCommandMode());
+                QCOMPARE(line.receivedBytes().count("+++"), line.receivedBytes().count("---"));
+            }
             QList<quint32> recorded;
             QList<quint32> written; // a unit written twice has two packets
             for (const QJsonObject &unit : units) {
