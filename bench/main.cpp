@@ -4,6 +4,7 @@
 #include "pgserver.h"
 #include "provisionbench.h"
 #include "startupbench.h"
+#include "stationbench.h"
 #include "windowbench.h"
 
 #include <QApplication>
@@ -188,6 +189,44 @@ void addProvisionRows(BenchTable &table, const QList<ProvisionFigures> &runs)
                      QString(), QString());
 }
 
+// korva-station: its start-up beside a bare Qt window, and a run on 8 slots
+// beside korva-cli's on as many: the rate, the CPU per unit and the wire timing.
+void addStationRows(BenchTable &table, const StartupFigures &startup, const ProvisionFigures &cli,
+                    const StationFigures &station)
+{
+    const QString mapped = QStringLiteral("korva-station: process start to window mapped (ms)");
+    if (!startup.skipped.isEmpty()) {
+        table.addSkipped(mapped, startup.skipped, QString());
+    } else {
+        table.addSamples(QStringLiteral("korva-station: bare Qt window started beside it (ms)"),
+                         startup.bareMappedMs, QString());
+        table.addSamples(mapped, startup.mappedMs, QString());
+        table.addSamples(QStringLiteral("korva-station: less the bare window (ms)"),
+                         startup.overBareMs, QString());
+        table.addSamples(QStringLiteral("korva-station: resident memory once idle (MB)"),
+                         startup.residentMiB, QString());
+    }
+    const QString slotCount = QString::number(station.slotCount);
+    const QString units = QString::number(station.units);
+    if (!station.failure.isEmpty()) {
+        table.addSkipped(QStringLiteral("korva-station: %1 slots").arg(slotCount), station.failure,
+                         QString());
+        return;
+    }
+    table.addRow(QStringLiteral("korva-station: units per minute, %1 slots").arg(slotCount), units,
+                 QString(), number(station.unitsPerMinute, 1), QString(),
+                 cli.failed ? QString()
+                            : QStringLiteral(">= %1 (95 % of korva-cli's)")
+                                  .arg(number(0.95 * cli.unitsPerMinute, 1)));
+    table.addRow(QStringLiteral("korva-station: worst pause excess on a line, %1 slots busy (ms)")
+                     .arg(slotCount),
+                 units, QString(), QString(), number(station.worstGapExcessMs),
+                 QStringLiteral("<= 5, as korva-cli"));
+    table.addRow(
+        QStringLiteral("korva-station: CPU per unit, whole process, %1 slots (ms)").arg(slotCount),
+        units, QString(), number(station.cpuMsPerUnit), QString(), QString());
+}
+
 // The ledger on a file of its own and on a private PostgreSQL server, each
 // writing to disk as in production; then stations sharing that server.
 void addLedgerRows(BenchTable &table)
@@ -272,6 +311,9 @@ int main(int argc, char *argv[])
     for (const int slotCount : {1, 2, 4, 8})
         provisionRuns << measureProvision(slotCount, kProvisionedUnits);
     addProvisionRows(table, provisionRuns);
+    progress("korva-station: start-up, and 8 slots");
+    addStationRows(table, measureStartup(kRuns, QStringLiteral("korva-station")),
+                   provisionRuns.constLast(), measureStation(8, kProvisionedUnits));
     progress("the provisioning ledger");
     addLedgerRows(table);
     progress("soak");

@@ -52,4 +52,9 @@ double threadCpuMs()
     return cpuMs(RUSAGE_THREAD);
 }
 
+double childrenCpuMs()
+{
+    return cpuMs(RUSAGE_CHILDREN);
+}
+
 } // namespace korva::bench

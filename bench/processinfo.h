@@ -13,5 +13,7 @@ qint64 residentKiB(const QString &pid = QStringLiteral("self"));
 // calling thread alone.
 double processCpuMs();
 double threadCpuMs();
+// Of the child processes that have ended and been waited for.
+double childrenCpuMs();
 
 } // namespace korva::bench

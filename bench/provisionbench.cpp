@@ -1,6 +1,7 @@
 #include "provisionbench.h"
 
 #include "moduleemulator.h"
+#include "processinfo.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -11,8 +12,6 @@
 #include <algorithm>
 #include <memory>
 #include <vector>
-
-#include <sys/resource.h>
 
 namespace korva::bench
 {
@@ -28,15 +27,8 @@ constexpr double kProtocolPausesPerUnitMs = 100 + 200 + 200 + 500 + 100;
 // A quick operator: the unit is off the line 100 ms after its read-back.
 constexpr int kSwapMs = 100;
 
-double childrenCpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-}
+} // namespace
 
-// The largest excess of one line's pauses over their lengths, from its log.
 double worstGapExcessMs(const ModuleEmulator &emulator)
 {
     QList<WireBurst> sent;
@@ -64,8 +56,6 @@ double worstGapExcessMs(const ModuleEmulator &emulator)
     }
     return worst;
 }
-
-} // namespace
 
 double provisionBoundPerMinute()
 {

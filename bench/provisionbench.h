@@ -2,6 +2,11 @@
 
 #include <QString>
 
+namespace korva::emu
+{
+class ModuleEmulator;
+}
+
 namespace korva::bench
 {
 
@@ -23,6 +28,11 @@ struct ProvisionFigures {
 // ledger (a --ledger SPEC) when given, else each on a file of its own.
 ProvisionFigures measureProvision(int slotCount, int unitsPerSlot, int stations = 1,
                                   const QString &ledger = {});
+
+// The largest excess of one line's pauses over their lengths, from its log:
+// +++ to packet and packet to --- (200 ms), --- to read-back (500 ms), a
+// request (100 ms).
+double worstGapExcessMs(const emu::ModuleEmulator &emulator);
 
 // What the protocol's own pauses allow one slot: the finding request (0.1 s)
 // and Set with its read-back (0.2 + 0.2 + 0.5 + 0.1 s), nothing else.
