@@ -62,7 +62,13 @@ public:
     // Stores the record and, in the same transaction, brings its address to
     // unit.addressState (as markSent, release or finish would), so a record and
     // its address never disagree, whatever stops the program between two calls.
-    QString recordUnit(const UnitRecord &unit);
+    // A unit already recorded (its run and sequence) is left as it is and
+    // reported through alreadyThere, so a record can be carried in again safely.
+    QString recordUnit(const UnitRecord &unit, bool *alreadyThere = nullptr);
+    // What became of the command run after a recorded unit: its status line
+    // ("exit 0", "timed out after 30 s", ...) and the tail of its stderr.
+    QString recordHookOutcome(qint64 runId, int sequence, const QString &status,
+                              const QString &stderrTail);
     Result<std::optional<quint32>> nextFree(const AddressRange &range);
 
     struct Status {

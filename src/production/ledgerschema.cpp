@@ -59,6 +59,15 @@ QStringList firstVersion(LedgerLocation::Kind kind)
     };
 }
 
+// Version 2: what became of the command run after each unit.
+QStringList secondVersion()
+{
+    return {
+        QStringLiteral("ALTER TABLE units ADD COLUMN hook_status TEXT"),
+        QStringLiteral("ALTER TABLE units ADD COLUMN hook_stderr TEXT"),
+    };
+}
+
 } // namespace
 
 QStringList schemaStep(int version, LedgerLocation::Kind kind)
@@ -66,6 +75,8 @@ QStringList schemaStep(int version, LedgerLocation::Kind kind)
     switch (version) {
     case 1:
         return firstVersion(kind);
+    case 2:
+        return secondVersion();
     default:
         return {};
     }

@@ -417,13 +417,13 @@ private slots:
         QTest::newRow("sqlite: other tables") << false << "holds other tables and no ledger";
         QTest::newRow("sqlite: no ledger for a verb") << true << "there is no such file";
         QTest::newRow("sqlite: newer schema")
-            << false << "schema version 99, newer than this program knows (1)";
+            << false << "schema version 99, newer than this program knows (2)";
         QTest::newRow("postgres: no server")
             << false << "cannot open: connection to server on socket";
         QTest::newRow("postgres: no database") << false << "database \"nothing\" does not exist";
         QTest::newRow("postgres: no ledger for a verb") << true << "the database holds no ledger";
         QTest::newRow("postgres: newer schema")
-            << false << "schema version 99, newer than this program knows (1)";
+            << false << "schema version 99, newer than this program knows (2)";
     }
     void unopenable()
     {
