@@ -17,7 +17,9 @@ ShiftChart::ShiftChart(QWidget *parent)
     setAccessibleName(tr("Units per hour and yield over the shift"));
     setFocusPolicy(Qt::NoFocus);
     setRenderHint(QPainter::Antialiasing);
-    auto *chart = new QChart;
+    // The chart the view made for itself: one set in its place would leave
+    // this one to nobody.
+    QChart *chart = this->chart();
     chart->setMargins(QMargins(4, 4, 4, 4));
     chart->legend()->setAlignment(Qt::AlignBottom);
     // A shift's first minute is a single point: markers show it.
@@ -43,7 +45,6 @@ ShiftChart::ShiftChart(QWidget *parent)
     // Fixed colours for the lines, so they mean the same on either palette.
     m_rate->setPen(QPen(QColor(0x1e, 0x5a, 0xa8), 2));
     m_yield->setPen(QPen(QColor(0x1b, 0x7a, 0x33), 2));
-    setChart(chart);
     followPalette();
     const QDateTime now = QDateTime::currentDateTime();
     m_time->setRange(now.addSecs(-600), now.addSecs(60));

@@ -30,6 +30,7 @@ namespace
 {
 
 constexpr int kClockMs = 1000;
+constexpr int kChartEveryTicks = 30;
 
 QPushButton *button(const QString &text, const QString &name, const QString &spoken)
 {
@@ -99,7 +100,11 @@ StationWindow::StationWindow(QWidget *parent) : QMainWindow(parent)
     connect(&m_run, &StationRun::unitDone, this, &StationWindow::onUnit);
     connect(&m_run, &StationRun::finished, this, &StationWindow::onFinished);
     m_clock.setInterval(kClockMs);
-    connect(&m_clock, &QTimer::timeout, this, &StationWindow::showCounts);
+    connect(&m_clock, &QTimer::timeout, this, [this] {
+        showCounts();
+        if (++m_ticks % kChartEveryTicks == 0)
+            m_chart->showShift(m_run.shiftTally(), QDateTime::currentDateTime());
+    });
     m_clock.start();
     showJob();
     updateControls();

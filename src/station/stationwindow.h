@@ -97,6 +97,7 @@ private:
     RecentUnits *m_recent = nullptr;
     LedgerHealth *m_health = nullptr;
     QTimer m_clock; // the rates and the chart move on while nothing happens
+    int m_ticks = 0;
 };
 
 } // namespace korva::station
