@@ -50,8 +50,16 @@ RecentUnits::RecentUnits(QWidget *parent)
     m_list->setUniformRowHeights(true);
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setHeaderLabels({tr("Time"), tr("Slot"), tr("Address"), tr("Result"), tr("Reason")});
+    // Columns as wide as their longest text, set once: sizing them to their
+    // contents would measure every row at every unit.
+    const QFontMetrics metrics(m_list->font());
+    const int margin = metrics.horizontalAdvance(QStringLiteral("MM"));
+    for (const auto &[column, widest] :
+         {std::pair{Time, QStringLiteral("00:00:00")}, std::pair{Slot, tr("Slot")},
+          std::pair{Address, QStringLiteral("00000000")},
+          std::pair{Result, production::stateWord(production::SlotState::AlreadyProvisioned)}})
+        m_list->setColumnWidth(column, metrics.horizontalAdvance(widest) + margin);
     m_list->header()->setStretchLastSection(true);
-    m_list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_acknowledge->setObjectName(QStringLiteral("acknowledge"));
     m_acknowledge->setAccessibleName(tr("Acknowledge the selected units"));
     m_acknowledge->setToolTip(tr("A unit sent but not verified, or not recorded, stays marked "

@@ -30,6 +30,9 @@ namespace
 {
 
 constexpr int kClockMs = 1000;
+// Qt Charts lays out its whole scene for every change: the chart follows the
+// units at most every 5 s, and moves on every 30 s while none comes.
+constexpr int kChartStaleTicks = 5;
 constexpr int kChartEveryTicks = 30;
 
 QPushButton *button(const QString &text, const QString &name, const QString &spoken)
@@ -102,8 +105,11 @@ StationWindow::StationWindow(QWidget *parent) : QMainWindow(parent)
     m_clock.setInterval(kClockMs);
     connect(&m_clock, &QTimer::timeout, this, [this] {
         showCounts();
-        if (++m_ticks % kChartEveryTicks == 0)
+        ++m_ticks;
+        if ((m_chartStale && m_ticks % kChartStaleTicks == 0) || m_ticks % kChartEveryTicks == 0) {
             m_chart->showShift(m_run.shiftTally(), QDateTime::currentDateTime());
+            m_chartStale = false;
+        }
     });
     m_clock.start();
     showJob();
@@ -327,7 +333,7 @@ void StationWindow::onUnit(const production::SlotEvent &event, const QDateTime &
     if (m_sound->isChecked() && production::setAside(event.state))
         QApplication::beep();
     showCounts();
-    m_chart->showShift(m_run.shiftTally(), when);
+    m_chartStale = true;
 }
 
 void StationWindow::onFinished(const QString &how, const QString &problem)

@@ -98,6 +98,7 @@ private:
     LedgerHealth *m_health = nullptr;
     QTimer m_clock; // the rates and the chart move on while nothing happens
     int m_ticks = 0;
+    bool m_chartStale = false; // units came since the chart was drawn
 };
 
 } // namespace korva::station
