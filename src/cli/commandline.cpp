@@ -12,6 +12,8 @@ namespace
 
 constexpr int kMaxRetries = 20;
 constexpr int kMaxTimeoutMs = 60000;
+constexpr int kMaxLedgerTimeoutS = 3600;
+constexpr int kMaxOnUnitTimeoutS = 86400;
 
 const QString kUsage = QStringLiteral(R"(Usage: korva-cli VERB [OPTIONS]
 
@@ -47,10 +49,16 @@ Verbs:
   ledger export [--format json|csv]
                              Every run start, unit and run end record, one per
                              line (JSON Lines, or CSV with a header row).
-  ledger check               Verify that no address was issued twice and that
+  ledger check [--journal DIR|FILE]
+                             Verify that no address was issued twice and that
                              every unit record agrees with its address (exit 1
                              if not); list the reservations whose outcome was
-                             never recorded.
+                             never recorded; report the journal's unit records
+                             the ledger lacks (a fault).
+  ledger sync [--journal DIR|FILE] [--ledger-timeout SECONDS]
+                             Carry the journal's records that the ledger lacks
+                             into it (a record already there is not stored
+                             twice) and say how many; exit 6 if one could not be.
 
 Options:
   --port N|PATH              Port number 1 to 15 (the window's port map, [Ports]
@@ -93,6 +101,15 @@ Options:
                              the environment variable NO_COLOR).
   --on-unit CMD              provision: run CMD with /bin/sh after each unit,
                              its record on stdin; never waited for.
+  --on-unit-timeout SECONDS  provision: end CMD and every process it started
+                             after this long. Default: 30.
+  --on-unit-required         provision: a unit that passed waits for CMD and
+                             fails unless CMD exits 0.
+  --ledger-timeout SECONDS   provision, ledger sync: give up a ledger call that
+                             has not ended after this long (exit 6; the journal
+                             keeps the unit). Default: 10.
+  --journal DIR|FILE         ledger check, ledger sync: the journal to read.
+                             Default: $XDG_DATA_HOME/KORVA/journal.
   --timeout MS               Wait this long for an answer to end. Default: 1000.
   --retries N                Try a read with no or a short answer again N times.
                              Default: 1.
@@ -138,9 +155,21 @@ bool readNumber(const QString &text, int lowest, int highest, int &number)
     return true;
 }
 
+// Seconds, a fraction allowed, as milliseconds.
+bool readSeconds(const QString &text, int highest, int &ms)
+{
+    bool ok = false;
+    const double seconds = text.trimmed().toDouble(&ok);
+    if (!ok || !(seconds > 0) || seconds > highest || seconds * 1000 < 1)
+        return false;
+    ms = int(seconds * 1000);
+    return true;
+}
+
 // The word after "ledger" and the options each of its verbs takes.
 ParsedCommandLine parseLedgerVerb(const QStringList &positional, bool formatGiven,
-                                  bool otherOptions, ParsedCommandLine &parsed)
+                                  bool ledgerTimeoutGiven, bool otherOptions,
+                                  ParsedCommandLine &parsed)
 {
     CliOptions &options = parsed.options;
     const auto refuse = [&](const QString &error) {
@@ -155,11 +184,18 @@ ParsedCommandLine parseLedgerVerb(const QStringList &positional, bool formatGive
         options.ledgerVerb = LedgerVerb::Export;
     else if (word == QLatin1String("check"))
         options.ledgerVerb = LedgerVerb::Check;
+    else if (word == QLatin1String("sync"))
+        options.ledgerVerb = LedgerVerb::Sync;
     else
-        return refuse(
-            word.isEmpty()
-                ? QStringLiteral("ledger needs status, export or check")
-                : QStringLiteral("ledger needs status, export or check, not \"%1\"").arg(word));
+        return refuse(word.isEmpty()
+                          ? QStringLiteral("ledger needs status, export, check or sync")
+                          : QStringLiteral("ledger needs status, export, check or sync, not \"%1\"")
+                                .arg(word));
+    if (!options.journal.isEmpty() && options.ledgerVerb != LedgerVerb::Check &&
+        options.ledgerVerb != LedgerVerb::Sync)
+        return refuse(QStringLiteral("--journal belongs to ledger check and ledger sync"));
+    if (ledgerTimeoutGiven && options.ledgerVerb != LedgerVerb::Sync)
+        return refuse(QStringLiteral("--ledger-timeout belongs to provision and ledger sync"));
     if (options.ledgerVerb == LedgerVerb::Export) {
         if (!formatGiven)
             options.format = Format::Json;
@@ -171,8 +207,8 @@ ParsedCommandLine parseLedgerVerb(const QStringList &positional, bool formatGive
     if (options.addresses && options.ledgerVerb != LedgerVerb::Status)
         return refuse(QStringLiteral("--addresses belongs to ledger status"));
     if (otherOptions)
-        return refuse(QStringLiteral("ledger takes --ledger, --addresses, --format and --quiet "
-                                     "only"));
+        return refuse(QStringLiteral("ledger takes --ledger, --addresses, --format, --journal, "
+                                     "--ledger-timeout and --quiet only"));
     return parsed;
 }
 
@@ -223,6 +259,12 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption operatorName(QStringLiteral("operator"), {}, QStringLiteral("NAME"));
     const QCommandLineOption noColor(QStringLiteral("no-color"), {});
     const QCommandLineOption onUnit(QStringLiteral("on-unit"), {}, QStringLiteral("CMD"));
+    const QCommandLineOption onUnitTimeout(QStringLiteral("on-unit-timeout"), {},
+                                           QStringLiteral("SECONDS"));
+    const QCommandLineOption onUnitRequired(QStringLiteral("on-unit-required"), {});
+    const QCommandLineOption ledgerTimeout(QStringLiteral("ledger-timeout"), {},
+                                           QStringLiteral("SECONDS"));
+    const QCommandLineOption journal(QStringLiteral("journal"), {}, QStringLiteral("DIR|FILE"));
     const QList<QCommandLineOption> known = {help,
                                              version,
                                              port,
@@ -248,7 +290,11 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
                                              station,
                                              operatorName,
                                              noColor,
-                                             onUnit};
+                                             onUnit,
+                                             onUnitTimeout,
+                                             onUnitRequired,
+                                             ledgerTimeout,
+                                             journal};
     parser.addOptions(known);
 
     ParsedCommandLine parsed;
@@ -363,8 +409,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
             return refuse(QStringLiteral("--addresses needs FROM-TO, 8 hex digits each, FROM "
                                          "not above TO"));
     }
+    if (parser.isSet(ledgerTimeout) &&
+        !readSeconds(parser.value(ledgerTimeout), kMaxLedgerTimeoutS, options.ledgerTimeoutMs))
+        return refuse(QStringLiteral("--ledger-timeout needs seconds, more than 0 and at most %1")
+                          .arg(kMaxLedgerTimeoutS));
+    options.journal = parser.value(journal);
     if (options.verb == Verb::Ledger) {
-        bool otherOptions = false;
+        bool otherOptions = parser.isSet(onUnitTimeout) || parser.isSet(onUnitRequired);
         for (const QCommandLineOption *option : {&port,        &baud,    &band,
                                                  &set,         &profile, &dryRun,
                                                  &noVerify,    &yes,     &timeout,
@@ -373,7 +424,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
                                                  &reprovision, &station, &operatorName,
                                                  &noColor,     &onUnit})
             otherOptions = otherOptions || parser.isSet(*option);
-        return parseLedgerVerb(positional, parser.isSet(format), otherOptions, parsed);
+        return parseLedgerVerb(positional, parser.isSet(format), parser.isSet(ledgerTimeout),
+                               otherOptions, parsed);
     }
     options.keepProfileAddress = parser.isSet(keepProfileAddress);
     options.reprovision = parser.isSet(reprovision);
@@ -381,6 +433,11 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     options.operatorName = parser.value(operatorName);
     options.noColor = parser.isSet(noColor);
     options.onUnit = parser.value(onUnit);
+    options.onUnitRequired = parser.isSet(onUnitRequired);
+    if (parser.isSet(onUnitTimeout) &&
+        !readSeconds(parser.value(onUnitTimeout), kMaxOnUnitTimeoutS, options.onUnitTimeoutMs))
+        return refuse(QStringLiteral("--on-unit-timeout needs seconds, more than 0 and at most %1")
+                          .arg(kMaxOnUnitTimeoutS));
 
     if (options.verb == Verb::Provision) {
         if (options.ports.removeDuplicates() > 0)
@@ -392,6 +449,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         if (options.dryRun || options.noVerify || options.yes)
             return refuse(QStringLiteral("--dry-run, --no-verify and --yes do not apply to "
                                          "provision"));
+        if (options.onUnit.isEmpty() && (parser.isSet(onUnitTimeout) || options.onUnitRequired))
+            return refuse(QStringLiteral("--on-unit-timeout and --on-unit-required need --on-unit"));
+        if (!options.journal.isEmpty())
+            return refuse(QStringLiteral("--journal belongs to ledger check and ledger sync"));
         return parsed;
     }
     if (options.ports.size() > 1)
@@ -400,10 +461,12 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         return refuse(QStringLiteral("--ledger and --addresses belong to ledger and provision"));
     for (const QCommandLineOption *option :
          {&localAddressFrom, &count, &logFile, &keepProfileAddress, &reprovision, &station,
-          &operatorName, &noColor, &onUnit}) {
+          &operatorName, &noColor, &onUnit, &onUnitTimeout, &onUnitRequired, &ledgerTimeout}) {
         if (parser.isSet(*option))
             return refuse(QStringLiteral("--%1 belongs to provision").arg(option->names().last()));
     }
+    if (!options.journal.isEmpty())
+        return refuse(QStringLiteral("--journal belongs to ledger check and ledger sync"));
     const bool takesValues = options.verb == Verb::Write || options.verb == Verb::Verify;
     if (takesValues && options.sets.isEmpty() && options.profile.isEmpty())
         return refuse(QStringLiteral("%1 needs --set KEY=VALUE or --profile FILE").arg(verb));

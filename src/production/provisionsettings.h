@@ -35,6 +35,8 @@ struct ProvisionSettings {
     RunStart start;             // the run's start record (station, operator, profile, ...)
     int count = 0;              // units to write over all slots; 0: until stopped
     int answerTimeoutMs = 1000; // how long a read-back may take to end
+    int ledgerTimeoutMs = 10000; // the bound of every ledger call
+    QString journalFolder;       // empty: the default (Journal::defaultFolder)
 };
 
 } // namespace korva::production

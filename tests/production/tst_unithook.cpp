@@ -7,6 +7,23 @@ using korva::production::UnitHook;
 using korva::production::UnitHookJob;
 using korva::production::UnitHookOutcome;
 
+namespace
+{
+
+UnitHookJob job(const QString &unit, const QByteArray &record, const QString &result,
+                const QString &address = {}, const QString &device = {})
+{
+    UnitHookJob job;
+    job.unit = unit;
+    job.record = record;
+    job.result = result;
+    job.address = address;
+    job.device = device;
+    return job;
+}
+
+} // namespace
+
 class TestUnitHook : public QObject
 {
     Q_OBJECT
@@ -65,11 +82,11 @@ private slots:
         QList<UnitHookOutcome> outcomes;
         connect(&hook, &UnitHook::finished, this,
                 [&](const UnitHookOutcome &outcome) { outcomes << outcome; });
-        hook.run({"run 1 unit 7", record, "passed", "00020003", "/dev/ttyUSB0"});
+        hook.run(job("run 1 unit 7", record, "passed", "00020003", "/dev/ttyUSB0"));
         QVERIFY(outcomes.isEmpty());
         hook.waitForPending();
         QCOMPARE(outcomes.size(), 1);
-        QCOMPARE(outcomes[0].unit, "run 1 unit 7");
+        QCOMPARE(outcomes[0].job.unit, "run 1 unit 7");
         QCOMPARE(outcomes[0].status, status);
         QVERIFY2(outcomes[0].stderrTail.endsWith(stderrEnd), qPrintable(outcomes[0].stderrTail));
         QVERIFY(outcomes[0].stderrTail.toUtf8().size() <= UnitHook::kStderrTailBytes);
@@ -85,14 +102,14 @@ private slots:
         hook.setTimeLimit(500);
         QStringList reports;
         connect(&hook, &UnitHook::finished, this, [&](const UnitHookOutcome &outcome) {
-            reports << outcome.unit + ": " + outcome.status;
+            reports << outcome.job.unit + ": " + outcome.status;
         });
         int ticks = 0;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
         ticker.start(20);
         for (const char *result : {"slow", "failed", "passed"})
-            hook.run({QString::fromLatin1(result), "{}\n", result, {}, {}});
+            hook.run(job(QString::fromLatin1(result), "{}\n", result));
         QCOMPARE(hook.pending(), 3);
         hook.waitForPending();
         QCOMPARE(hook.pending(), 0);
