@@ -276,11 +276,12 @@ MSComm::Sent MSComm::output(const QByteArray &bytes)
     }
     // QSerialPort would otherwise hold the bytes until control returns to the
     // event loop, which delays them and shortens the pauses seen on the wire.
+    m_unsentAtFailure = 0;
     m_port.flush();
-    // A write the device refused closes the port (see onErrorOccurred); what it
-    // had taken by then may have left.
+    // A write the device refused closes the port (see onErrorOccurred), which
+    // discards what it had not taken: bytes that reached it may have left.
     if (!m_port.isOpen())
-        return Sent::Maybe;
+        return m_unsentAtFailure >= bytes.size() ? Sent::Nothing : Sent::Maybe;
     const qint64 queued = m_port.bytesToWrite();
     if (queued == 0)
         return Sent::All;
@@ -362,6 +363,7 @@ void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
 
     const QString path = shown(m_openPath);
     const QString reason = m_port.errorString();
+    m_unsentAtFailure = m_port.bytesToWrite();
     closePort();
     // A hang-up is told in plain words: the system's error text means nothing to a user.
     const QString description =

@@ -45,8 +45,8 @@ public:
 
     // What became of bytes handed to output().
     enum class Sent {
-        Nothing, // none of them reached the device: the port was closed, or none
-                 // was taken and the queue was discarded and the port closed
+        Nothing, // none of them reached the device: the port was closed, or it
+                 // took none of them and the queue was discarded with the port closed
         All,     // the device took every byte
         Maybe,   // some were taken and the rest is still queued, or the port failed
                  // while taking them: they may still leave
@@ -97,6 +97,7 @@ private:
     bool m_emitting = false;
     qint64 m_bytesTaken = 0; // bytes handed out by input(), to spot new arrivals
     bool m_closing = false;  // errors raised while closing are not a new failure
+    qint64 m_unsentAtFailure = 0; // bytes the device had not taken when it failed
     QString m_openPath;
 };
 

@@ -1,7 +1,11 @@
 #include "production/unithook.h"
 
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
 
 using korva::production::UnitHook;
 using korva::production::UnitHookJob;
@@ -92,6 +96,48 @@ private slots:
         QVERIFY(outcomes[0].stderrTail.toUtf8().size() <= UnitHook::kStderrTailBytes);
         if (stdinError >= 0)
             QCOMPARE(int(!outcomes[0].stdinError.isEmpty()), stdinError);
+    }
+
+    // At its limit a command's whole group ends, whatever the shell did: a
+    // child that ignores SIGTERM, or one left behind by a shell that exited at
+    // once. It is pending until then, and endAll() ends it at once.
+    void groupEnds_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("endAll"); // ended by a stop rather than by its limit
+        QTest::addColumn<QString>("status");
+        QTest::newRow("shell outlives its limit, child ignores SIGTERM")
+            << "(trap '' TERM; exec sleep 300) & exec sleep 100" << false
+            << "timed out after 0.5 s";
+        QTest::newRow("shell exits at once, child ignores SIGTERM")
+            << "(trap '' TERM; exec sleep 300) & exit 0" << false << "exit 0";
+        QTest::newRow("stopped") << "(trap '' TERM; exec sleep 300) & exec sleep 100" << true
+                                 << "stopped with the run";
+    }
+    void groupEnds()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, endAll);
+        QFETCH(QString, status);
+        QTemporaryDir dir;
+        UnitHook hook("echo $$ > '" + dir.filePath("group") + "'; " + command);
+        hook.setTimeLimit(endAll ? 600000 : 500);
+        QString ended;
+        connect(&hook, &UnitHook::finished, this,
+                [&](const UnitHookOutcome &outcome) { ended = outcome.status; });
+        hook.run(job("run 1 unit 1", "{}\n", "passed"));
+        QTRY_VERIFY(QFileInfo(dir.filePath("group")).size() > 0);
+        QFile file(dir.filePath("group"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const pid_t group = pid_t(file.readAll().trimmed().toLongLong());
+        QTest::qWait(100);
+        QCOMPARE(hook.pending(), 1);
+        if (endAll)
+            hook.endAll();
+        hook.waitForPending();
+        QCOMPARE(ended, status);
+        QCOMPARE(hook.pending(), 0);
+        QCOMPARE(::kill(-group, 0), -1); // nothing of the group is left, not even a zombie
     }
 
     // Commands run side by side and report as each ends; a slow one holds up
