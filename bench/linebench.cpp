@@ -29,6 +29,10 @@ constexpr int kPacketToRecordMs = 900;
 struct Shared {
     QMutex mutex;
     LineFigures figures;
+    QElapsedTimer clock;      // from the first slot's start
+    QList<qint64> recordedMs; // when each unit's record was taken
+    qint64 allRunningMs = 0;  // the last slot's first call
+    qint64 firstDoneMs = -1;  // the first slot's last record
     void call(Samples &samples, const QElapsedTimer &clock, bool ok)
     {
         QMutexLocker lock(&mutex);
@@ -45,6 +49,10 @@ void runSlot(LedgerService &service, qint64 runId, const QString &station, int s
 {
     QThread::msleep(ulong(startMs));
     const auto ledger = service.client();
+    {
+        QMutexLocker lock(&shared.mutex);
+        shared.allRunningMs = std::max(shared.allRunningMs, shared.clock.elapsed());
+    }
     for (int unit = 0; unit < units; ++unit) {
         QElapsedTimer whole;
         whole.start();
@@ -78,11 +86,15 @@ void runSlot(LedgerService &service, qint64 runId, const QString &station, int s
         if (recorded) {
             QMutexLocker lock(&shared.mutex);
             ++shared.figures.units;
+            shared.recordedMs << shared.clock.elapsed();
         }
         ledger->nextFree(kRange);
         if (paceMs > 0)
             QThread::msleep(ulong(std::max<qint64>(0, paceMs - whole.elapsed())));
     }
+    QMutexLocker lock(&shared.mutex);
+    const qint64 done = shared.clock.elapsed();
+    shared.firstDoneMs = shared.firstDoneMs < 0 ? done : std::min(shared.firstDoneMs, done);
 }
 
 } // namespace
@@ -107,8 +119,8 @@ LineFigures measureLine(const QString &url, int stations, int slotsPerStation, i
     }
 
     // How many connections the line holds open, looked at as it runs.
-    QSqlDatabase watch = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"),
-                                                   QStringLiteral("line-watch"));
+    QSqlDatabase watch =
+        QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("line-watch"));
     watch.setHostName(where.host);
     watch.setPort(where.port);
     watch.setDatabaseName(where.database);
@@ -120,7 +132,8 @@ LineFigures measureLine(const QString &url, int stations, int slotsPerStation, i
         if (query.exec(QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE "
                                       "application_name = 'korva'")) &&
             query.next())
-            shared.figures.connections = std::max(shared.figures.connections, query.value(0).toInt());
+            shared.figures.connections =
+                std::max(shared.figures.connections, query.value(0).toInt());
     });
     counting.start(200);
 
@@ -129,15 +142,13 @@ LineFigures measureLine(const QString &url, int stations, int slotsPerStation, i
     std::vector<std::unique_ptr<QThread>> threads;
     QEventLoop running;
     int left = slotCount;
-    QElapsedTimer clock;
-    clock.start();
+    shared.clock.start();
     for (int i = 0; i < slotCount; ++i) {
         const int station = i / slotsPerStation;
-        threads.emplace_back(QThread::create(runSlot, std::ref(*services[size_t(station)]),
-                                             runs[size_t(station)],
-                                             QStringLiteral("station-%1").arg(station + 1), i + 1,
-                                             unitsPerSlot, paceMs, spreadMs * i / slotCount,
-                                             std::ref(shared)));
+        threads.emplace_back(
+            QThread::create(runSlot, std::ref(*services[size_t(station)]), runs[size_t(station)],
+                            QStringLiteral("station-%1").arg(station + 1), i + 1, unitsPerSlot,
+                            paceMs, spreadMs * i / slotCount, std::ref(shared)));
         QObject::connect(threads.back().get(), &QThread::finished, &running, [&] {
             if (--left == 0)
                 running.quit();
@@ -145,7 +156,14 @@ LineFigures measureLine(const QString &url, int stations, int slotsPerStation, i
         threads.back()->start();
     }
     running.exec(); // the connections are counted meanwhile
-    shared.figures.seconds = double(clock.elapsed()) / 1000.0;
+    // The rate while every slot runs: the slots start spread over one unit's
+    // time, and the first to finish ends the window.
+    const qint64 from = shared.allRunningMs;
+    const qint64 to = std::max(shared.firstDoneMs, from + 1);
+    shared.figures.seconds = double(to - from) / 1000.0;
+    shared.figures.unitsInWindow =
+        int(std::count_if(shared.recordedMs.cbegin(), shared.recordedMs.cend(),
+                          [&](qint64 ms) { return ms > from && ms <= to; }));
     counting.stop();
     watch.close();
     watch = {};

@@ -13,15 +13,16 @@ namespace korva::bench
 // The serial side is not run: 256 emulated lines do not fit a 2-core machine.
 struct LineFigures {
     int slotCount = 0;
-    int units = 0;      // unit records the ledger took
-    double seconds = 0; // from the first call to the last
+    int units = 0;         // unit records the ledger took
+    int unitsInWindow = 0; // of them, while every slot was running
+    double seconds = 0;    // how long every slot was running
     Samples takeMs, recordMs;
     int connections = 0; // the most the line held open on the server at once
     int failedCalls = 0;
     int faults = -1; // what ledger check found afterwards (-1: not checked)
     QString failure; // why it could not run, or empty
 
-    double unitsPerSecond() const { return seconds > 0 ? units / seconds : 0; }
+    double unitsPerSecond() const { return seconds > 0 ? unitsInWindow / seconds : 0; }
 };
 
 LineFigures measureLine(const QString &url, int stations, int slotsPerStation, int unitsPerSlot,

@@ -202,9 +202,8 @@ void addProvisionRows(BenchTable &table, const QList<ProvisionFigures> &runs)
 void addLineRows(BenchTable &table, PgServer &server)
 {
     const int slotCount = kLineStations * kLineSlotsPerStation;
-    const QString line = QStringLiteral("%1 stations x %2 slots")
-                             .arg(kLineStations)
-                             .arg(kLineSlotsPerStation);
+    const QString line =
+        QStringLiteral("%1 stations x %2 slots").arg(kLineStations).arg(kLineSlotsPerStation);
     progress("the ledger of a line of 32 stations of 8 slots");
     const LineFigures capacity =
         measureLine(server.createDatabase(QStringLiteral("capacity")), kLineStations,
@@ -235,14 +234,14 @@ void addLineRows(BenchTable &table, PgServer &server)
                  QStringLiteral(">= %1 (95 % of %2 x one slot)")
                      .arg(number(0.95 * slotCount * 1000.0 / kLineUnitMs, 1))
                      .arg(slotCount));
-    table.addSamples(QStringLiteral("Line of %1: take and mark sent (ms)").arg(line),
-                     paced.takeMs, QStringLiteral("< 110 median"));
+    table.addSamples(QStringLiteral("Line of %1: take and mark sent (ms)").arg(line), paced.takeMs,
+                     QStringLiteral("< 110 median"));
     table.addSamples(QStringLiteral("Line of %1: unit record (ms)").arg(line), paced.recordMs,
                      QStringLiteral("< 110 median"));
     table.addRow(QStringLiteral("Line of %1: connections to the server at once, most").arg(line),
-                 QString(), QString(), QString::number(std::max(capacity.connections, paced.connections)),
-                 QString(), QStringLiteral("<= %1 (one a station; max_connections 100)")
-                                .arg(kLineStations));
+                 QString(), QString(),
+                 QString::number(std::max(capacity.connections, paced.connections)), QString(),
+                 QStringLiteral("<= %1 (one a station; max_connections 100)").arg(kLineStations));
     table.addRow(QStringLiteral("Line of %1: failed ledger calls, ledger check faults").arg(line),
                  QString(), QString(),
                  QStringLiteral("%1, %2")
@@ -296,8 +295,8 @@ void addLedgerRows(BenchTable &table)
 
 int main(int argc, char *argv[])
 {
-    // The window runs offscreen in this process, with a settings store of its own
-    // that must be in place before anything opens QSettings.
+    // The window runs offscreen in this process, with a settings store (and a
+    // data folder) of its own that must be in place before anything opens QSettings.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir config;
     if (!config.isValid()) {
@@ -305,6 +304,9 @@ int main(int argc, char *argv[])
         return 1;
     }
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    // The journals of the provision runs stay out of the user's data folder too.
+    const QString data = config.filePath(QStringLiteral("data"));
+    qputenv("XDG_DATA_HOME", data.toLocal8Bit());
     QApplication app(argc, argv);
     const int soak = soakRequests();
 

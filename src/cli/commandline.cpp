@@ -135,8 +135,10 @@ Exit codes:
   3  the port could not be opened
   4  no answer or a short answer after the retries
   5  the device failed during the operation
-  6  the ledger, the log, stdout or stderr could not be opened, read or
-     written whole; the run stopped there with the module in data mode
+  6  the ledger, the journal, the log, stdout or stderr could not be opened,
+     read or written whole, or the ledger did not answer within its bound;
+     the run stopped there with the module in data mode (provision: also when
+     a unit's record is in the journal only)
   7  provision: the address range ran out before --count
   8  reset-defaults was answered No (nothing written)
   128+N  stopped by signal N (SIGHUP 129, SIGINT 130, SIGQUIT 131, SIGTERM
@@ -450,7 +452,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
             return refuse(QStringLiteral("--dry-run, --no-verify and --yes do not apply to "
                                          "provision"));
         if (options.onUnit.isEmpty() && (parser.isSet(onUnitTimeout) || options.onUnitRequired))
-            return refuse(QStringLiteral("--on-unit-timeout and --on-unit-required need --on-unit"));
+            return refuse(
+                QStringLiteral("--on-unit-timeout and --on-unit-required need --on-unit"));
         if (!options.journal.isEmpty())
             return refuse(QStringLiteral("--journal belongs to ledger check and ledger sync"));
         return parsed;

@@ -64,15 +64,16 @@ int runLedgerSync(const CliOptions &options)
     QString text = QStringLiteral("Ledger: %1\nJournal: %2\n")
                        .arg(service.where(), QDir::toNativeSeparators(journal));
     const QString summary = report.summary();
-    text += summary.isEmpty() && report.error.isEmpty()
-                ? QStringLiteral("Nothing to carry: the ledger holds every record of the journal.\n")
-                : summary.isEmpty() ? QString()
-                                    : summary.left(1).toUpper() + summary.mid(1) + QStringLiteral(".\n");
+    text +=
+        summary.isEmpty() && report.error.isEmpty()
+            ? QStringLiteral("Nothing to carry: the ledger holds every record of the journal.\n")
+        : summary.isEmpty() ? QString()
+                            : summary.left(1).toUpper() + summary.mid(1) + QStringLiteral(".\n");
     text += liveNote(report.live);
     const QByteArray bytes = text.toUtf8();
-    const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) ==
-                             size_t(bytes.size()) &&
-                         std::fflush(stdout) == 0;
+    const bool written =
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size()) &&
+        std::fflush(stdout) == 0;
     if (!report.error.isEmpty()) {
         complain(report.error);
         return kExitRecordFailed;

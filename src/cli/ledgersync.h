@@ -8,7 +8,7 @@ namespace korva::production
 {
 class Ledger;
 struct LedgerLocation;
-}
+} // namespace korva::production
 
 namespace korva::cli
 {

@@ -224,8 +224,8 @@ void Provision::runHook(production::UnitHook &hook, const production::UnitRecord
 // What became of the command is recorded with the unit (a command the unit
 // waited for was recorded by its slot) and, when it failed, said with the
 // unit's slot and address, so the unit can be found on the bench.
-void Provision::hookEnded(const production::UnitHookOutcome &outcome,
-                          production::ProvisionRun &run, OperatorView &view)
+void Provision::hookEnded(const production::UnitHookOutcome &outcome, production::ProvisionRun &run,
+                          OperatorView &view)
 {
     if (!outcome.job.required)
         run.recordHookOutcome(outcome);

@@ -39,7 +39,8 @@ QString systemReason()
 // The new file and the folder entry that names it reach the disk together.
 void syncFolder(const QString &folder)
 {
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return;
     ::fsync(fd);
@@ -85,8 +86,8 @@ Journal::~Journal()
         ::close(m_lockFd);
 }
 
-QString Journal::open(const QString &folder, const LedgerLocation &ledger,
-                      const RunStart &start, qint64 runId)
+QString Journal::open(const QString &folder, const LedgerLocation &ledger, const RunStart &start,
+                      qint64 runId)
 {
     if (!QDir().mkpath(folder))
         return QStringLiteral("cannot make the journal folder %1").arg(folder);
@@ -117,9 +118,8 @@ QString Journal::append(const QJsonObject &record)
     return m_file.appendLine(lineOf(record));
 }
 
-QString Journal::appendUnit(const UnitRecord &unit)
+QString Journal::appendPending(QJsonObject record)
 {
-    QJsonObject record = unit.toJson();
     record.insert(kLedger, kPending);
     const QString failed = append(record);
     if (failed.isEmpty()) {
@@ -127,34 +127,26 @@ QString Journal::appendUnit(const UnitRecord &unit)
         ++m_pending;
     }
     return failed;
+}
+
+QString Journal::appendUnit(const UnitRecord &unit)
+{
+    return appendPending(unit.toJson());
 }
 
 QString Journal::appendHookOutcome(qint64 runId, int sequence, const QString &status,
                                    const QString &stderrTail)
 {
-    const QString failed = append({{kType, recordName(Record::HookOutcome)},
-                                   {QStringLiteral("run"), runId},
-                                   {QStringLiteral("sequence"), sequence},
-                                   {QStringLiteral("status"), status},
-                                   {QStringLiteral("stderr"), stderrTail},
-                                   {kLedger, kPending}});
-    if (failed.isEmpty()) {
-        QMutexLocker lock(&m_mutex);
-        ++m_pending;
-    }
-    return failed;
+    return appendPending({{kType, recordName(Record::HookOutcome)},
+                          {QStringLiteral("run"), runId},
+                          {QStringLiteral("sequence"), sequence},
+                          {QStringLiteral("status"), status},
+                          {QStringLiteral("stderr"), stderrTail}});
 }
 
 QString Journal::appendRunEnd(qint64 runId, const RunEnd &end)
 {
-    QJsonObject record = end.toJson(runId);
-    record.insert(kLedger, kPending);
-    const QString failed = append(record);
-    if (failed.isEmpty()) {
-        QMutexLocker lock(&m_mutex);
-        ++m_pending;
-    }
-    return failed;
+    return appendPending(end.toJson(runId));
 }
 
 QString Journal::appendTook(Record record, qint64 runId, int sequence)
@@ -217,7 +209,8 @@ QJsonObject journalTookRecord(Journal::Record record, qint64 runId, int sequence
 
 std::optional<UnitRecord> unitFromJson(const QJsonObject &object)
 {
-    if (object.value(kType) != QLatin1String("unit") || !object.value(QStringLiteral("run")).isDouble() ||
+    if (object.value(kType) != QLatin1String("unit") ||
+        !object.value(QStringLiteral("run")).isDouble() ||
         !object.value(QStringLiteral("sequence")).isDouble())
         return std::nullopt;
     UnitRecord unit;

@@ -64,6 +64,8 @@ public:
 
 private:
     QString append(const QJsonObject &record);
+    // A record the ledger is to take, marked pending.
+    QString appendPending(QJsonObject record);
 
     RecordFile m_file;
     QString m_path;

@@ -78,7 +78,8 @@ public:
     // reading the whole file, as most files end so.
     bool endsSettled() const
     {
-        static const QByteArray settled = R"({"type":"settled"})" "\n";
+        static const QByteArray settled = R"({"type":"settled"})"
+                                          "\n";
         struct stat info = {};
         if (::fstat(m_fd, &info) != 0 || info.st_size < settled.size() + 1)
             return false;
@@ -127,15 +128,18 @@ JournalFile parse(const QByteArray &bytes)
         const int sequence = record.value(QStringLiteral("sequence")).toInt();
         if (type == QLatin1String("journal")) {
             file.header = record;
-            file.runId =
-                record.value(QStringLiteral("run-start")).toObject().value(QStringLiteral("run")).toInteger();
+            file.runId = record.value(QStringLiteral("run-start"))
+                             .toObject()
+                             .value(QStringLiteral("run"))
+                             .toInteger();
         } else if (type == QLatin1String("unit")) {
             if (const auto unit = unitFromJson(record))
                 file.units << *unit;
             file.settled = false;
         } else if (type == QLatin1String("on-unit")) {
             file.settled = false;
-            file.hookOutcomes << HookOutcome{sequence, record.value(QStringLiteral("status")).toString(),
+            file.hookOutcomes << HookOutcome{sequence,
+                                             record.value(QStringLiteral("status")).toString(),
                                              record.value(QStringLiteral("stderr")).toString()};
         } else if (type == QLatin1String("run-end")) {
             file.runEnd = runEndFromJson(record);
@@ -283,12 +287,13 @@ JournalCheckReport checkJournal(const QString &where, Ledger &ledger,
         ++report.files;
         for (const UnitRecord &unit : file.units) {
             ++report.units;
-            units.insert({unit.runId, unit.sequence},
-                         QStringLiteral("unit %1 of run %2 (%3, %4) in the journal %5")
-                             .arg(unit.sequence)
-                             .arg(unit.runId)
-                             .arg(unit.address ? addressText(*unit.address) : QStringLiteral("no address"),
-                                  unit.result, path));
+            units.insert(
+                {unit.runId, unit.sequence},
+                QStringLiteral("unit %1 of run %2 (%3, %4) in the journal %5")
+                    .arg(unit.sequence)
+                    .arg(unit.runId)
+                    .arg(unit.address ? addressText(*unit.address) : QStringLiteral("no address"),
+                         unit.result, path));
         }
     }
     if (units.isEmpty())

@@ -13,13 +13,13 @@ class LedgerClient;
 
 // What carrying a journal's records into a ledger did.
 struct JournalSyncReport {
-    int files = 0;         // journal files of this ledger that held records it may lack
-    int units = 0;         // unit records carried in
-    int hookOutcomes = 0;  // --on-unit outcomes carried in
-    int runEnds = 0;       // run end records carried in
-    int alreadyThere = 0;  // unit records the ledger held already
-    int live = 0;          // files of runs still going, left to them
-    QString error;         // why carrying stopped, naming the file; empty when all went in
+    int files = 0;        // journal files of this ledger that held records it may lack
+    int units = 0;        // unit records carried in
+    int hookOutcomes = 0; // --on-unit outcomes carried in
+    int runEnds = 0;      // run end records carried in
+    int alreadyThere = 0; // unit records the ledger held already
+    int live = 0;         // files of runs still going, left to them
+    QString error;        // why carrying stopped, naming the file; empty when all went in
 
     int carried() const { return units + hookOutcomes + runEnds; }
     // "carried 2 unit records ... into the ledger", or empty when there was nothing to do.

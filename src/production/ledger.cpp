@@ -64,8 +64,8 @@ int Ledger::serverSocket() const
         return -1;
     const QVariant handle = db.driver()->handle();
     // Qt names the type after libpq's struct behind the PGconn typedef.
-    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
-                              qstrcmp(handle.typeName(), "pg_conn*") != 0))
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
         return -1;
     PGconn *connection = *static_cast<PGconn *const *>(handle.constData());
     return connection ? PQsocket(connection) : -1;

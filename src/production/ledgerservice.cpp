@@ -185,8 +185,8 @@ QString LedgerClient::endRun(qint64 runId, const RunEnd &end)
                          [runId, end](Ledger &ledger) { return ledger.endRun(runId, end); });
 }
 
-Ledger::Result<std::optional<quint32>>
-LedgerClient::reserve(const AddressRange &range, qint64 runId, const QString &station)
+Ledger::Result<std::optional<quint32>> LedgerClient::reserve(const AddressRange &range,
+                                                             qint64 runId, const QString &station)
 {
     return call<Ledger::Result<std::optional<quint32>>>(
         QStringLiteral("take an address of %1").arg(range.text()),
@@ -222,9 +222,9 @@ Ledger::Result<std::optional<PassedRecord>> LedgerClient::passedRecord(quint32 a
 QString LedgerClient::recordUnit(const UnitRecord &unit, bool *alreadyThere)
 {
     auto there = std::make_shared<bool>(false);
-    const QString failed =
-        call<QString>(QStringLiteral("record unit %1").arg(unit.sequence),
-                      [unit, there](Ledger &ledger) { return ledger.recordUnit(unit, there.get()); });
+    const QString failed = call<QString>(
+        QStringLiteral("record unit %1").arg(unit.sequence),
+        [unit, there](Ledger &ledger) { return ledger.recordUnit(unit, there.get()); });
     if (alreadyThere)
         *alreadyThere = failed.isEmpty() && *there;
     return failed;

@@ -155,9 +155,9 @@ void ProvisionRun::recordHookOutcome(const UnitHookOutcome &outcome)
                              {QStringLiteral("status"), outcome.status},
                              {QStringLiteral("stderr"), outcome.stderrTail},
                              {QStringLiteral("stdin-error"), outcome.stdinError}};
-    const RecordSink::Written written = m_shared.records.appendHookOutcome(
-        outcome.job.runId, outcome.job.sequence, logged, outcome.status, outcome.stderrTail,
-        m_ledger.get());
+    const RecordSink::Written written =
+        m_shared.records.appendHookOutcome(outcome.job.runId, outcome.job.sequence, logged,
+                                           outcome.status, outcome.stderrTail, m_ledger.get());
     if (const QString failed = written.failure(); !failed.isEmpty())
         fail(failed);
 }
@@ -206,7 +206,8 @@ void ProvisionRun::recordEnd()
     if (m_shared.reason() == EndReason::RecordFailed)
         m_ledger->stop();
     // A ledger that could not tell the next free address still gets the end.
-    const QString ended = m_shared.records.appendRunEnd(m_shared.runId, end, m_ledger.get()).failure();
+    const QString ended =
+        m_shared.records.appendRunEnd(m_shared.runId, end, m_ledger.get()).failure();
     if (failed.isEmpty())
         failed = ended;
     if (!failed.isEmpty())

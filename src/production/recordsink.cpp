@@ -56,9 +56,9 @@ void RecordSink::ledgerStep(Journal::Record record, qint64 runId, int sequence, 
     written.ledger = ledgerFailure;
     if (!asked || !m_journal.isOpen() || !written.journal.isEmpty())
         return;
-    written.journal =
-        ledgerFailure.isEmpty() ? m_journal.appendTook(record, runId, sequence)
-                                : m_journal.appendRefused(record, runId, sequence, ledgerFailure);
+    written.journal = ledgerFailure.isEmpty()
+                          ? m_journal.appendTook(record, runId, sequence)
+                          : m_journal.appendRefused(record, runId, sequence, ledgerFailure);
 }
 
 RecordSink::Written RecordSink::append(UnitRecord &unit, LedgerClient *ledger)
@@ -83,8 +83,8 @@ RecordSink::Written RecordSink::append(UnitRecord &unit, LedgerClient *ledger)
 
 RecordSink::Written RecordSink::appendHookOutcome(qint64 runId, int sequence,
                                                   const QJsonObject &logRecord,
-                                                  const QString &status,
-                                                  const QString &stderrTail, LedgerClient *ledger)
+                                                  const QString &status, const QString &stderrTail,
+                                                  LedgerClient *ledger)
 {
     Written written;
     {
@@ -102,8 +102,7 @@ RecordSink::Written RecordSink::appendHookOutcome(qint64 runId, int sequence,
     return written;
 }
 
-RecordSink::Written RecordSink::appendRunEnd(qint64 runId, const RunEnd &end,
-                                             LedgerClient *ledger)
+RecordSink::Written RecordSink::appendRunEnd(qint64 runId, const RunEnd &end, LedgerClient *ledger)
 {
     Written written;
     {

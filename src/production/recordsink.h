@@ -35,8 +35,8 @@ public:
     // Opens the log the records are appended to; the reason it could not, or empty.
     QString openLog(const QString &path);
     // Opens the run's journal (see Journal::open); before the first unit.
-    QString openJournal(const QString &folder, const LedgerLocation &ledger,
-                        const RunStart &start, qint64 runId);
+    QString openJournal(const QString &folder, const LedgerLocation &ledger, const RunStart &start,
+                        qint64 runId);
     QString journalPath() const { return m_journal.path(); }
 
     // What became of one record on its way.

@@ -36,7 +36,7 @@ public:
     const ProvisionSettings settings;
     RecordSink &records;
     UnitBudget budget;
-    qint64 runId = 0; // set before any slot starts
+    qint64 runId = 0;                // set before any slot starts
     LedgerService *ledger = nullptr; // the station's ledger connection, set before any slot starts
     // With hookRequired, a unit that passed waits for this command, run on the
     // front end's thread, and fails unless it succeeds. Set before any slot starts.

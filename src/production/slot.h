@@ -124,9 +124,9 @@ private:
     std::optional<Shown> m_shown;
     std::optional<quint32> m_unitAddress; // the address of the unit under way
     std::optional<LastUnit> m_lastUnit;
-    QString m_lostReason; // why the port failed last
-    QString m_finishNote; // said when the slot finishes
-    QString m_device;     // the device the port last opened
+    QString m_lostReason;                          // why the port failed last
+    QString m_finishNote;                          // said when the slot finishes
+    QString m_device;                              // the device the port last opened
     std::optional<UnitHookOutcome> m_gatedOutcome; // of the unit being recorded
 };
 

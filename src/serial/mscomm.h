@@ -95,8 +95,8 @@ private:
     QSerialPort::DataBits m_dataBits = QSerialPort::Data8;
     QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
     bool m_emitting = false;
-    qint64 m_bytesTaken = 0; // bytes handed out by input(), to spot new arrivals
-    bool m_closing = false;  // errors raised while closing are not a new failure
+    qint64 m_bytesTaken = 0;      // bytes handed out by input(), to spot new arrivals
+    bool m_closing = false;       // errors raised while closing are not a new failure
     qint64 m_unsentAtFailure = 0; // bytes the device had not taken when it failed
     QString m_openPath;
 };

@@ -138,9 +138,8 @@ private slots:
                                        << "";
         QTest::newRow("ledger alone")
             << QStringList{"ledger"} << "needs status, export, check or sync";
-        QTest::newRow("ledger sync") << QStringList{"ledger", "sync", "--journal", "j",
-                                                    "--ledger-timeout", "0.5"}
-                                     << "";
+        QTest::newRow("ledger sync")
+            << QStringList{"ledger", "sync", "--journal", "j", "--ledger-timeout", "0.5"} << "";
         QTest::newRow("journal on status")
             << QStringList{"ledger", "status", "--journal", "j"} << "belongs to ledger check";
         QTest::newRow("hook limit without a hook")

@@ -1,5 +1,6 @@
 #include "moduleemulator.h"
 #include "provisioning.h"
+#include "testsettings.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -93,6 +94,9 @@ private slots:
             << QStringList{"--count", "1", "--keep-profile-address"} << QList<int>{} << "short" << 0
             << QStringList{"01020304|passed||1"}
             << "a module answers 10 of 15 bytes on %1: check the contact and the baud rate";
+        QTest::newRow("a port given by number: its device recorded and shown")
+            << QStringList{"BY-NUMBER", "--count", "1", "--keep-profile-address"} << QList<int>{}
+            << "" << 0 << QStringList{"01020304|passed||1"} << "slot 1 %1: PASS 01020304";
         QTest::newRow("a unit gone before its packet is not counted")
             << QStringList{"--count", "2", "--keep-profile-address"} << QList<int>{} << "gone" << 1
             << QStringList{"01020304|failed|port-lost|0", "01020304|passed||1",
@@ -132,8 +136,11 @@ private slots:
             });
         }
 
+        const bool byNumber = arguments.removeAll("BY-NUMBER") > 0;
+        if (byNumber)
+            mapPort(7, m_link);
         QProcess process;
-        start(process, QStringList{"--port", m_link} + arguments);
+        start(process, QStringList{"--port", byNumber ? "7" : m_link} + arguments);
         QByteArray err;
         if (atFirst == "gone") {
             QTRY_VERIFY(!m_emulator->isOpen());
@@ -149,7 +156,9 @@ private slots:
         }
         QVERIFY(process.waitForFinished(kFinishMs));
         err += process.readAllStandardError();
-        QCOMPARE(summarise(process.readAllStandardOutput()), lines);
+        const QByteArray out = process.readAllStandardOutput();
+        QCOMPARE(summarise(out), lines);
+        QCOMPARE(unitRecords(out).value(0).value("device").toString(), m_link);
         QCOMPARE(process.exitCode(), code);
         if (!told.isEmpty())
             QCOMPARE(err.count(told.toUtf8()), 1);

@@ -96,16 +96,21 @@ private slots:
         QTest::addColumn<int>("timeoutS"); // --ledger-timeout
         QTest::addColumn<QString>("told"); // in the run's last message
         QTest::newRow("sqlite, locked by another connection")
-            << "sqlite" << "lock" << 10 << "database is locked";
-        QTest::newRow("sqlite, disk full") << "sqlite" << "full" << 10 << "cannot record unit 1";
+            << "sqlite"
+            << "lock" << 10 << "database is locked";
+        QTest::newRow("sqlite, disk full") << "sqlite"
+                                           << "full" << 10 << "cannot record unit 1";
         QTest::newRow("postgres, server stopped fast")
-            << "postgres" << "stop fast" << 10 << "cannot record unit 1";
+            << "postgres"
+            << "stop fast" << 10 << "cannot record unit 1";
         QTest::newRow("postgres, server stopped immediately")
-            << "postgres" << "stop immediate" << 10 << "cannot record unit 1";
-        QTest::newRow("postgres, privilege revoked")
-            << "postgres" << "revoke" << 10 << "permission denied";
+            << "postgres"
+            << "stop immediate" << 10 << "cannot record unit 1";
+        QTest::newRow("postgres, privilege revoked") << "postgres"
+                                                     << "revoke" << 10 << "permission denied";
         QTest::newRow("postgres, backend hung")
-            << "postgres" << "hang" << 2 << "no answer within 2 s (--ledger-timeout)";
+            << "postgres"
+            << "hang" << 2 << "no answer within 2 s (--ledger-timeout)";
     }
 
     void ledgerRefuses()
@@ -151,12 +156,15 @@ private slots:
         }
 
         QCOMPARE(outcome.code, 6);
-        QVERIFY2(outcome.err.contains("slot 1 " + caseFile("slot") + ": PASS, NOT RECORDED 00050000") &&
-                     outcome.err.contains("total: passed 0,") && outcome.err.contains("korva-cli: ledger ") &&
-                     outcome.err.contains(told) && outcome.err.contains("journal: " + journalPath()),
-                 qPrintable(outcome.err));
-        QCOMPARE(jsonLines(outcome.out.toUtf8()).value(0).value("ledger-error").toString().isEmpty(),
-                 false);
+        QVERIFY2(
+            outcome.err.contains("slot 1 " + caseFile("slot") + ": PASS, NOT RECORDED 00050000") &&
+                outcome.err.contains("total: passed 0,") &&
+                outcome.err.contains("korva-cli: ledger ") && outcome.err.contains(told) &&
+                outcome.err.contains("journal: " + journalPath()),
+            qPrintable(outcome.err));
+        QCOMPARE(
+            jsonLines(outcome.out.toUtf8()).value(0).value("ledger-error").toString().isEmpty(),
+            false);
         QCOMPARE(packetAddresses(*m_line), QList<quint32>{0x50000});
         QTRY_VERIFY(!m_line->inCommandMode());
         QCOMPARE(journalUnit(1).value("result").toString(), QString("passed"));
@@ -184,7 +192,7 @@ private slots:
     void stops_data()
     {
         QTest::addColumn<QString>("database");
-        QTest::addColumn<bool>("hang");   // the backend stops answering once the packet left
+        QTest::addColumn<bool>("hang");  // the backend stops answering once the packet left
         QTest::addColumn<int>("atByte"); // the stop, after this byte to the module
         QTest::addColumn<int>("code");
         QTest::newRow("between packet and read-back")
@@ -250,18 +258,25 @@ private slots:
             << QStringList{"--on-unit",
                            "echo $$ > GROUP; (trap '' TERM; exec sleep 300) & exec sleep 100",
                            "--on-unit-timeout", "1"}
-            << 0 << ": --on-unit for 00050000 (run 1 unit 1): timed out after 1 s" << "passed"
+            << 0 << ": --on-unit for 00050000 (run 1 unit 1): timed out after 1 s"
+            << "passed"
             << "timed out after 1 s";
         QTest::newRow("Ctrl-C in the final wait")
             << QStringList{"--on-unit", "echo $$ > GROUP; exec sleep 100", "--on-unit-timeout",
                            "60"}
-            << 128 + SIGINT << "Ctrl-C ends them" << "passed" << "stopped with the run";
+            << 128 + SIGINT << "Ctrl-C ends them"
+            << "passed"
+            << "stopped with the run";
         QTest::newRow("required, fails")
             << QStringList{"--on-unit", "echo no label >&2; exit 3", "--on-unit-required"} << 1
-            << "FAIL 00050000 --on-unit exit 3: no label" << "failed" << "exit 3";
+            << "FAIL 00050000 --on-unit exit 3: no label"
+            << "failed"
+            << "exit 3";
         QTest::newRow("required, passes with the label's fields")
             << QStringList{"--on-unit", "cat > HANDED", "--on-unit-required"} << 0
-            << "PASS 00050000" << "passed" << "exit 0";
+            << "PASS 00050000"
+            << "passed"
+            << "exit 0";
     }
 
     void hooks()
@@ -278,8 +293,8 @@ private slots:
         startProvision(process, where, QStringList{"--count", "1"} + arguments);
         if (code == 128 + SIGINT) {
             QByteArray err;
-            QTRY_VERIFY_WITH_TIMEOUT((err += process.readAllStandardError()).contains(told.toUtf8()),
-                                     kFinishMs);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (err += process.readAllStandardError()).contains(told.toUtf8()), kFinishMs);
             ::kill(pid_t(process.processId()), SIGINT);
         }
         const Outcome outcome = finish(process, kFinishMs);
@@ -330,7 +345,8 @@ private:
             return caseFile("ledger.sqlite");
         QString url = m_server->createDatabase(databaseName());
         if (url.isEmpty() ||
-            !m_server->sql("postgres", QString("ALTER DATABASE %1 OWNER TO %2").arg(databaseName(), owner)))
+            !m_server->sql("postgres",
+                           QString("ALTER DATABASE %1 OWNER TO %2").arg(databaseName(), owner)))
             return {};
         return url.replace("korva@", owner + '@');
     }

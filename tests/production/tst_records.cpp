@@ -118,7 +118,8 @@ private slots:
         }
         const auto append = [&](const UnitRecord &unit) {
             return journal ? records.appendUnit(unit)
-                           : log.appendLine(QJsonDocument(unit.toJson()).toJson(QJsonDocument::Compact));
+                           : log.appendLine(
+                                 QJsonDocument(unit.toJson()).toJson(QJsonDocument::Compact));
         };
         QCOMPARE(append(passedUnit(1, 1, 0x10000)), QString());
         const QByteArray before = fileBytes(path);
@@ -141,7 +142,7 @@ private slots:
     void carry_data()
     {
         QTest::addColumn<QString>("journal");
-        QTest::addColumn<QList<int>>("carried");  // units, --on-unit outcomes, run ends
+        QTest::addColumn<QList<int>>("carried"); // units, --on-unit outcomes, run ends
         QTest::addColumn<int>("alreadyThere");
         QTest::addColumn<int>("live");
         QTest::newRow("killed after the journal, before the ledger")
@@ -194,11 +195,13 @@ private slots:
         if (steps.contains("took"))
             QCOMPARE(records->appendTook(Journal::Record::Unit, run.value, 1), QString());
         if (steps.contains("refused"))
-            QCOMPARE(records->appendRefused(Journal::Record::Unit, run.value, 1, "locked"), QString());
+            QCOMPARE(records->appendRefused(Journal::Record::Unit, run.value, 1, "locked"),
+                     QString());
         if (steps.contains("hook"))
             QCOMPARE(records->appendHookOutcome(run.value, 1, "exit 3", "jammed\n"), QString());
         if (steps.contains("end"))
-            QCOMPARE(records->appendRunEnd(run.value, RunEnd{"1 unit written", 1, 1, 0, 0, {}, currentTime()}),
+            QCOMPARE(records->appendRunEnd(run.value,
+                                           RunEnd{"1 unit written", 1, 1, 0, 0, {}, currentTime()}),
                      QString());
         if (!steps.contains("live"))
             records.reset(); // as a killed run's lock goes with it
@@ -292,7 +295,8 @@ private slots:
         const QString failed = ledger->recordUnit(passedUnit(run.value, 1, 0x10000));
         const auto next = ledger->nextFree({0x10000, 0x1FFFF});
         ::kill(backend.toInt(), SIGCONT);
-        QVERIFY2(failed.contains(told) && failed.contains("cannot record unit 1"), qPrintable(failed));
+        QVERIFY2(failed.contains(told) && failed.contains("cannot record unit 1"),
+                 qPrintable(failed));
         QVERIFY2(next.ok(), qPrintable(next.error));
         QCOMPARE(next.value, 0x10000u);
     }

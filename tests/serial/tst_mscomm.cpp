@@ -331,7 +331,8 @@ private slots:
         QCOMPARE(sent.last(), MSComm::Sent::Nothing);
         QVERIFY(sent.count(MSComm::Sent::All) > 0);
         QCOMPARE(sent.count(MSComm::Sent::All) + sent.count(MSComm::Sent::Maybe) + 1, sent.size());
-        QVERIFY(sent.count(MSComm::Sent::Maybe) == 0 || sent.at(sent.size() - 2) == MSComm::Sent::Maybe);
+        QVERIFY(sent.count(MSComm::Sent::Maybe) == 0 ||
+                sent.at(sent.size() - 2) == MSComm::Sent::Maybe);
         QTRY_COMPARE(failures.size(), 1);
         QVERIFY(failures.first().first().value<PortFailure>().description.contains(
             QString::fromLocal8Bit(name)));

@@ -60,8 +60,8 @@ public:
     // Stops the server as pg_ctl -m MODE does ("fast", "immediate").
     bool stop(const QString &mode)
     {
-        m_running = !run("pg_ctl", {"-D", m_folder.filePath("data"), "-m", mode, "-w", "stop"},
-                         true);
+        m_running =
+            !run("pg_ctl", {"-D", m_folder.filePath("data"), "-m", mode, "-w", "stop"}, true);
         return !m_running;
     }
 
