@@ -36,7 +36,9 @@ Verbs:
                              Defaults. Asks first (default No).
   provision --profile FILE [--port N|PATH ...]
             (--addresses FROM-TO | --local-address-from HEX8 |
-             --keep-profile-address) [--count N] [--log FILE] [--ledger SPEC]
+             --keep-profile-address) [--count N] [--target N] [--log FILE]
+            [--ledger SPEC]
+  provision --job FILE [OPTIONS]
                              Program modules attached one after another: wait
                              for a module, take its address from the ledger,
                              write the profile, verify (one more write on a
@@ -82,6 +84,12 @@ Options:
   --local-address-from HEX8  provision: --addresses HEX8-FFFFFFFF.
   --count N                  provision: stop after N units written, over all
                              slots. Default: until Ctrl-C or SIGTERM.
+  --target N                 provision: stop after N units passed, over all
+                             slots. Default: until Ctrl-C or SIGTERM.
+  --job FILE                 provision: the job file korva-station saves (the
+                             profile, addresses, ledger, ports, names, count
+                             and target); options given beside it override
+                             its fields, and --port replaces its ports.
   --log FILE                 provision: append each unit's line to FILE too,
                              on the disk before the line is printed.
   --ledger FILE|URL          The ledger: an SQLite file, or a PostgreSQL server
@@ -97,6 +105,8 @@ Options:
                              written again under its recorded address.
   --station NAME             provision: recorded. Default: the host name.
   --operator NAME            provision: recorded. Default: the login name.
+  --order NAME               provision: an order or lot name recorded with the
+                             run.
   --no-color                 provision: draw the view without colours (so does
                              the environment variable NO_COLOR).
   --on-unit CMD              provision: run CMD with /bin/sh after each unit,
@@ -267,6 +277,9 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption ledgerTimeout(QStringLiteral("ledger-timeout"), {},
                                            QStringLiteral("SECONDS"));
     const QCommandLineOption journal(QStringLiteral("journal"), {}, QStringLiteral("DIR|FILE"));
+    const QCommandLineOption job(QStringLiteral("job"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption target(QStringLiteral("target"), {}, QStringLiteral("N"));
+    const QCommandLineOption order(QStringLiteral("order"), {}, QStringLiteral("NAME"));
     const QList<QCommandLineOption> known = {help,
                                              version,
                                              port,
@@ -296,7 +309,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
                                              onUnitTimeout,
                                              onUnitRequired,
                                              ledgerTimeout,
-                                             journal};
+                                             journal,
+                                             job,
+                                             target,
+                                             order};
     parser.addOptions(known);
 
     ParsedCommandLine parsed;
@@ -398,12 +414,16 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     if (parser.isSet(count) &&
         !readNumber(parser.value(count), 1, std::numeric_limits<int>::max(), options.count))
         return refuse(QStringLiteral("--count needs a number of units, 1 or more"));
+    if (parser.isSet(target) &&
+        !readNumber(parser.value(target), 1, std::numeric_limits<int>::max(), options.target))
+        return refuse(QStringLiteral("--target needs a number of units, 1 or more"));
 
     if (parser.isSet(ledger)) {
         auto parsedLedger = production::parseLedgerSpec(parser.value(ledger));
         if (const auto *refusal = std::get_if<QString>(&parsedLedger))
             return refuse(QStringLiteral("--ledger: ") + *refusal);
         options.ledger = std::get<production::LedgerLocation>(parsedLedger);
+        options.ledgerSpec = parser.value(ledger);
     }
     if (parser.isSet(addresses)) {
         options.addresses = production::parseAddressRange(parser.value(addresses));
@@ -417,14 +437,16 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
                           .arg(kMaxLedgerTimeoutS));
     options.journal = parser.value(journal);
     if (options.verb == Verb::Ledger) {
-        bool otherOptions = parser.isSet(onUnitTimeout) || parser.isSet(onUnitRequired);
-        for (const QCommandLineOption *option : {&port,        &baud,    &band,
-                                                 &set,         &profile, &dryRun,
-                                                 &noVerify,    &yes,     &timeout,
-                                                 &retries,     &trace,   &localAddressFrom,
-                                                 &count,       &logFile, &keepProfileAddress,
-                                                 &reprovision, &station, &operatorName,
-                                                 &noColor,     &onUnit})
+        bool otherOptions = false;
+        for (const QCommandLineOption *option : {&port,          &baud,    &band,
+                                                 &set,           &profile, &dryRun,
+                                                 &noVerify,      &yes,     &timeout,
+                                                 &retries,       &trace,   &localAddressFrom,
+                                                 &count,         &logFile, &keepProfileAddress,
+                                                 &reprovision,   &station, &operatorName,
+                                                 &noColor,       &onUnit,  &job,
+                                                 &target,        &order,   &onUnitTimeout,
+                                                 &onUnitRequired})
             otherOptions = otherOptions || parser.isSet(*option);
         return parseLedgerVerb(positional, parser.isSet(format), parser.isSet(ledgerTimeout),
                                otherOptions, parsed);
@@ -440,12 +462,15 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         !readSeconds(parser.value(onUnitTimeout), kMaxOnUnitTimeoutS, options.onUnitTimeoutMs))
         return refuse(QStringLiteral("--on-unit-timeout needs seconds, more than 0 and at most %1")
                           .arg(kMaxOnUnitTimeoutS));
+    options.jobFile = parser.value(job);
+    options.order = parser.value(order);
 
     if (options.verb == Verb::Provision) {
         if (options.ports.removeDuplicates() > 0)
             return refuse(QStringLiteral("a --port is given twice"));
-        if (options.profile.isEmpty() || !options.sets.isEmpty())
-            return refuse(QStringLiteral("provision needs --profile FILE (and no --set)"));
+        if ((options.profile.isEmpty() && options.jobFile.isEmpty()) || !options.sets.isEmpty())
+            return refuse(QStringLiteral("provision needs --profile FILE or --job FILE (and no "
+                                         "--set)"));
         if (parser.isSet(format) && options.format != Format::Json)
             return refuse(QStringLiteral("provision prints JSON Lines; --format does not apply"));
         if (options.dryRun || options.noVerify || options.yes)
@@ -464,7 +489,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         return refuse(QStringLiteral("--ledger and --addresses belong to ledger and provision"));
     for (const QCommandLineOption *option :
          {&localAddressFrom, &count, &logFile, &keepProfileAddress, &reprovision, &station,
-          &operatorName, &noColor, &onUnit, &onUnitTimeout, &onUnitRequired, &ledgerTimeout}) {
+          &operatorName, &noColor, &onUnit, &onUnitTimeout, &onUnitRequired, &ledgerTimeout, &job,
+          &target, &order}) {
         if (parser.isSet(*option))
             return refuse(QStringLiteral("--%1 belongs to provision").arg(option->names().last()));
     }

@@ -62,6 +62,10 @@ struct CliOptions {
     bool onUnitRequired = false;     // provision: a unit passes only once its command did
     int ledgerTimeoutMs = 10000;     // provision, ledger sync: the bound of each ledger call
     QString journal; // ledger check, ledger sync: a journal folder or file; empty: the default
+    QString jobFile;    // provision: a job file; the options given beside it override its fields
+    QString ledgerSpec; // --ledger as given
+    int target = 0;     // provision: units to pass (0: until stopped)
+    QString order;      // provision: an order or lot name recorded with the run
 };
 
 struct ParsedCommandLine {

@@ -1,24 +1,17 @@
 #include "cli/provision.h"
 
-#include "cli/fieldvalues.h"
 #include "cli/operatorview.h"
-#include "cli/portchoice.h"
-#include "cli/profile.h"
 #include "cli/stopsignals.h"
 #include "cli/terminal.h"
-#include "module/moduleengine.h"
+#include "production/job.h"
 #include "production/provisionrun.h"
 #include "production/recordsink.h"
 #include "production/unithook.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QJsonDocument>
-#include <QSysInfo>
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,11 +32,31 @@ bool outputSharesTerminal(const OperatorView &view)
            ::fstat(STDERR_FILENO, &error) == 0 && output.st_rdev == error.st_rdev;
 }
 
-QString loginName()
+// The job the options ask for: the job file's (--job), with every option
+// given beside it over its fields.
+std::variant<production::Job, QString> jobOf(const CliOptions &options)
 {
-    if (const passwd *user = ::getpwuid(::getuid()))
-        return QString::fromLocal8Bit(user->pw_name);
-    return qEnvironmentVariable("USER");
+    production::Job given;
+    given.profile = options.profile;
+    given.addresses = options.addresses;
+    given.localAddressFrom = options.localAddressFrom;
+    given.keepProfileAddress = options.keepProfileAddress;
+    given.ledger = options.ledgerSpec;
+    given.ports = options.ports;
+    given.baud = options.baud;
+    given.band = options.bandGiven ? options.band : QString();
+    given.station = options.station;
+    given.operatorName = options.operatorName;
+    given.order = options.order;
+    given.count = options.count;
+    given.target = options.target;
+    given.reprovision = options.reprovision;
+    if (options.jobFile.isEmpty())
+        return given;
+    auto loaded = production::loadJob(options.jobFile);
+    if (auto *job = std::get_if<production::Job>(&loaded))
+        job->overlay(given);
+    return loaded;
 }
 
 class Provision
@@ -54,9 +67,6 @@ public:
 
 private:
     int prepare(production::ProvisionSettings &settings);
-    int chooseRange(production::ProvisionSettings &settings);
-    int choosePorts(production::ProvisionSettings &settings);
-    void describeRun(production::ProvisionSettings &settings, const QByteArray &profile) const;
     void runHook(production::UnitHook &hook, const production::UnitRecord &unit);
     void hookEnded(const production::UnitHookOutcome &outcome, production::ProvisionRun &run,
                    OperatorView &view);
@@ -66,6 +76,7 @@ private:
 
     const CliOptions &m_options;
     production::RecordSink m_records{STDOUT_FILENO};
+    bool m_limited = false;       // the run ends after a count or a target of units
     production::RunStart m_start; // who runs what, for the commands run after each unit
     QString m_band;
 };
@@ -73,27 +84,22 @@ private:
 // Everything that can be refused is refused here, before any port is opened.
 int Provision::prepare(production::ProvisionSettings &settings)
 {
-    const RunValues values = gatherValues(m_options);
-    if (!values.error.isEmpty()) {
-        complain(values.error + QStringLiteral(" (nothing was written)"));
+    const auto job = jobOf(m_options);
+    if (const auto *refused = std::get_if<QString>(&job)) {
+        complain(*refused);
         return kExitUsage;
     }
-    for (const QString &note : values.notes)
+    const production::PreparedJob prepared =
+        production::prepareJob(std::get<production::Job>(job), versionText().trimmed());
+    for (const QString &note : prepared.notes)
         complain(note);
-    settings.band = values.band;
-    settings.profileOver = [changes = values.changes](const ConfigTexts &held) {
-        ConfigTexts texts = held;
-        applyChanges(texts, changes);
-        return texts;
-    };
-    if (const int code = chooseRange(settings))
-        return code;
-    settings.reprovision = m_options.reprovision;
-    settings.count = m_options.count;
+    if (!prepared.refusal.isEmpty()) {
+        complain(prepared.refusal);
+        return kExitUsage;
+    }
+    settings = prepared.settings;
     settings.answerTimeoutMs = m_options.timeoutMs;
-    settings.ledger.path = production::defaultLedgerPath();
-    if (m_options.ledger)
-        settings.ledger = *m_options.ledger;
+    m_limited = settings.count > 0 || settings.target > 0;
     if (!m_options.logFile.isEmpty()) {
         const QString failed = m_records.openLog(m_options.logFile);
         if (!failed.isEmpty()) {
@@ -101,90 +107,7 @@ int Provision::prepare(production::ProvisionSettings &settings)
             return kExitUsage;
         }
     }
-    if (const int code = choosePorts(settings))
-        return code;
-    describeRun(settings, values.profile);
     return kExitDone;
-}
-
-// Where the units' addresses come from: a range of the ledger, or the profile.
-int Provision::chooseRange(production::ProvisionSettings &settings)
-{
-    const int ways = int(m_options.addresses.has_value()) +
-                     int(!m_options.localAddressFrom.isEmpty()) + int(m_options.keepProfileAddress);
-    if (ways != 1) {
-        complain(ways == 0 ? QStringLiteral("provision needs --addresses FROM-TO or "
-                                            "--local-address-from HEX8, or "
-                                            "--keep-profile-address to give every unit the "
-                                            "profile's address")
-                           : QStringLiteral("give one of --addresses, --local-address-from and "
-                                            "--keep-profile-address"));
-        return kExitUsage;
-    }
-    settings.range = m_options.addresses;
-    if (!m_options.localAddressFrom.isEmpty()) {
-        Changes first;
-        const QString refused =
-            addChange(first, QStringLiteral("local-address"), m_options.localAddressFrom);
-        if (!refused.isEmpty()) {
-            complain(QStringLiteral("--local-address-from: ") + refused);
-            return kExitUsage;
-        }
-        settings.range = production::AddressRange{
-            first.fields[Field::LocalAddress].toUInt(nullptr, 16), 0xFFFFFFFF};
-    }
-    if (settings.range && m_options.count > 0 &&
-        quint64(m_options.count) > quint64(settings.range->last) - settings.range->first + 1) {
-        complain(QStringLiteral("%1 units do not fit the addresses %2")
-                     .arg(m_options.count)
-                     .arg(settings.range->text()));
-        return kExitUsage;
-    }
-    return kExitDone;
-}
-
-// Each --port is checked and made absolute as for the other verbs; the engine
-// here only checks the line rate, which every slot's own engine then takes.
-int Provision::choosePorts(production::ProvisionSettings &settings)
-{
-    const QStringList given = m_options.ports.isEmpty() ? QStringList{QString()} : m_options.ports;
-    ModuleEngine probe;
-    for (const QString &port : given) {
-        CliOptions one = m_options;
-        one.port = port;
-        const auto chosen = choosePort(one, probe);
-        if (const auto *refusal = std::get_if<QString>(&chosen)) {
-            complain(*refusal);
-            return kExitUsage;
-        }
-        const PortChoice &choice = std::get<PortChoice>(chosen);
-        settings.ports << production::SlotPort{choice.port, choice.byNumber};
-        settings.baud = QString::number(choice.baud);
-    }
-    return kExitDone;
-}
-
-// The run's start record: who runs what, where, with which profile.
-void Provision::describeRun(production::ProvisionSettings &settings,
-                            const QByteArray &profile) const
-{
-    production::RunStart &start = settings.start;
-    start.host = QSysInfo::machineHostName();
-    start.station = m_options.station.isEmpty() ? start.host : m_options.station;
-    start.operatorName = m_options.operatorName.isEmpty() ? loginName() : m_options.operatorName;
-    start.toolVersion = versionText().trimmed();
-    start.profileName = m_options.profile == QLatin1String("-")
-                            ? QStringLiteral("(standard input)")
-                            : QFileInfo(m_options.profile).fileName();
-    start.profileSha256 =
-        QString::fromLatin1(QCryptographicHash::hash(profile, QCryptographicHash::Sha256).toHex());
-    start.range = settings.range ? settings.range->text() : QStringLiteral("the profile's");
-    QStringList ports;
-    for (const production::SlotPort &port : std::as_const(settings.ports))
-        ports << port.port;
-    start.ports = ports.join(QStringLiteral(", "));
-    start.baud = settings.baud.toInt();
-    start.band = settings.band;
 }
 
 int Provision::exitCode(const production::ProvisionRun &run, int signalNumber) const
@@ -201,8 +124,8 @@ int Provision::exitCode(const production::ProvisionRun &run, int signalNumber) c
     case EndReason::RangeUsedUp:
         return kExitRangeUsedUp;
     case EndReason::Stopped:
-        // Without --count a stop is how a run ends; with it, the batch is short.
-        return m_options.count > 0 ? 128 + signalNumber : byUnits;
+        // Without --count or --target a stop is how a run ends; with one, the batch is short.
+        return m_limited ? 128 + signalNumber : byUnits;
     case EndReason::CountReached:
     case EndReason::None:
         return byUnits;

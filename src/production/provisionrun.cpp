@@ -170,6 +170,10 @@ QString ProvisionRun::howEnded() const
     switch (endReason()) {
     case EndReason::CountReached:
     case EndReason::None:
+        if (m_shared.settings.target > 0 &&
+            (m_shared.settings.count == 0 || written < m_shared.settings.count))
+            return units + QStringLiteral(", the target of %1 passed reached")
+                               .arg(m_shared.settings.target);
         return units + QStringLiteral(", as --count asked");
     case EndReason::Stopped:
         return units + QStringLiteral("; stopped");

@@ -34,6 +34,7 @@ struct ProvisionSettings {
     bool reprovision = false;    // a unit recorded as passed is written again under its address
     RunStart start;              // the run's start record (station, operator, profile, ...)
     int count = 0;               // units to write over all slots; 0: until stopped
+    int target = 0;              // units to pass over all slots; 0: until stopped
     int answerTimeoutMs = 1000;  // how long a read-back may take to end
     int ledgerTimeoutMs = 10000; // the bound of every ledger call
     QString journalFolder;       // empty: the default (Journal::defaultFolder)

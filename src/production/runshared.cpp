@@ -4,7 +4,7 @@ namespace korva::production
 {
 
 RunShared::RunShared(ProvisionSettings settings_, RecordSink &records_)
-    : settings(std::move(settings_)), records(records_), budget(settings.count)
+    : settings(std::move(settings_)), records(records_), budget(settings.count, settings.target)
 {
 }
 

@@ -134,11 +134,13 @@ void Slot::runUnits()
             return;
         }
         UnitRecord unit = programUnit(found, address);
-        m_shared.budget.settle(unit.packetLeft);
         if (unit.packetLeft || unit.errorClass != kNotWritten) {
+            // Settled with the unit's verdict, which may wait for its --on-unit command.
             finishUnit(unit, address);
+            m_shared.budget.settle(unit.packetLeft, unit.result == QLatin1String("passed"));
             checkRangeLeft();
         } else {
+            m_shared.budget.settle(false);
             giveBack(address);
             m_finishNote = QStringLiteral("stopped before the unit on %1 was written: nothing "
                                           "was written to it")

@@ -1,8 +1,8 @@
 #include "cli/commandline.h"
-#include "cli/fieldvalues.h"
-#include "cli/portchoice.h"
-#include "cli/profile.h"
 #include "module/commandmodegate.h"
+#include "production/fieldvalues.h"
+#include "production/portchoice.h"
+#include "production/profile.h"
 
 #include <QTemporaryFile>
 #include <QTest>
@@ -12,6 +12,7 @@
 
 using namespace korva;
 using namespace korva::cli;
+using namespace korva::production;
 
 class TestCliParts : public QObject
 {
@@ -240,7 +241,9 @@ private slots:
         arguments.replaceInStrings(QStringLiteral("PROFILE"), file.fileName());
         const ParsedCommandLine parsed = parseCommandLine(arguments);
         QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
-        const RunValues values = gatherValues(parsed.options);
+        const CliOptions &options = parsed.options;
+        const RunValues values =
+            gatherValues({options.profile, options.sets, options.band, options.bandGiven});
         QVERIFY2(refused ? values.error.contains(text) : values.error.isEmpty(),
                  qPrintable(values.error));
         QVERIFY2(refused || values.notes.join(u'\n').contains(text),

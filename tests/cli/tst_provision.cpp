@@ -63,6 +63,11 @@ private slots:
         QVERIFY(profile.open(QIODevice::WriteOnly));
         profile.write(R"({"tx-power": "-21 dBm", "rf-frequency": "434"})");
         profile.close();
+        // A job whose ports and addresses the command line replaces.
+        QFile job(m_dir.filePath("job.json"));
+        QVERIFY(job.open(QIODevice::WriteOnly));
+        job.write(R"({"korva-job": 1, "ports": ["elsewhere/unit"], "addresses": "00010000-0001FFFF",
+                      "target": 2, "order": "lot 7"})");
         m_emulator = std::make_unique<ModuleEmulator>();
         m_emulator->setLinkPath(m_link);
         m_emulator->setUnitSwap(kSwapMs, ModuleEmulator::kDefaultConfig);
@@ -105,6 +110,9 @@ private slots:
         QTest::newRow("--count met by the range's last address")
             << QStringList{"--count", "2", "--addresses", "FFFFFFFE-FFFFFFFF"} << QList<int>{} << ""
             << 0 << QStringList{"FFFFFFFE|passed||1", "FFFFFFFF|passed||1"} << "";
+        QTest::newRow("a job file under the options: its target of passed units")
+            << QStringList{"--job", "JOB", "--keep-profile-address"} << QList<int>{} << "" << 0
+            << QStringList{"01020304|passed||1", "01020304|passed||1"} << "";
         QTest::newRow("last address without --count: range used up")
             << QStringList{"--addresses", "FFFFFFFF-FFFFFFFF"} << QList<int>{} << "" << 7
             << QStringList{"FFFFFFFF|passed||1"}
@@ -120,6 +128,7 @@ private slots:
         QFETCH(QStringList, lines);
         QFETCH(QString, told);
         told.replace("%1", m_link);
+        arguments.replaceInStrings("JOB", m_dir.filePath("job.json"));
         m_emulator->setKeptBytes(kept);
         if (!kept.isEmpty())
             m_emulator->setUnitSwap(kSwapWrittenTwiceMs, ModuleEmulator::kDefaultConfig);
@@ -395,6 +404,8 @@ private slots:
         QTest::newRow("port 0") << QStringList{"--port", "0", "--keep-profile-address"}
                                 << "port 0 from --port is no port number";
         QTest::newRow("one port twice") << QStringList{"--port", "LINK"} << "given twice";
+        QTest::newRow("a job file that is not one")
+            << QStringList{"--job", "PROFILE"} << "unknown key \"rf-frequency\"";
     }
 
     void refused()
@@ -402,6 +413,7 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QString, message);
         arguments.replaceInStrings("LINK", m_link);
+        arguments.replaceInStrings("PROFILE", m_profile);
         QProcess process;
         start(process, QStringList{"--port", m_link} + arguments);
         QVERIFY(process.waitForFinished(kFinishMs));
