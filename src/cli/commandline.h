@@ -61,7 +61,7 @@ struct CliOptions {
     int onUnitTimeoutMs = 30000;     // provision: the command's time limit
     bool onUnitRequired = false;     // provision: a unit passes only once its command did
     int ledgerTimeoutMs = 10000;     // provision, ledger sync: the bound of each ledger call
-    QString journal; // ledger check, ledger sync: a journal folder or file; empty: the default
+    QString journal;    // ledger check, ledger sync: a journal folder or file; empty: the default
     QString jobFile;    // provision: a job file; the options given beside it override its fields
     QString ledgerSpec; // --ledger as given
     int target = 0;     // provision: units to pass (0: until stopped)
