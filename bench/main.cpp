@@ -1,6 +1,7 @@
 #include "benchtable.h"
 #include "clibench.h"
 #include "ledgerbench.h"
+#include "linebench.h"
 #include "pgserver.h"
 #include "provisionbench.h"
 #include "startupbench.h"
@@ -22,6 +23,13 @@ namespace
 constexpr int kRuns = 20;
 constexpr int kProvisionedUnits = 10; // per slot
 constexpr int kLedgerUnits = 100;
+// A line on one PostgreSQL server: 32 stations of 8 slots, each slot's unit
+// taking as long as one slot provisions a unit at the protocol's pace.
+constexpr int kLineStations = 32;
+constexpr int kLineSlotsPerStation = 8;
+constexpr int kLineUnitsPerSlot = 10;
+constexpr int kLineUnitMs = 1220;
+constexpr int kCapacityUnitsPerSlot = 20;
 constexpr int kDefaultSoak = 1000;
 // What the window may take beyond a bare Qt window: the load's 100 ms pause, and
 // 15 ms for everything else it builds and reads.
@@ -227,6 +235,60 @@ void addStationRows(BenchTable &table, const StartupFigures &startup, const Prov
         units, QString(), number(station.cpuMsPerUnit), QString(), QString());
 }
 
+// A line of 32 stations of 8 slots on one stock server (max_connections 100),
+// the ledger side only (see linebench.h): its capacity with every slot calling
+// back to back, and the line at its real pace.
+void addLineRows(BenchTable &table, PgServer &server)
+{
+    const int slotCount = kLineStations * kLineSlotsPerStation;
+    const QString line =
+        QStringLiteral("%1 stations x %2 slots").arg(kLineStations).arg(kLineSlotsPerStation);
+    progress("the ledger of a line of 32 stations of 8 slots");
+    const LineFigures capacity =
+        measureLine(server.createDatabase(QStringLiteral("capacity")), kLineStations,
+                    kLineSlotsPerStation, kCapacityUnitsPerSlot, 0);
+    const LineFigures paced =
+        measureLine(server.createDatabase(QStringLiteral("line")), kLineStations,
+                    kLineSlotsPerStation, kLineUnitsPerSlot, kLineUnitMs);
+    const QString capacityFigure =
+        QStringLiteral("Ledger capacity, %1 slots at once (%2): takes and records a second")
+            .arg(slotCount)
+            .arg(line);
+    const QString pacedFigure =
+        QStringLiteral("Line of %1 on one PostgreSQL server, ledger side at %2 s a unit a slot: "
+                       "units a second")
+            .arg(line, number(kLineUnitMs / 1000.0));
+    for (const LineFigures *figures : {&capacity, &paced}) {
+        if (!figures->failure.isEmpty()) {
+            table.addSkipped(figures == &capacity ? capacityFigure : pacedFigure,
+                             figures->failure.section(u'\n', 0, 0), QString());
+            return;
+        }
+    }
+    table.addRow(capacityFigure, QString::number(capacity.units), QString(),
+                 number(capacity.unitsPerSecond(), 1), QString(),
+                 QStringLiteral(">= 130 (a real line's need)"));
+    table.addRow(pacedFigure, QString::number(paced.units), QString(),
+                 number(paced.unitsPerSecond(), 1), QString(),
+                 QStringLiteral(">= %1 (95 % of %2 x one slot)")
+                     .arg(number(0.95 * slotCount * 1000.0 / kLineUnitMs, 1))
+                     .arg(slotCount));
+    table.addSamples(QStringLiteral("Line of %1: take and mark sent (ms)").arg(line), paced.takeMs,
+                     QStringLiteral("< 110 median"));
+    table.addSamples(QStringLiteral("Line of %1: unit record (ms)").arg(line), paced.recordMs,
+                     QStringLiteral("< 110 median"));
+    table.addRow(QStringLiteral("Line of %1: connections to the server at once, most").arg(line),
+                 QString(), QString(),
+                 QString::number(std::max(capacity.connections, paced.connections)), QString(),
+                 QStringLiteral("<= %1 (one a station; max_connections 100)").arg(kLineStations));
+    table.addRow(QStringLiteral("Line of %1: failed ledger calls, ledger check faults").arg(line),
+                 QString(), QString(),
+                 QStringLiteral("%1, %2")
+                     .arg(capacity.failedCalls + paced.failedCalls)
+                     .arg(std::max(capacity.faults, paced.faults)),
+                 QString(), QStringLiteral("0, 0"));
+}
+
 // The ledger on a file of its own and on a private PostgreSQL server, each
 // writing to disk as in production; then stations sharing that server.
 void addLedgerRows(BenchTable &table)
@@ -250,6 +312,7 @@ void addLedgerRows(BenchTable &table)
         return table.addSkipped(QStringLiteral("Ledger on PostgreSQL"),
                                 server.error().section(u'\n', 0, 0), target);
     add(QStringLiteral("PostgreSQL"), url);
+    addLineRows(table, server);
 
     // Four stations of one slot each on that server, against one alone.
     progress("korva-cli provision, one and four stations on one PostgreSQL ledger");
@@ -271,8 +334,8 @@ void addLedgerRows(BenchTable &table)
 
 int main(int argc, char *argv[])
 {
-    // The window runs offscreen in this process, with a settings store of its own
-    // that must be in place before anything opens QSettings.
+    // The window runs offscreen in this process, with a settings store (and a
+    // data folder) of its own that must be in place before anything opens QSettings.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir config;
     if (!config.isValid()) {
@@ -280,10 +343,19 @@ int main(int argc, char *argv[])
         return 1;
     }
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    // The journals of the provision runs stay out of the user's data folder too.
+    const QString data = config.filePath(QStringLiteral("data"));
+    qputenv("XDG_DATA_HOME", data.toLocal8Bit());
     QApplication app(argc, argv);
     const int soak = soakRequests();
 
     BenchTable table;
+    // --ledger: the ledger's rows alone.
+    if (app.arguments().contains(QStringLiteral("--ledger"))) {
+        addLedgerRows(table);
+        print(table.text());
+        return 0;
+    }
     progress("start-up of the program under the X server");
     addStartupRows(table, measureStartup(kRuns));
 

@@ -12,6 +12,8 @@ namespace
 
 constexpr int kMaxRetries = 20;
 constexpr int kMaxTimeoutMs = 60000;
+constexpr int kMaxLedgerTimeoutS = 3600;
+constexpr int kMaxOnUnitTimeoutS = 86400;
 
 const QString kUsage = QStringLiteral(R"(Usage: korva-cli VERB [OPTIONS]
 
@@ -49,10 +51,16 @@ Verbs:
   ledger export [--format json|csv]
                              Every run start, unit and run end record, one per
                              line (JSON Lines, or CSV with a header row).
-  ledger check               Verify that no address was issued twice and that
+  ledger check [--journal DIR|FILE]
+                             Verify that no address was issued twice and that
                              every unit record agrees with its address (exit 1
                              if not); list the reservations whose outcome was
-                             never recorded.
+                             never recorded; report the journal's unit records
+                             the ledger lacks (a fault).
+  ledger sync [--journal DIR|FILE] [--ledger-timeout SECONDS]
+                             Carry the journal's records that the ledger lacks
+                             into it (a record already there is not stored
+                             twice) and say how many; exit 6 if one could not be.
 
 Options:
   --port N|PATH              Port number 1 to 15 (the window's port map, [Ports]
@@ -103,6 +111,15 @@ Options:
                              the environment variable NO_COLOR).
   --on-unit CMD              provision: run CMD with /bin/sh after each unit,
                              its record on stdin; never waited for.
+  --on-unit-timeout SECONDS  provision: end CMD and every process it started
+                             after this long. Default: 30.
+  --on-unit-required         provision: a unit that passed waits for CMD and
+                             fails unless CMD exits 0.
+  --ledger-timeout SECONDS   provision, ledger sync: give up a ledger call that
+                             has not ended after this long (exit 6; the journal
+                             keeps the unit). Default: 10.
+  --journal DIR|FILE         ledger check, ledger sync: the journal to read.
+                             Default: $XDG_DATA_HOME/KORVA/journal.
   --timeout MS               Wait this long for an answer to end. Default: 1000.
   --retries N                Try a read with no or a short answer again N times.
                              Default: 1.
@@ -128,8 +145,10 @@ Exit codes:
   3  the port could not be opened
   4  no answer or a short answer after the retries
   5  the device failed during the operation
-  6  the ledger, the log, stdout or stderr could not be opened, read or
-     written whole; the run stopped there with the module in data mode
+  6  the ledger, the journal, the log, stdout or stderr could not be opened,
+     read or written whole, or the ledger did not answer within its bound;
+     the run stopped there with the module in data mode (provision: also when
+     a unit's record is in the journal only)
   7  provision: the address range ran out before --count
   8  reset-defaults was answered No (nothing written)
   128+N  stopped by signal N (SIGHUP 129, SIGINT 130, SIGQUIT 131, SIGTERM
@@ -148,9 +167,21 @@ bool readNumber(const QString &text, int lowest, int highest, int &number)
     return true;
 }
 
+// Seconds, a fraction allowed, as milliseconds.
+bool readSeconds(const QString &text, int highest, int &ms)
+{
+    bool ok = false;
+    const double seconds = text.trimmed().toDouble(&ok);
+    if (!ok || !(seconds > 0) || seconds > highest || seconds * 1000 < 1)
+        return false;
+    ms = int(seconds * 1000);
+    return true;
+}
+
 // The word after "ledger" and the options each of its verbs takes.
 ParsedCommandLine parseLedgerVerb(const QStringList &positional, bool formatGiven,
-                                  bool otherOptions, ParsedCommandLine &parsed)
+                                  bool ledgerTimeoutGiven, bool otherOptions,
+                                  ParsedCommandLine &parsed)
 {
     CliOptions &options = parsed.options;
     const auto refuse = [&](const QString &error) {
@@ -165,11 +196,18 @@ ParsedCommandLine parseLedgerVerb(const QStringList &positional, bool formatGive
         options.ledgerVerb = LedgerVerb::Export;
     else if (word == QLatin1String("check"))
         options.ledgerVerb = LedgerVerb::Check;
+    else if (word == QLatin1String("sync"))
+        options.ledgerVerb = LedgerVerb::Sync;
     else
-        return refuse(
-            word.isEmpty()
-                ? QStringLiteral("ledger needs status, export or check")
-                : QStringLiteral("ledger needs status, export or check, not \"%1\"").arg(word));
+        return refuse(word.isEmpty()
+                          ? QStringLiteral("ledger needs status, export, check or sync")
+                          : QStringLiteral("ledger needs status, export, check or sync, not \"%1\"")
+                                .arg(word));
+    if (!options.journal.isEmpty() && options.ledgerVerb != LedgerVerb::Check &&
+        options.ledgerVerb != LedgerVerb::Sync)
+        return refuse(QStringLiteral("--journal belongs to ledger check and ledger sync"));
+    if (ledgerTimeoutGiven && options.ledgerVerb != LedgerVerb::Sync)
+        return refuse(QStringLiteral("--ledger-timeout belongs to provision and ledger sync"));
     if (options.ledgerVerb == LedgerVerb::Export) {
         if (!formatGiven)
             options.format = Format::Json;
@@ -181,8 +219,8 @@ ParsedCommandLine parseLedgerVerb(const QStringList &positional, bool formatGive
     if (options.addresses && options.ledgerVerb != LedgerVerb::Status)
         return refuse(QStringLiteral("--addresses belongs to ledger status"));
     if (otherOptions)
-        return refuse(QStringLiteral("ledger takes --ledger, --addresses, --format and --quiet "
-                                     "only"));
+        return refuse(QStringLiteral("ledger takes --ledger, --addresses, --format, --journal, "
+                                     "--ledger-timeout and --quiet only"));
     return parsed;
 }
 
@@ -233,6 +271,12 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption operatorName(QStringLiteral("operator"), {}, QStringLiteral("NAME"));
     const QCommandLineOption noColor(QStringLiteral("no-color"), {});
     const QCommandLineOption onUnit(QStringLiteral("on-unit"), {}, QStringLiteral("CMD"));
+    const QCommandLineOption onUnitTimeout(QStringLiteral("on-unit-timeout"), {},
+                                           QStringLiteral("SECONDS"));
+    const QCommandLineOption onUnitRequired(QStringLiteral("on-unit-required"), {});
+    const QCommandLineOption ledgerTimeout(QStringLiteral("ledger-timeout"), {},
+                                           QStringLiteral("SECONDS"));
+    const QCommandLineOption journal(QStringLiteral("journal"), {}, QStringLiteral("DIR|FILE"));
     const QCommandLineOption job(QStringLiteral("job"), {}, QStringLiteral("FILE"));
     const QCommandLineOption target(QStringLiteral("target"), {}, QStringLiteral("N"));
     const QCommandLineOption order(QStringLiteral("order"), {}, QStringLiteral("NAME"));
@@ -262,6 +306,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
                                              operatorName,
                                              noColor,
                                              onUnit,
+                                             onUnitTimeout,
+                                             onUnitRequired,
+                                             ledgerTimeout,
+                                             journal,
                                              job,
                                              target,
                                              order};
@@ -383,18 +431,25 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
             return refuse(QStringLiteral("--addresses needs FROM-TO, 8 hex digits each, FROM "
                                          "not above TO"));
     }
+    if (parser.isSet(ledgerTimeout) &&
+        !readSeconds(parser.value(ledgerTimeout), kMaxLedgerTimeoutS, options.ledgerTimeoutMs))
+        return refuse(QStringLiteral("--ledger-timeout needs seconds, more than 0 and at most %1")
+                          .arg(kMaxLedgerTimeoutS));
+    options.journal = parser.value(journal);
     if (options.verb == Verb::Ledger) {
         bool otherOptions = false;
-        for (const QCommandLineOption *option : {&port,        &baud,    &band,
-                                                 &set,         &profile, &dryRun,
-                                                 &noVerify,    &yes,     &timeout,
-                                                 &retries,     &trace,   &localAddressFrom,
-                                                 &count,       &logFile, &keepProfileAddress,
-                                                 &reprovision, &station, &operatorName,
-                                                 &noColor,     &onUnit,  &job,
-                                                 &target,      &order})
+        for (const QCommandLineOption *option : {&port,          &baud,    &band,
+                                                 &set,           &profile, &dryRun,
+                                                 &noVerify,      &yes,     &timeout,
+                                                 &retries,       &trace,   &localAddressFrom,
+                                                 &count,         &logFile, &keepProfileAddress,
+                                                 &reprovision,   &station, &operatorName,
+                                                 &noColor,       &onUnit,  &job,
+                                                 &target,        &order,   &onUnitTimeout,
+                                                 &onUnitRequired})
             otherOptions = otherOptions || parser.isSet(*option);
-        return parseLedgerVerb(positional, parser.isSet(format), otherOptions, parsed);
+        return parseLedgerVerb(positional, parser.isSet(format), parser.isSet(ledgerTimeout),
+                               otherOptions, parsed);
     }
     options.keepProfileAddress = parser.isSet(keepProfileAddress);
     options.reprovision = parser.isSet(reprovision);
@@ -402,6 +457,11 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     options.operatorName = parser.value(operatorName);
     options.noColor = parser.isSet(noColor);
     options.onUnit = parser.value(onUnit);
+    options.onUnitRequired = parser.isSet(onUnitRequired);
+    if (parser.isSet(onUnitTimeout) &&
+        !readSeconds(parser.value(onUnitTimeout), kMaxOnUnitTimeoutS, options.onUnitTimeoutMs))
+        return refuse(QStringLiteral("--on-unit-timeout needs seconds, more than 0 and at most %1")
+                          .arg(kMaxOnUnitTimeoutS));
     options.jobFile = parser.value(job);
     options.order = parser.value(order);
 
@@ -416,6 +476,11 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         if (options.dryRun || options.noVerify || options.yes)
             return refuse(QStringLiteral("--dry-run, --no-verify and --yes do not apply to "
                                          "provision"));
+        if (options.onUnit.isEmpty() && (parser.isSet(onUnitTimeout) || options.onUnitRequired))
+            return refuse(
+                QStringLiteral("--on-unit-timeout and --on-unit-required need --on-unit"));
+        if (!options.journal.isEmpty())
+            return refuse(QStringLiteral("--journal belongs to ledger check and ledger sync"));
         return parsed;
     }
     if (options.ports.size() > 1)
@@ -424,10 +489,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         return refuse(QStringLiteral("--ledger and --addresses belong to ledger and provision"));
     for (const QCommandLineOption *option :
          {&localAddressFrom, &count, &logFile, &keepProfileAddress, &reprovision, &station,
-          &operatorName, &noColor, &onUnit, &job, &target, &order}) {
+          &operatorName, &noColor, &onUnit, &onUnitTimeout, &onUnitRequired, &ledgerTimeout, &job,
+          &target, &order}) {
         if (parser.isSet(*option))
             return refuse(QStringLiteral("--%1 belongs to provision").arg(option->names().last()));
     }
+    if (!options.journal.isEmpty())
+        return refuse(QStringLiteral("--journal belongs to ledger check and ledger sync"));
     const bool takesValues = options.verb == Verb::Write || options.verb == Verb::Verify;
     if (takesValues && options.sets.isEmpty() && options.profile.isEmpty())
         return refuse(QStringLiteral("%1 needs --set KEY=VALUE or --profile FILE").arg(verb));

@@ -1,5 +1,6 @@
 #include "cli/ledgerverbs.h"
 
+#include "cli/ledgersync.h"
 #include "production/ledger.h"
 
 #include <QJsonArray>
@@ -137,20 +138,26 @@ int printExport(Ledger &ledger, Format format, Printer &printer)
     return kExitDone;
 }
 
-int printCheck(Ledger &ledger, Printer &printer)
+int printCheck(Ledger &ledger, const production::LedgerLocation &where, const QString &journal,
+               Printer &printer)
 {
-    const auto checked = ledger.check();
+    auto checked = ledger.check();
     if (!checked.ok()) {
         Printer::complain(checked.error);
         return kExitRecordFailed;
     }
-    const Ledger::CheckReport &report = checked.value;
+    Ledger::CheckReport &report = checked.value;
     QString text = QStringLiteral("Ledger: %1\nChecked %2 addresses, %3 unit records and %4 "
                                   "runs.\n")
                        .arg(ledger.where())
                        .arg(report.addresses)
                        .arg(report.units)
                        .arg(report.runs);
+    if (const QString failed = checkJournalRecords(ledger, where, journal, text, report.faults);
+        !failed.isEmpty()) {
+        Printer::complain(failed);
+        return kExitRecordFailed;
+    }
     for (const QString &fault : report.faults)
         text += QStringLiteral("FAULT: %1\n").arg(fault);
     if (!report.unknown.isEmpty()) {
@@ -174,6 +181,8 @@ int printCheck(Ledger &ledger, Printer &printer)
 
 int runLedgerVerb(const CliOptions &options)
 {
+    if (options.ledgerVerb == LedgerVerb::Sync)
+        return runLedgerSync(options);
     production::LedgerLocation where;
     where.path = production::defaultLedgerPath();
     if (options.ledger)
@@ -194,7 +203,9 @@ int runLedgerVerb(const CliOptions &options)
         code = printExport(ledger, options.format, printer);
         break;
     case LedgerVerb::Check:
-        code = printCheck(ledger, printer);
+        code = printCheck(ledger, where, options.journal, printer);
+        break;
+    case LedgerVerb::Sync:
         break;
     }
     const int written = printer.finish();

@@ -53,7 +53,9 @@ QString StationRun::start()
     m_runTally = {};
     m_lastRunMs = 0;
     m_runClock.start();
-    if (const QString refused = m_run->start(); !refused.isEmpty()) {
+    const QString refused = m_run->start();
+    m_notes = m_run->notes();
+    if (!refused.isEmpty()) {
         m_run.reset();
         m_records.reset();
         return refused;

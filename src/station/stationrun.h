@@ -43,6 +43,9 @@ public:
     qint64 runMs() const;
     qint64 jobMs() const;
     QString ledgerText() const { return m_ledgerText; }
+    // What the last run's start did besides: the journal's records carried
+    // into the ledger, the run's journal file.
+    QStringList notes() const { return m_notes; }
     // The settings of the last run started.
     const production::ProvisionSettings &settings() const { return m_settings; }
 
@@ -69,6 +72,7 @@ private:
     qint64 m_lastRunMs = 0;     // how long the last run took, once it ended
     qint64 m_earlierRunsMs = 0; // the job's runs that ended
     QString m_ledgerText;
+    QStringList m_notes;
 };
 
 } // namespace korva::station

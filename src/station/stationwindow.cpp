@@ -243,6 +243,7 @@ void StationWindow::startRun()
         showMessage(tr("Not started: %1").arg(refused), true);
         return;
     }
+    showMessage(m_run.notes().join(QStringLiteral("; ")), false);
     m_stopping = false;
     m_tiles->setCount(int(m_run.pictures().size()));
     for (int index = 0; index < m_run.pictures().size(); ++index)
