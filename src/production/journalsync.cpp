@@ -269,6 +269,22 @@ JournalSyncReport carryJournal(const QString &where, LedgerClient &ledger)
     return report;
 }
 
+int pendingJournalRecords(const QString &where, const LedgerLocation &location)
+{
+    int pending = 0;
+    for (const QString &path : journalFiles(where)) {
+        HeldFile held;
+        if (!held.hold(path, false) || held.endsSettled())
+            continue;
+        const JournalFile file = parse(held.readAll());
+        if (file.settled || !journalBelongsTo(file.header, location))
+            continue;
+        pending += int(file.pendingUnits().size() + file.pendingHookOutcomes().size()) +
+                   int(file.runEndPending());
+    }
+    return pending;
+}
+
 JournalCheckReport checkJournal(const QString &where, Ledger &ledger,
                                 const LedgerLocation &location)
 {

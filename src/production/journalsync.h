@@ -33,6 +33,11 @@ struct JournalSyncReport {
 // ledger does not take; what went in before stays marked.
 JournalSyncReport carryJournal(const QString &where, LedgerClient &ledger);
 
+// Records of this ledger's journal files that no run holds any more and that
+// the ledger was never seen to take: what the next start or `ledger sync`
+// carries in. Read from the files alone, so it never waits for the ledger.
+int pendingJournalRecords(const QString &where, const LedgerLocation &location);
+
 // Journal records of this ledger that it lacks, for `ledger check`.
 struct JournalCheckReport {
     int files = 0, units = 0, live = 0;

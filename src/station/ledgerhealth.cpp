@@ -1,5 +1,7 @@
 #include "station/ledgerhealth.h"
 
+#include "production/journal.h"
+#include "production/journalsync.h"
 #include "production/ledger.h"
 
 #include <QFileInfo>
@@ -19,6 +21,8 @@ constexpr int kCheckPeriodMs = 15000;
 void LedgerProbe::probe(const production::LedgerLocation &where)
 {
     const QString which = where.display();
+    emit journalCounted(
+        which, production::pendingJournalRecords(production::Journal::defaultFolder(), where));
     if (where.kind == production::LedgerLocation::Kind::Sqlite && !QFileInfo::exists(where.path)) {
         emit probed(which, true, tr("no file yet: the first run makes it"));
         return;
@@ -54,6 +58,7 @@ LedgerHealth::LedgerHealth(QWidget *parent)
     m_probe->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_probe, &QObject::deleteLater);
     connect(m_probe, &LedgerProbe::probed, this, &LedgerHealth::showProbe);
+    connect(m_probe, &LedgerProbe::journalCounted, this, &LedgerHealth::showJournal);
     m_thread.setObjectName(QStringLiteral("ledger health"));
     m_thread.start();
     m_every.setInterval(kCheckPeriodMs);
@@ -102,6 +107,12 @@ void LedgerHealth::showFailure(const QString &detail)
 void LedgerHealth::setJournalRecordsMissing(int count)
 {
     m_journal->setText(count < 0 ? tr("unknown") : QString::number(count));
+}
+
+void LedgerHealth::showJournal(const QString &which, int pending)
+{
+    if (which == m_where.display())
+        setJournalRecordsMissing(pending);
 }
 
 void LedgerHealth::showProbe(const QString &which, bool reachable, const QString &detail)

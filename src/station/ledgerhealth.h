@@ -22,6 +22,8 @@ signals:
     // `which` is where.display(), so that an answer about a ledger no longer
     // shown is left aside.
     void probed(const QString &which, bool reachable, const QString &detail);
+    // The local journal's records of that ledger it may still lack.
+    void journalCounted(const QString &which, int pending);
 };
 
 // The ledger's health: which ledger, whether it can be reached (looked at
@@ -49,6 +51,7 @@ public slots:
 
 private:
     void showProbe(const QString &which, bool reachable, const QString &detail);
+    void showJournal(const QString &which, int pending);
 
     production::LedgerLocation m_where;
     bool m_known = false;

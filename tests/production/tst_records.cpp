@@ -221,8 +221,12 @@ private slots:
         file.write(bytes);
         file.close();
 
+        // What a station shows as records its ledger may lack, from the files alone.
+        QCOMPARE(pendingJournalRecords(folder, location),
+                 carried[0] + carried[1] + carried[2] + alreadyThere);
         const JournalSyncReport report = carryJournal(folder, *ledger);
         QCOMPARE(report.error, QString());
+        QCOMPARE(pendingJournalRecords(folder, location), 0);
         QCOMPARE((QList<int>{report.units, report.hookOutcomes, report.runEnds}), carried);
         QCOMPARE(report.alreadyThere, alreadyThere);
         QCOMPARE(report.live, live);
