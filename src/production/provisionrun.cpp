@@ -1,5 +1,6 @@
 #include "production/provisionrun.h"
 
+#include "module/fields.h"
 #include "production/ledger.h"
 #include "production/slot.h"
 
@@ -27,6 +28,15 @@ QString ProvisionRun::start()
     if (const auto *refused = std::get_if<QString>(&opened))
         return *refused;
     m_ledger = std::move(std::get<std::unique_ptr<Ledger>>(opened));
+    bool isHex = false;
+    const quint32 kept =
+        fieldText(m_shared.settings.profileOver({}), Field::LocalAddress).toUInt(&isHex, 16);
+    if (!m_shared.settings.range && isHex) {
+        const auto refused = m_ledger->refusalToKeep(kept);
+        m_settingsRefused = !refused.value.isEmpty();
+        if (!refused.ok() || m_settingsRefused)
+            return refused.ok() ? refused.value : refused.error;
+    }
     if (const std::optional<AddressRange> &range = m_shared.settings.range) {
         const auto next = m_ledger->nextFree(*range);
         if (!next.ok())

@@ -33,8 +33,12 @@ public:
     ~ProvisionRun() override;
 
     // Records the run's start and starts the slots; the reason it could not
-    // (the ledger cannot be opened or written, the range is used up), or empty.
+    // (the ledger cannot be opened or written, the range is used up, the
+    // settings are refused), or empty.
     QString start();
+    // The run was refused for its settings: every unit would keep the
+    // profile's address, which the ledger issued.
+    bool settingsRefused() const { return m_settingsRefused; }
     // Every slot finishes its step, leaves its module in data mode and ends;
     // nothing new is written after this.
     void stop();
@@ -70,6 +74,7 @@ private:
     std::vector<std::unique_ptr<Slot>> m_slots;
     QList<SlotTotals> m_totals;
     int m_running = 0;
+    bool m_settingsRefused = false;
 };
 
 } // namespace korva::production
