@@ -1,5 +1,7 @@
 #include "cli/commandline.h"
 
+#include "production/unitrecord.h"
+
 #include <QCommandLineParser>
 
 #include <limits>
@@ -43,14 +45,22 @@ Verbs:
                              Each --port is a slot of its own; all run at once.
   ledger status [--addresses FROM-TO]
                              The provisioning ledger's addresses by state and
-                             by station, and the next free one (of FROM-TO).
-  ledger export [--format json|csv]
+                             by station, and the next free one (of FROM-TO);
+                             the units' yield by station and by day, and the
+                             failures by error class.
+  ledger export [--format json|csv] [--since TIME] [--until TIME]
+                [--station NAME] [--run ID]
                              Every run start, unit and run end record, one per
-                             line (JSON Lines, or CSV with a header row).
-  ledger check               Verify that no address was issued twice and that
-                             every unit record agrees with its address (exit 1
-                             if not); list the reservations whose outcome was
-                             never recorded.
+                             line (JSON Lines, or CSV with a header row), of
+                             one station or run, timed from --since and before
+                             --until (TIME: YYYY-MM-DD, or YYYY-MM-DDTHH:MM[:SS]
+                             with an optional offset; --until of a day counts
+                             that whole day).
+  ledger check               Verify that no address was issued twice, that
+                             every unit record agrees with its address and
+                             every passed or failed address has its unit
+                             record (exit 1 if not); list the reservations
+                             whose outcome was never recorded.
 
 Options:
   --port N|PATH              Port number 1 to 15 (the window's port map, [Ports]
@@ -88,7 +98,9 @@ Options:
   --reprovision              provision: a unit the ledger holds as passed is
                              written again under its recorded address.
   --station NAME             provision: recorded. Default: the host name.
+                             ledger export: that station's runs only.
   --operator NAME            provision: recorded. Default: the login name.
+                             Names are UTF-8 without control characters.
   --no-color                 provision: draw the view without colours (so does
                              the environment variable NO_COLOR).
   --on-unit CMD              provision: run CMD with /bin/sh after each unit,
@@ -138,6 +150,16 @@ bool readNumber(const QString &text, int lowest, int highest, int &number)
     return true;
 }
 
+bool readRunId(const QString &text, qint64 &run)
+{
+    bool ok = false;
+    const qint64 value = text.trimmed().toLongLong(&ok);
+    if (!ok || value < 1)
+        return false;
+    run = value;
+    return true;
+}
+
 // The word after "ledger" and the options each of its verbs takes.
 ParsedCommandLine parseLedgerVerb(const QStringList &positional, bool formatGiven,
                                   bool otherOptions, ParsedCommandLine &parsed)
@@ -170,9 +192,14 @@ ParsedCommandLine parseLedgerVerb(const QStringList &positional, bool formatGive
     }
     if (options.addresses && options.ledgerVerb != LedgerVerb::Status)
         return refuse(QStringLiteral("--addresses belongs to ledger status"));
+    const bool filtered = !options.since.isEmpty() || !options.until.isEmpty() ||
+                          !options.station.isEmpty() || options.run > 0;
+    if (filtered && options.ledgerVerb != LedgerVerb::Export)
+        return refuse(QStringLiteral("--since, --until, --station and --run belong to ledger "
+                                     "export"));
     if (otherOptions)
-        return refuse(QStringLiteral("ledger takes --ledger, --addresses, --format and --quiet "
-                                     "only"));
+        return refuse(QStringLiteral("ledger takes --ledger, --addresses, --format, --since, "
+                                     "--until, --station, --run and --quiet only"));
     return parsed;
 }
 
@@ -223,6 +250,9 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption operatorName(QStringLiteral("operator"), {}, QStringLiteral("NAME"));
     const QCommandLineOption noColor(QStringLiteral("no-color"), {});
     const QCommandLineOption onUnit(QStringLiteral("on-unit"), {}, QStringLiteral("CMD"));
+    const QCommandLineOption since(QStringLiteral("since"), {}, QStringLiteral("TIME"));
+    const QCommandLineOption until(QStringLiteral("until"), {}, QStringLiteral("TIME"));
+    const QCommandLineOption run(QStringLiteral("run"), {}, QStringLiteral("ID"));
     const QList<QCommandLineOption> known = {help,
                                              version,
                                              port,
@@ -248,7 +278,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
                                              station,
                                              operatorName,
                                              noColor,
-                                             onUnit};
+                                             onUnit,
+                                             since,
+                                             until,
+                                             run};
     parser.addOptions(known);
 
     ParsedCommandLine parsed;
@@ -363,22 +396,32 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
             return refuse(QStringLiteral("--addresses needs FROM-TO, 8 hex digits each, FROM "
                                          "not above TO"));
     }
+    options.station = parser.value(station);
+    options.operatorName = parser.value(operatorName);
+    for (const auto &[name, value] :
+         {std::pair{QStringLiteral("--station"), options.station},
+          std::pair{QStringLiteral("--operator"), options.operatorName}})
+        if (const QString refused = production::nameRefusal(value); !refused.isEmpty())
+            return refuse(QStringLiteral("%1 %2").arg(name, refused));
     if (options.verb == Verb::Ledger) {
+        options.since = parser.value(since);
+        options.until = parser.value(until);
+        if (parser.isSet(run) && !readRunId(parser.value(run), options.run))
+            return refuse(QStringLiteral("--run needs a run's number, 1 or more"));
         bool otherOptions = false;
-        for (const QCommandLineOption *option : {&port,        &baud,    &band,
-                                                 &set,         &profile, &dryRun,
-                                                 &noVerify,    &yes,     &timeout,
-                                                 &retries,     &trace,   &localAddressFrom,
-                                                 &count,       &logFile, &keepProfileAddress,
-                                                 &reprovision, &station, &operatorName,
-                                                 &noColor,     &onUnit})
+        for (const QCommandLineOption *option :
+             {&port, &baud, &band, &set, &profile, &dryRun, &noVerify, &yes, &timeout, &retries,
+              &trace, &localAddressFrom, &count, &logFile, &keepProfileAddress, &reprovision,
+              &operatorName, &noColor, &onUnit})
             otherOptions = otherOptions || parser.isSet(*option);
         return parseLedgerVerb(positional, parser.isSet(format), otherOptions, parsed);
     }
+    for (const QCommandLineOption *option : {&since, &until, &run})
+        if (parser.isSet(*option))
+            return refuse(
+                QStringLiteral("--%1 belongs to ledger export").arg(option->names().last()));
     options.keepProfileAddress = parser.isSet(keepProfileAddress);
     options.reprovision = parser.isSet(reprovision);
-    options.station = parser.value(station);
-    options.operatorName = parser.value(operatorName);
     options.noColor = parser.isSet(noColor);
     options.onUnit = parser.value(onUnit);
 

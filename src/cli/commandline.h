@@ -58,6 +58,8 @@ struct CliOptions {
     QString operatorName;            // provision: recorded; empty: the login name
     bool noColor = false;            // provision: the view without colours
     QString onUnit;                  // provision: a shell command run after each unit
+    QString since, until;            // ledger export: the records' times (empty: open)
+    qint64 run = 0;                  // ledger export: the records of this run only (0: all)
 };
 
 struct ParsedCommandLine {

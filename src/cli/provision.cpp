@@ -250,6 +250,8 @@ int Provision::execute()
     production::ProvisionRun run(settings, m_records);
     if (const QString refused = run.start(); !refused.isEmpty()) {
         complain(refused);
+        if (run.settingsRefused())
+            return kExitUsage;
         return run.endReason() == EndReason::RangeUsedUp ? kExitRangeUsedUp : kExitRecordFailed;
     }
     StopSignals stops;
