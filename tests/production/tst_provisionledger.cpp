@@ -335,6 +335,34 @@ private slots:
         QVERIFY2(check.code == 0 && !check.out.contains("never recorded"), qPrintable(check.out));
     }
 
+    // Every unit keeping the profile's address is refused before any is
+    // written when the ledger issued that address: exit 2, naming the address
+    // and its record.
+    void keptAddress()
+    {
+        const QString where = newLedger("sqlite");
+        ModuleEmulator &line = station(-1);
+        QProcess first;
+        startProvision(first, 1, where, {"--addresses", "00050000-0005FFFF", "--count", "1"});
+        QCOMPARE(finish(first).code, 0);
+        line.clearLog();
+        QFile profile(m_dir.filePath("kept.json"));
+        QVERIFY(profile.open(QIODevice::WriteOnly));
+        profile.write(R"({"local-address": "00050000"})");
+        profile.close();
+        QProcess kept;
+        startProvision(kept, 1, where,
+                       {"--profile", profile.fileName(), "--keep-profile-address", "--count", "1"});
+        const Outcome outcome = finish(kept);
+        QCOMPARE(outcome.code, 2);
+        QVERIFY2(outcome.err.contains("the profile's local address 00050000 was issued by the "
+                                      "ledger SQLite ") &&
+                     outcome.err.contains(": passed, taken ") &&
+                     outcome.err.contains(" at station-1 by run 1 (unit 1)"),
+                 qPrintable(outcome.err));
+        QVERIFY(line.bursts().isEmpty());
+    }
+
 private:
     // A ledger of this test case's own: an SQLite file, or a database on the server.
     QString newLedger(const QString &database)
