@@ -1,6 +1,7 @@
 #include "benchtable.h"
 #include "clibench.h"
 #include "ledgerbench.h"
+#include "ledgerscale.h"
 #include "pgserver.h"
 #include "provisionbench.h"
 #include "startupbench.h"
@@ -21,6 +22,7 @@ namespace
 constexpr int kRuns = 20;
 constexpr int kProvisionedUnits = 10; // per slot
 constexpr int kLedgerUnits = 100;
+constexpr int kLedgerTakes = 50; // at each size of the ledger
 constexpr int kDefaultSoak = 1000;
 // What the window may take beyond a bare Qt window: the load's 100 ms pause, and
 // 15 ms for everything else it builds and reads.
@@ -188,6 +190,51 @@ void addProvisionRows(BenchTable &table, const QList<ProvisionFigures> &runs)
                      QString(), QString());
 }
 
+// KORVA_BENCH_ONLY=ledger: the ledger's rows alone, without the window, the
+// lines and the stations.
+bool onlyLedger()
+{
+    return qEnvironmentVariable("KORVA_BENCH_ONLY") == QLatin1String("ledger");
+}
+
+// The sizes the ledger is measured at, up to KORVA_BENCH_LEDGER_MAX addresses.
+QList<qint64> ledgerSizes()
+{
+    bool ok = false;
+    const qint64 most = qEnvironmentVariable("KORVA_BENCH_LEDGER_MAX").toLongLong(&ok);
+    QList<qint64> sizes;
+    for (const qint64 size : {0LL, 100000LL, 1000000LL, 10000000LL})
+        if (!ok || size <= most)
+            sizes << size;
+    return sizes;
+}
+
+void addLedgerScaleRows(BenchTable &table, const QString &database, int targetMs,
+                        const QString &where)
+{
+    const QString target = QStringLiteral("<= %1 median").arg(targetMs);
+    const LedgerScaleFigures figures = measureLedgerScale(where, ledgerSizes(), kLedgerTakes);
+    for (const auto &[size, samples] : figures.takeMs)
+        table.addSamples(QStringLiteral("Ledger on %1: one take, %2 addresses issued (ms)")
+                             .arg(database)
+                             .arg(size),
+                         samples, target);
+    const qint64 largest = figures.takeMs.isEmpty() ? 0 : figures.takeMs.constLast().first;
+    const QString check =
+        QStringLiteral("Ledger on %1: korva-cli ledger check, %2 addresses and units")
+            .arg(database)
+            .arg(largest);
+    if (!figures.failure.isEmpty() || figures.checkOutcome != QLatin1String("No faults."))
+        return table.addSkipped(check,
+                                figures.failure.isEmpty() ? figures.checkOutcome
+                                                          : figures.failure.section(u'\n', 0, 0),
+                                QString());
+    table.addRow(check + QStringLiteral(" (s)"), QStringLiteral("1"), QString(),
+                 number(figures.checkSeconds), QString(), QString());
+    table.addRow(check + QStringLiteral(", peak memory (MB)"), QStringLiteral("1"), QString(),
+                 number(figures.checkPeakMiB), QString(), QStringLiteral("<= 100"));
+}
+
 // The ledger on a file of its own and on a private PostgreSQL server, each
 // writing to disk as in production; then stations sharing that server.
 void addLedgerRows(BenchTable &table)
@@ -205,12 +252,20 @@ void addLedgerRows(BenchTable &table)
     };
     QTemporaryDir folder;
     add(QStringLiteral("SQLite"), folder.filePath(QStringLiteral("ledger.sqlite")));
+    progress("the ledger as it grows, on SQLite");
+    addLedgerScaleRows(table, QStringLiteral("SQLite"), 5,
+                       folder.filePath(QStringLiteral("large.sqlite")));
     PgServer server(true);
     const QString url = server.createDatabase(QStringLiteral("bench"));
     if (url.isEmpty())
         return table.addSkipped(QStringLiteral("Ledger on PostgreSQL"),
                                 server.error().section(u'\n', 0, 0), target);
     add(QStringLiteral("PostgreSQL"), url);
+    progress("the ledger as it grows, on PostgreSQL");
+    addLedgerScaleRows(table, QStringLiteral("PostgreSQL"), 10,
+                       server.createDatabase(QStringLiteral("large")));
+    if (onlyLedger())
+        return;
 
     // Four stations of one slot each on that server, against one alone.
     progress("korva-cli provision, one and four stations on one PostgreSQL ledger");
@@ -245,6 +300,12 @@ int main(int argc, char *argv[])
     const int soak = soakRequests();
 
     BenchTable table;
+    if (onlyLedger()) {
+        progress("the provisioning ledger");
+        addLedgerRows(table);
+        print(table.text());
+        return 0;
+    }
     progress("start-up of the program under the X server");
     addStartupRows(table, measureStartup(kRuns));
 
