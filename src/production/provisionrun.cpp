@@ -28,10 +28,14 @@ QString ProvisionRun::start()
     if (const auto *refused = std::get_if<QString>(&opened))
         return *refused;
     m_ledger = std::move(std::get<std::unique_ptr<Ledger>>(opened));
+    // Every unit keeps the profile's address: one the ledger issued would go
+    // to a second unit.
     bool isHex = false;
     const quint32 kept =
-        fieldText(m_shared.settings.profileOver({}), Field::LocalAddress).toUInt(&isHex, 16);
-    if (!m_shared.settings.range && isHex) {
+        m_shared.settings.range || !m_shared.settings.profileOver
+            ? 0
+            : fieldText(m_shared.settings.profileOver({}), Field::LocalAddress).toUInt(&isHex, 16);
+    if (isHex) {
         const auto refused = m_ledger->refusalToKeep(kept);
         m_settingsRefused = !refused.value.isEmpty();
         if (!refused.ok() || m_settingsRefused)
