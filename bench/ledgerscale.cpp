@@ -187,9 +187,15 @@ LedgerScaleFigures measureLedgerScale(const QString &where, const QList<qint64> 
     }
     if (!figures.failure.isEmpty())
         return figures;
-    const Measured check = runMeasured(
-        QCoreApplication::applicationDirPath() + QStringLiteral("/korva-cli"),
-        {QStringLiteral("ledger"), QStringLiteral("check"), QStringLiteral("--ledger"), where});
+    const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/korva-cli");
+    const Measured status = runMeasured(cli, {QStringLiteral("ledger"), QStringLiteral("status"),
+                                              QStringLiteral("--ledger"), where});
+    figures.statusSeconds = status.seconds;
+    figures.statusPeakMiB = status.peakMiB;
+    if (status.code != 0)
+        figures.failure = QStringLiteral("ledger status: exit %1").arg(status.code);
+    const Measured check = runMeasured(cli, {QStringLiteral("ledger"), QStringLiteral("check"),
+                                             QStringLiteral("--ledger"), where});
     figures.checkSeconds = check.seconds;
     figures.checkPeakMiB = check.peakMiB;
     figures.checkOutcome =

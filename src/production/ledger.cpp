@@ -137,15 +137,15 @@ QString Ledger::connect(OpenMode mode)
     return {};
 }
 
-QString Ledger::read(const QString &what, const std::function<QString()> &body)
+QString Ledger::transaction(const QString &what, const QString &begin,
+                            const std::function<QString(QSqlQuery &)> &body)
 {
-    const bool sqlite = m_where.kind == LedgerLocation::Kind::Sqlite;
+    // One query for the whole transaction, alive until after a rollback:
+    // PostgreSQL frees a prepared statement only outside a failed transaction.
     QSqlQuery query(database());
-    QString error = sql::run(query, sqlite ? QStringLiteral("BEGIN")
-                                           : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE "
-                                                            "READ READ ONLY"));
+    QString error = sql::run(query, begin);
     if (error.isEmpty())
-        error = body();
+        error = body(query);
     if (error.isEmpty())
         error = sql::run(query, QStringLiteral("COMMIT"));
     if (error.isEmpty())
@@ -159,24 +159,27 @@ QString Ledger::write(const QString &what, bool serialized,
                       const std::function<QString(QSqlQuery &)> &body)
 {
     const bool sqlite = m_where.kind == LedgerLocation::Kind::Sqlite;
-    // One query for the whole transaction, alive until after a rollback:
-    // PostgreSQL frees a prepared statement only outside a failed transaction.
-    QSqlQuery query(database());
     // SQLite: the write lock is taken at BEGIN, so two writers queue on the
     // busy timeout instead of one failing when it upgrades a read lock.
-    QString error =
-        sql::run(query, sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
-    if (error.isEmpty() && serialized && !sqlite)
-        error = sql::run(query, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kTakeLock});
-    if (error.isEmpty())
-        error = body(query);
-    if (error.isEmpty())
-        error = sql::run(query, QStringLiteral("COMMIT"));
-    if (error.isEmpty())
-        return {};
-    if (database().isOpen())
-        QSqlQuery(database()).exec(QStringLiteral("ROLLBACK"));
-    return failure(what, error);
+    return transaction(
+        what, sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"),
+        [&](QSqlQuery &query) {
+            if (serialized && !sqlite)
+                if (const QString error = sql::run(
+                        query, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kTakeLock});
+                    !error.isEmpty())
+                    return error;
+            return body(query);
+        });
+}
+
+QString Ledger::read(const QString &what, const std::function<QString()> &body)
+{
+    const bool sqlite = m_where.kind == LedgerLocation::Kind::Sqlite;
+    return transaction(what,
+                       sqlite ? QStringLiteral("BEGIN")
+                              : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"),
+                       [&](QSqlQuery &) { return body(); });
 }
 
 } // namespace korva::production

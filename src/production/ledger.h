@@ -146,6 +146,10 @@ private:
     QSqlDatabase database() const;
     // "ledger WHERE: cannot WHAT: DETAIL"
     QString failure(const QString &what, const QString &detail) const;
+    // Runs `body` (which returns the database's complaint or nothing) between
+    // `begin` and a commit, or rolls back and says what failed.
+    QString transaction(const QString &what, const QString &begin,
+                        const std::function<QString(QSqlQuery &query)> &body);
     // Runs `body` (which returns the database's complaint or nothing) in a write
     // transaction on `query`; `serialized` also keeps every other serialized
     // transaction out until it ends.
