@@ -17,7 +17,6 @@ namespace korva::cli
 namespace
 {
 
-using production::AddressState;
 using production::Ledger;
 
 // What the verb prints; a failed write (a full disk behind a redirection) is
