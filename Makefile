@@ -16,7 +16,7 @@ FUZZ_SECONDS ?= 60
 PACKAGES       := cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libfontconfig-dev \
                   libxcb1-dev fonts-liberation \
                   xvfb xauth xdotool appstream desktop-file-utils groff-base tmux \
-                  libqt6sql6-sqlite libqt6sql6-psql postgresql gnumeric
+                  libqt6sql6-sqlite libqt6sql6-psql libpq-dev postgresql gnumeric
 BENCH_PACKAGES := imagemagick xterm
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 PACKAGE_PACKAGES := dpkg-dev

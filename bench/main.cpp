@@ -2,6 +2,7 @@
 #include "clibench.h"
 #include "ledgerbench.h"
 #include "ledgerscale.h"
+#include "linebench.h"
 #include "pgserver.h"
 #include "provisionbench.h"
 #include "startupbench.h"
@@ -23,6 +24,13 @@ constexpr int kRuns = 20;
 constexpr int kProvisionedUnits = 10; // per slot
 constexpr int kLedgerUnits = 100;
 constexpr int kLedgerTakes = 50; // at each size of the ledger
+// A line on one PostgreSQL server: 32 stations of 8 slots, each slot's unit
+// taking as long as one slot provisions a unit at the protocol's pace.
+constexpr int kLineStations = 32;
+constexpr int kLineSlotsPerStation = 8;
+constexpr int kLineUnitsPerSlot = 10;
+constexpr int kLineUnitMs = 1220;
+constexpr int kCapacityUnitsPerSlot = 20;
 constexpr int kDefaultSoak = 1000;
 // What the window may take beyond a bare Qt window: the load's 100 ms pause, and
 // 15 ms for everything else it builds and reads.
@@ -190,13 +198,6 @@ void addProvisionRows(BenchTable &table, const QList<ProvisionFigures> &runs)
                      QString(), QString());
 }
 
-// KORVA_BENCH_ONLY=ledger: the ledger's rows alone, without the window, the
-// lines and the stations.
-bool onlyLedger()
-{
-    return qEnvironmentVariable("KORVA_BENCH_ONLY") == QLatin1String("ledger");
-}
-
 // The sizes the ledger is measured at, up to KORVA_BENCH_LEDGER_MAX addresses.
 QList<qint64> ledgerSizes()
 {
@@ -239,6 +240,60 @@ void addLedgerScaleRows(BenchTable &table, const QString &database, int targetMs
     }
 }
 
+// A line of 32 stations of 8 slots on one stock server (max_connections 100),
+// the ledger side only (see linebench.h): its capacity with every slot calling
+// back to back, and the line at its real pace.
+void addLineRows(BenchTable &table, PgServer &server)
+{
+    const int slotCount = kLineStations * kLineSlotsPerStation;
+    const QString line =
+        QStringLiteral("%1 stations x %2 slots").arg(kLineStations).arg(kLineSlotsPerStation);
+    progress("the ledger of a line of 32 stations of 8 slots");
+    const LineFigures capacity =
+        measureLine(server.createDatabase(QStringLiteral("capacity")), kLineStations,
+                    kLineSlotsPerStation, kCapacityUnitsPerSlot, 0);
+    const LineFigures paced =
+        measureLine(server.createDatabase(QStringLiteral("line")), kLineStations,
+                    kLineSlotsPerStation, kLineUnitsPerSlot, kLineUnitMs);
+    const QString capacityFigure =
+        QStringLiteral("Ledger capacity, %1 slots at once (%2): takes and records a second")
+            .arg(slotCount)
+            .arg(line);
+    const QString pacedFigure =
+        QStringLiteral("Line of %1 on one PostgreSQL server, ledger side at %2 s a unit a slot: "
+                       "units a second")
+            .arg(line, number(kLineUnitMs / 1000.0));
+    for (const LineFigures *figures : {&capacity, &paced}) {
+        if (!figures->failure.isEmpty()) {
+            table.addSkipped(figures == &capacity ? capacityFigure : pacedFigure,
+                             figures->failure.section(u'\n', 0, 0), QString());
+            return;
+        }
+    }
+    table.addRow(capacityFigure, QString::number(capacity.units), QString(),
+                 number(capacity.unitsPerSecond(), 1), QString(),
+                 QStringLiteral(">= 130 (a real line's need)"));
+    table.addRow(pacedFigure, QString::number(paced.units), QString(),
+                 number(paced.unitsPerSecond(), 1), QString(),
+                 QStringLiteral(">= %1 (95 % of %2 x one slot)")
+                     .arg(number(0.95 * slotCount * 1000.0 / kLineUnitMs, 1))
+                     .arg(slotCount));
+    table.addSamples(QStringLiteral("Line of %1: take and mark sent (ms)").arg(line), paced.takeMs,
+                     QStringLiteral("< 110 median"));
+    table.addSamples(QStringLiteral("Line of %1: unit record (ms)").arg(line), paced.recordMs,
+                     QStringLiteral("< 110 median"));
+    table.addRow(QStringLiteral("Line of %1: connections to the server at once, most").arg(line),
+                 QString(), QString(),
+                 QString::number(std::max(capacity.connections, paced.connections)), QString(),
+                 QStringLiteral("<= %1 (one a station; max_connections 100)").arg(kLineStations));
+    table.addRow(QStringLiteral("Line of %1: failed ledger calls, ledger check faults").arg(line),
+                 QString(), QString(),
+                 QStringLiteral("%1, %2")
+                     .arg(capacity.failedCalls + paced.failedCalls)
+                     .arg(std::max(capacity.faults, paced.faults)),
+                 QString(), QStringLiteral("0, 0"));
+}
+
 // The ledger on a file of its own and on a private PostgreSQL server, each
 // writing to disk as in production; then stations sharing that server.
 void addLedgerRows(BenchTable &table)
@@ -268,8 +323,7 @@ void addLedgerRows(BenchTable &table)
     progress("the ledger as it grows, on PostgreSQL");
     addLedgerScaleRows(table, QStringLiteral("PostgreSQL"), 10,
                        server.createDatabase(QStringLiteral("large")));
-    if (onlyLedger())
-        return;
+    addLineRows(table, server);
 
     // Four stations of one slot each on that server, against one alone.
     progress("korva-cli provision, one and four stations on one PostgreSQL ledger");
@@ -291,8 +345,8 @@ void addLedgerRows(BenchTable &table)
 
 int main(int argc, char *argv[])
 {
-    // The window runs offscreen in this process, with a settings store of its own
-    // that must be in place before anything opens QSettings.
+    // The window runs offscreen in this process, with a settings store (and a
+    // data folder) of its own that must be in place before anything opens QSettings.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir config;
     if (!config.isValid()) {
@@ -300,12 +354,15 @@ int main(int argc, char *argv[])
         return 1;
     }
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    // The journals of the provision runs stay out of the user's data folder too.
+    const QString data = config.filePath(QStringLiteral("data"));
+    qputenv("XDG_DATA_HOME", data.toLocal8Bit());
     QApplication app(argc, argv);
     const int soak = soakRequests();
 
     BenchTable table;
-    if (onlyLedger()) {
-        progress("the provisioning ledger");
+    // --ledger: the ledger's rows alone.
+    if (app.arguments().contains(QStringLiteral("--ledger"))) {
         addLedgerRows(table);
         print(table.text());
         return 0;

@@ -1,14 +1,14 @@
 #include "cli/clirunner.h"
 
-#include "cli/fieldvalues.h"
 #include "cli/ledgerverbs.h"
 #include "cli/output.h"
-#include "cli/portchoice.h"
-#include "cli/profile.h"
 #include "cli/provision.h"
 #include "cli/stopsignals.h"
 #include "cli/terminal.h"
 #include "module/moduleengine.h"
+#include "production/fieldvalues.h"
+#include "production/portchoice.h"
+#include "production/profile.h"
 #include "serial/portmap.h"
 
 #include <cstdio>
@@ -19,6 +19,13 @@ namespace korva::cli
 
 namespace
 {
+
+using production::applyChanges;
+using production::canonicalTexts;
+using production::checkPortArgument;
+using production::PortChoice;
+using production::RunValues;
+using production::withRawCodes;
 
 // Quiet time between two operations (a retry, or a read and the Set after it),
 // as long as Set leaves between its "---" and its read-back.
@@ -102,7 +109,8 @@ int Run::printReport(const Report &report) const
 
 int Run::prepareValues()
 {
-    m_values = gatherValues(m_options);
+    m_values = production::gatherValues(
+        {m_options.profile, m_options.sets, m_options.band, m_options.bandGiven});
     if (!m_values.error.isEmpty()) {
         complain(m_values.error + QStringLiteral(" (nothing was written)"));
         return kExitUsage;
@@ -368,7 +376,7 @@ int Run::execute()
         }
         return dryRunWithoutModule();
     }
-    const auto chosen = choosePort(m_options, m_engine);
+    const auto chosen = production::choosePort(m_options.port, m_options.baud, m_engine);
     if (const auto *refusal = std::get_if<QString>(&chosen)) {
         complain(*refusal);
         return kExitUsage;

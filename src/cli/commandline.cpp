@@ -14,6 +14,8 @@ namespace
 
 constexpr int kMaxRetries = 20;
 constexpr int kMaxTimeoutMs = 60000;
+constexpr int kMaxLedgerTimeoutS = 3600;
+constexpr int kMaxOnUnitTimeoutS = 86400;
 
 const QString kUsage = QStringLiteral(R"(Usage: korva-cli VERB [OPTIONS]
 
@@ -36,7 +38,9 @@ Verbs:
                              Defaults. Asks first (default No).
   provision --profile FILE [--port N|PATH ...]
             (--addresses FROM-TO | --local-address-from HEX8 |
-             --keep-profile-address) [--count N] [--log FILE] [--ledger SPEC]
+             --keep-profile-address) [--count N] [--target N] [--log FILE]
+            [--ledger SPEC]
+  provision --job FILE [OPTIONS]
                              Program modules attached one after another: wait
                              for a module, take its address from the ledger,
                              write the profile, verify (one more write on a
@@ -56,11 +60,17 @@ Verbs:
                              --until (TIME: YYYY-MM-DD, or YYYY-MM-DDTHH:MM[:SS]
                              with an optional offset; --until of a day counts
                              that whole day).
-  ledger check               Verify that no address was issued twice, that
+  ledger check [--journal DIR|FILE]
+                             Verify that no address was issued twice, that
                              every unit record agrees with its address and
                              every passed or failed address has its unit
                              record (exit 1 if not); list the reservations
-                             whose outcome was never recorded.
+                             whose outcome was never recorded; report the
+                             journal's unit records the ledger lacks (a fault).
+  ledger sync [--journal DIR|FILE] [--ledger-timeout SECONDS]
+                             Carry the journal's records that the ledger lacks
+                             into it (a record already there is not stored
+                             twice) and say how many; exit 6 if one could not be.
 
 Options:
   --port N|PATH              Port number 1 to 15 (the window's port map, [Ports]
@@ -84,6 +94,12 @@ Options:
   --local-address-from HEX8  provision: --addresses HEX8-FFFFFFFF.
   --count N                  provision: stop after N units written, over all
                              slots. Default: until Ctrl-C or SIGTERM.
+  --target N                 provision: stop after N units passed, over all
+                             slots. Default: until Ctrl-C or SIGTERM.
+  --job FILE                 provision: the job file korva-station saves (the
+                             profile, addresses, ledger, ports, names, count
+                             and target); options given beside it override
+                             its fields, and --port replaces its ports.
   --log FILE                 provision: append each unit's line to FILE too,
                              on the disk before the line is printed.
   --ledger FILE|URL          The ledger: an SQLite file, or a PostgreSQL server
@@ -101,10 +117,21 @@ Options:
                              ledger export: that station's runs only.
   --operator NAME            provision: recorded. Default: the login name.
                              Names are UTF-8 without control characters.
+  --order NAME               provision: an order or lot name recorded with the
+                             run.
   --no-color                 provision: draw the view without colours (so does
                              the environment variable NO_COLOR).
   --on-unit CMD              provision: run CMD with /bin/sh after each unit,
                              its record on stdin; never waited for.
+  --on-unit-timeout SECONDS  provision: end CMD and every process it started
+                             after this long. Default: 30.
+  --on-unit-required         provision: a unit that passed waits for CMD and
+                             fails unless CMD exits 0.
+  --ledger-timeout SECONDS   provision, ledger sync: give up a ledger call that
+                             has not ended after this long (exit 6; the journal
+                             keeps the unit). Default: 10.
+  --journal DIR|FILE         ledger check, ledger sync: the journal to read.
+                             Default: $XDG_DATA_HOME/KORVA/journal.
   --timeout MS               Wait this long for an answer to end. Default: 1000.
   --retries N                Try a read with no or a short answer again N times.
                              Default: 1.
@@ -130,8 +157,10 @@ Exit codes:
   3  the port could not be opened
   4  no answer or a short answer after the retries
   5  the device failed during the operation
-  6  the ledger, the log, stdout or stderr could not be opened, read or
-     written whole; the run stopped there with the module in data mode
+  6  the ledger, the journal, the log, stdout or stderr could not be opened,
+     read or written whole, or the ledger did not answer within its bound;
+     the run stopped there with the module in data mode (provision: also when
+     a unit's record is in the journal only)
   7  provision: the address range ran out before --count
   8  reset-defaults was answered No (nothing written)
   128+N  stopped by signal N (SIGHUP 129, SIGINT 130, SIGQUIT 131, SIGTERM
@@ -160,9 +189,21 @@ bool readRunId(const QString &text, qint64 &run)
     return true;
 }
 
+// Seconds, a fraction allowed, as milliseconds.
+bool readSeconds(const QString &text, int highest, int &ms)
+{
+    bool ok = false;
+    const double seconds = text.trimmed().toDouble(&ok);
+    if (!ok || !(seconds > 0) || seconds > highest || seconds * 1000 < 1)
+        return false;
+    ms = int(seconds * 1000);
+    return true;
+}
+
 // The word after "ledger" and the options each of its verbs takes.
 ParsedCommandLine parseLedgerVerb(const QStringList &positional, bool formatGiven,
-                                  bool otherOptions, ParsedCommandLine &parsed)
+                                  bool ledgerTimeoutGiven, bool otherOptions,
+                                  ParsedCommandLine &parsed)
 {
     CliOptions &options = parsed.options;
     const auto refuse = [&](const QString &error) {
@@ -177,11 +218,18 @@ ParsedCommandLine parseLedgerVerb(const QStringList &positional, bool formatGive
         options.ledgerVerb = LedgerVerb::Export;
     else if (word == QLatin1String("check"))
         options.ledgerVerb = LedgerVerb::Check;
+    else if (word == QLatin1String("sync"))
+        options.ledgerVerb = LedgerVerb::Sync;
     else
-        return refuse(
-            word.isEmpty()
-                ? QStringLiteral("ledger needs status, export or check")
-                : QStringLiteral("ledger needs status, export or check, not \"%1\"").arg(word));
+        return refuse(word.isEmpty()
+                          ? QStringLiteral("ledger needs status, export, check or sync")
+                          : QStringLiteral("ledger needs status, export, check or sync, not \"%1\"")
+                                .arg(word));
+    if (!options.journal.isEmpty() && options.ledgerVerb != LedgerVerb::Check &&
+        options.ledgerVerb != LedgerVerb::Sync)
+        return refuse(QStringLiteral("--journal belongs to ledger check and ledger sync"));
+    if (ledgerTimeoutGiven && options.ledgerVerb != LedgerVerb::Sync)
+        return refuse(QStringLiteral("--ledger-timeout belongs to provision and ledger sync"));
     if (options.ledgerVerb == LedgerVerb::Export) {
         if (!formatGiven)
             options.format = Format::Json;
@@ -199,7 +247,8 @@ ParsedCommandLine parseLedgerVerb(const QStringList &positional, bool formatGive
                                      "export"));
     if (otherOptions)
         return refuse(QStringLiteral("ledger takes --ledger, --addresses, --format, --since, "
-                                     "--until, --station, --run and --quiet only"));
+                                     "--until, --station, --run, --journal, --ledger-timeout and "
+                                     "--quiet only"));
     return parsed;
 }
 
@@ -253,6 +302,15 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption since(QStringLiteral("since"), {}, QStringLiteral("TIME"));
     const QCommandLineOption until(QStringLiteral("until"), {}, QStringLiteral("TIME"));
     const QCommandLineOption run(QStringLiteral("run"), {}, QStringLiteral("ID"));
+    const QCommandLineOption onUnitTimeout(QStringLiteral("on-unit-timeout"), {},
+                                           QStringLiteral("SECONDS"));
+    const QCommandLineOption onUnitRequired(QStringLiteral("on-unit-required"), {});
+    const QCommandLineOption ledgerTimeout(QStringLiteral("ledger-timeout"), {},
+                                           QStringLiteral("SECONDS"));
+    const QCommandLineOption journal(QStringLiteral("journal"), {}, QStringLiteral("DIR|FILE"));
+    const QCommandLineOption job(QStringLiteral("job"), {}, QStringLiteral("FILE"));
+    const QCommandLineOption target(QStringLiteral("target"), {}, QStringLiteral("N"));
+    const QCommandLineOption order(QStringLiteral("order"), {}, QStringLiteral("NAME"));
     const QList<QCommandLineOption> known = {help,
                                              version,
                                              port,
@@ -281,7 +339,14 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
                                              onUnit,
                                              since,
                                              until,
-                                             run};
+                                             run,
+                                             onUnitTimeout,
+                                             onUnitRequired,
+                                             ledgerTimeout,
+                                             journal,
+                                             job,
+                                             target,
+                                             order};
     parser.addOptions(known);
 
     ParsedCommandLine parsed;
@@ -383,12 +448,16 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     if (parser.isSet(count) &&
         !readNumber(parser.value(count), 1, std::numeric_limits<int>::max(), options.count))
         return refuse(QStringLiteral("--count needs a number of units, 1 or more"));
+    if (parser.isSet(target) &&
+        !readNumber(parser.value(target), 1, std::numeric_limits<int>::max(), options.target))
+        return refuse(QStringLiteral("--target needs a number of units, 1 or more"));
 
     if (parser.isSet(ledger)) {
         auto parsedLedger = production::parseLedgerSpec(parser.value(ledger));
         if (const auto *refusal = std::get_if<QString>(&parsedLedger))
             return refuse(QStringLiteral("--ledger: ") + *refusal);
         options.ledger = std::get<production::LedgerLocation>(parsedLedger);
+        options.ledgerSpec = parser.value(ledger);
     }
     if (parser.isSet(addresses)) {
         options.addresses = production::parseAddressRange(parser.value(addresses));
@@ -396,6 +465,11 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
             return refuse(QStringLiteral("--addresses needs FROM-TO, 8 hex digits each, FROM "
                                          "not above TO"));
     }
+    if (parser.isSet(ledgerTimeout) &&
+        !readSeconds(parser.value(ledgerTimeout), kMaxLedgerTimeoutS, options.ledgerTimeoutMs))
+        return refuse(QStringLiteral("--ledger-timeout needs seconds, more than 0 and at most %1")
+                          .arg(kMaxLedgerTimeoutS));
+    options.journal = parser.value(journal);
     options.station = parser.value(station);
     options.operatorName = parser.value(operatorName);
     for (const auto &[name, value] :
@@ -409,12 +483,17 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         if (parser.isSet(run) && !readRunId(parser.value(run), options.run))
             return refuse(QStringLiteral("--run needs a run's number, 1 or more"));
         bool otherOptions = false;
-        for (const QCommandLineOption *option :
-             {&port, &baud, &band, &set, &profile, &dryRun, &noVerify, &yes, &timeout, &retries,
-              &trace, &localAddressFrom, &count, &logFile, &keepProfileAddress, &reprovision,
-              &operatorName, &noColor, &onUnit})
+        for (const QCommandLineOption *option : {&port,        &baud,          &band,
+                                                 &set,         &profile,       &dryRun,
+                                                 &noVerify,    &yes,           &timeout,
+                                                 &retries,     &trace,         &localAddressFrom,
+                                                 &count,       &logFile,       &keepProfileAddress,
+                                                 &reprovision, &operatorName,  &noColor,
+                                                 &onUnit,      &job,           &target,
+                                                 &order,       &onUnitTimeout, &onUnitRequired})
             otherOptions = otherOptions || parser.isSet(*option);
-        return parseLedgerVerb(positional, parser.isSet(format), otherOptions, parsed);
+        return parseLedgerVerb(positional, parser.isSet(format), parser.isSet(ledgerTimeout),
+                               otherOptions, parsed);
     }
     for (const QCommandLineOption *option : {&since, &until, &run})
         if (parser.isSet(*option))
@@ -424,17 +503,30 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     options.reprovision = parser.isSet(reprovision);
     options.noColor = parser.isSet(noColor);
     options.onUnit = parser.value(onUnit);
+    options.onUnitRequired = parser.isSet(onUnitRequired);
+    if (parser.isSet(onUnitTimeout) &&
+        !readSeconds(parser.value(onUnitTimeout), kMaxOnUnitTimeoutS, options.onUnitTimeoutMs))
+        return refuse(QStringLiteral("--on-unit-timeout needs seconds, more than 0 and at most %1")
+                          .arg(kMaxOnUnitTimeoutS));
+    options.jobFile = parser.value(job);
+    options.order = parser.value(order);
 
     if (options.verb == Verb::Provision) {
         if (options.ports.removeDuplicates() > 0)
             return refuse(QStringLiteral("a --port is given twice"));
-        if (options.profile.isEmpty() || !options.sets.isEmpty())
-            return refuse(QStringLiteral("provision needs --profile FILE (and no --set)"));
+        if ((options.profile.isEmpty() && options.jobFile.isEmpty()) || !options.sets.isEmpty())
+            return refuse(QStringLiteral("provision needs --profile FILE or --job FILE (and no "
+                                         "--set)"));
         if (parser.isSet(format) && options.format != Format::Json)
             return refuse(QStringLiteral("provision prints JSON Lines; --format does not apply"));
         if (options.dryRun || options.noVerify || options.yes)
             return refuse(QStringLiteral("--dry-run, --no-verify and --yes do not apply to "
                                          "provision"));
+        if (options.onUnit.isEmpty() && (parser.isSet(onUnitTimeout) || options.onUnitRequired))
+            return refuse(
+                QStringLiteral("--on-unit-timeout and --on-unit-required need --on-unit"));
+        if (!options.journal.isEmpty())
+            return refuse(QStringLiteral("--journal belongs to ledger check and ledger sync"));
         return parsed;
     }
     if (options.ports.size() > 1)
@@ -443,10 +535,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         return refuse(QStringLiteral("--ledger and --addresses belong to ledger and provision"));
     for (const QCommandLineOption *option :
          {&localAddressFrom, &count, &logFile, &keepProfileAddress, &reprovision, &station,
-          &operatorName, &noColor, &onUnit}) {
+          &operatorName, &noColor, &onUnit, &onUnitTimeout, &onUnitRequired, &ledgerTimeout, &job,
+          &target, &order}) {
         if (parser.isSet(*option))
             return refuse(QStringLiteral("--%1 belongs to provision").arg(option->names().last()));
     }
+    if (!options.journal.isEmpty())
+        return refuse(QStringLiteral("--journal belongs to ledger check and ledger sync"));
     const bool takesValues = options.verb == Verb::Write || options.verb == Verb::Verify;
     if (takesValues && options.sets.isEmpty() && options.profile.isEmpty())
         return refuse(QStringLiteral("%1 needs --set KEY=VALUE or --profile FILE").arg(verb));

@@ -1,5 +1,6 @@
 #include "cli/ledgerverbs.h"
 
+#include "cli/ledgersync.h"
 #include "cli/ledgertables.h"
 #include "production/ledger.h"
 
@@ -169,7 +170,8 @@ int printExport(Ledger &ledger, const CliOptions &options, Printer &printer)
 
 // Faults are printed as found; of the reservations, whose number may be large,
 // the first are listed and the rest counted.
-int printCheck(Ledger &ledger, Printer &printer)
+int printCheck(Ledger &ledger, const production::LedgerLocation &where, const QString &journal,
+               Printer &printer)
 {
     constexpr int kListed = 1000;
     printer.out(QStringLiteral("Ledger: %1\n").arg(ledger.where()));
@@ -199,6 +201,15 @@ int printCheck(Ledger &ledger, Printer &printer)
                        .arg(report.addresses)
                        .arg(report.units)
                        .arg(report.runs);
+    QStringList missing;
+    if (const QString failed = checkJournalRecords(ledger, where, journal, text, missing);
+        !failed.isEmpty()) {
+        Printer::complain(failed);
+        return kExitRecordFailed;
+    }
+    for (const QString &fault : std::as_const(missing))
+        text += QStringLiteral("FAULT: %1\n").arg(fault);
+    faults += int(missing.size());
     if (unknown > 0) {
         text += QStringLiteral("Reservations whose outcome was never recorded (out of circulation "
                                "for good): %1\n")
@@ -217,6 +228,8 @@ int printCheck(Ledger &ledger, Printer &printer)
 
 int runLedgerVerb(const CliOptions &options)
 {
+    if (options.ledgerVerb == LedgerVerb::Sync)
+        return runLedgerSync(options);
     production::LedgerLocation where;
     where.path = production::defaultLedgerPath();
     if (options.ledger)
@@ -237,7 +250,9 @@ int runLedgerVerb(const CliOptions &options)
         code = printExport(ledger, options, printer);
         break;
     case LedgerVerb::Check:
-        code = printCheck(ledger, printer);
+        code = printCheck(ledger, where, options.journal, printer);
+        break;
+    case LedgerVerb::Sync:
         break;
     }
     const int written = printer.finish();

@@ -1,24 +1,17 @@
 #include "cli/provision.h"
 
-#include "cli/fieldvalues.h"
 #include "cli/operatorview.h"
-#include "cli/portchoice.h"
-#include "cli/profile.h"
 #include "cli/stopsignals.h"
 #include "cli/terminal.h"
-#include "module/moduleengine.h"
+#include "production/job.h"
 #include "production/provisionrun.h"
 #include "production/recordsink.h"
 #include "production/unithook.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QJsonDocument>
-#include <QSysInfo>
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,11 +32,31 @@ bool outputSharesTerminal(const OperatorView &view)
            ::fstat(STDERR_FILENO, &error) == 0 && output.st_rdev == error.st_rdev;
 }
 
-QString loginName()
+// The job the options ask for: the job file's (--job), with every option
+// given beside it over its fields.
+std::variant<production::Job, QString> jobOf(const CliOptions &options)
 {
-    if (const passwd *user = ::getpwuid(::getuid()))
-        return QString::fromLocal8Bit(user->pw_name);
-    return qEnvironmentVariable("USER");
+    production::Job given;
+    given.profile = options.profile;
+    given.addresses = options.addresses;
+    given.localAddressFrom = options.localAddressFrom;
+    given.keepProfileAddress = options.keepProfileAddress;
+    given.ledger = options.ledgerSpec;
+    given.ports = options.ports;
+    given.baud = options.baud;
+    given.band = options.bandGiven ? options.band : QString();
+    given.station = options.station;
+    given.operatorName = options.operatorName;
+    given.order = options.order;
+    given.count = options.count;
+    given.target = options.target;
+    given.reprovision = options.reprovision;
+    if (options.jobFile.isEmpty())
+        return given;
+    auto loaded = production::loadJob(options.jobFile);
+    if (auto *job = std::get_if<production::Job>(&loaded))
+        job->overlay(given);
+    return loaded;
 }
 
 class Provision
@@ -54,41 +67,39 @@ public:
 
 private:
     int prepare(production::ProvisionSettings &settings);
-    int chooseRange(production::ProvisionSettings &settings);
-    int choosePorts(production::ProvisionSettings &settings);
-    void describeRun(production::ProvisionSettings &settings, const QByteArray &profile) const;
     void runHook(production::UnitHook &hook, const production::UnitRecord &unit);
-    void hookEnded(const production::UnitHookOutcome &outcome, OperatorView &view);
+    void hookEnded(const production::UnitHookOutcome &outcome, production::ProvisionRun &run,
+                   OperatorView &view);
+    // Lets the commands still running end; a stop signal ends them at once.
+    bool waitForHooks(production::UnitHook &hook, StopSignals &stops, OperatorView &view);
     int exitCode(const production::ProvisionRun &run, int signalNumber) const;
 
     const CliOptions &m_options;
     production::RecordSink m_records{STDOUT_FILENO};
+    bool m_limited = false;       // the run ends after a count or a target of units
+    production::RunStart m_start; // who runs what, for the commands run after each unit
+    QString m_band;
 };
 
 // Everything that can be refused is refused here, before any port is opened.
 int Provision::prepare(production::ProvisionSettings &settings)
 {
-    const RunValues values = gatherValues(m_options);
-    if (!values.error.isEmpty()) {
-        complain(values.error + QStringLiteral(" (nothing was written)"));
+    const auto job = jobOf(m_options);
+    if (const auto *refused = std::get_if<QString>(&job)) {
+        complain(*refused);
         return kExitUsage;
     }
-    for (const QString &note : values.notes)
+    const production::PreparedJob prepared =
+        production::prepareJob(std::get<production::Job>(job), versionText().trimmed());
+    for (const QString &note : prepared.notes)
         complain(note);
-    settings.band = values.band;
-    settings.profileOver = [changes = values.changes](const ConfigTexts &held) {
-        ConfigTexts texts = held;
-        applyChanges(texts, changes);
-        return texts;
-    };
-    if (const int code = chooseRange(settings))
-        return code;
-    settings.reprovision = m_options.reprovision;
-    settings.count = m_options.count;
+    if (!prepared.refusal.isEmpty()) {
+        complain(prepared.refusal);
+        return kExitUsage;
+    }
+    settings = prepared.settings;
     settings.answerTimeoutMs = m_options.timeoutMs;
-    settings.ledger.path = production::defaultLedgerPath();
-    if (m_options.ledger)
-        settings.ledger = *m_options.ledger;
+    m_limited = settings.count > 0 || settings.target > 0;
     if (!m_options.logFile.isEmpty()) {
         const QString failed = m_records.openLog(m_options.logFile);
         if (!failed.isEmpty()) {
@@ -96,94 +107,14 @@ int Provision::prepare(production::ProvisionSettings &settings)
             return kExitUsage;
         }
     }
-    if (const int code = choosePorts(settings))
-        return code;
-    describeRun(settings, values.profile);
     return kExitDone;
-}
-
-// Where the units' addresses come from: a range of the ledger, or the profile.
-int Provision::chooseRange(production::ProvisionSettings &settings)
-{
-    const int ways = int(m_options.addresses.has_value()) +
-                     int(!m_options.localAddressFrom.isEmpty()) + int(m_options.keepProfileAddress);
-    if (ways != 1) {
-        complain(ways == 0 ? QStringLiteral("provision needs --addresses FROM-TO or "
-                                            "--local-address-from HEX8, or "
-                                            "--keep-profile-address to give every unit the "
-                                            "profile's address")
-                           : QStringLiteral("give one of --addresses, --local-address-from and "
-                                            "--keep-profile-address"));
-        return kExitUsage;
-    }
-    settings.range = m_options.addresses;
-    if (!m_options.localAddressFrom.isEmpty()) {
-        Changes first;
-        const QString refused =
-            addChange(first, QStringLiteral("local-address"), m_options.localAddressFrom);
-        if (!refused.isEmpty()) {
-            complain(QStringLiteral("--local-address-from: ") + refused);
-            return kExitUsage;
-        }
-        settings.range = production::AddressRange{
-            first.fields[Field::LocalAddress].toUInt(nullptr, 16), 0xFFFFFFFF};
-    }
-    if (settings.range && m_options.count > 0 &&
-        quint64(m_options.count) > quint64(settings.range->last) - settings.range->first + 1) {
-        complain(QStringLiteral("%1 units do not fit the addresses %2")
-                     .arg(m_options.count)
-                     .arg(settings.range->text()));
-        return kExitUsage;
-    }
-    return kExitDone;
-}
-
-// Each --port is checked and made absolute as for the other verbs; the engine
-// here only checks the line rate, which every slot's own engine then takes.
-int Provision::choosePorts(production::ProvisionSettings &settings)
-{
-    const QStringList given = m_options.ports.isEmpty() ? QStringList{QString()} : m_options.ports;
-    ModuleEngine probe;
-    for (const QString &port : given) {
-        CliOptions one = m_options;
-        one.port = port;
-        const auto chosen = choosePort(one, probe);
-        if (const auto *refusal = std::get_if<QString>(&chosen)) {
-            complain(*refusal);
-            return kExitUsage;
-        }
-        const PortChoice &choice = std::get<PortChoice>(chosen);
-        settings.ports << production::SlotPort{choice.port, choice.byNumber};
-        settings.baud = QString::number(choice.baud);
-    }
-    return kExitDone;
-}
-
-// The run's start record: who runs what, where, with which profile.
-void Provision::describeRun(production::ProvisionSettings &settings,
-                            const QByteArray &profile) const
-{
-    production::RunStart &start = settings.start;
-    start.host = QSysInfo::machineHostName();
-    start.station = m_options.station.isEmpty() ? start.host : m_options.station;
-    start.operatorName = m_options.operatorName.isEmpty() ? loginName() : m_options.operatorName;
-    start.toolVersion = versionText().trimmed();
-    start.profileName = m_options.profile == QLatin1String("-")
-                            ? QStringLiteral("(standard input)")
-                            : QFileInfo(m_options.profile).fileName();
-    start.profileSha256 =
-        QString::fromLatin1(QCryptographicHash::hash(profile, QCryptographicHash::Sha256).toHex());
-    start.range = settings.range ? settings.range->text() : QStringLiteral("the profile's");
-    QStringList ports;
-    for (const production::SlotPort &port : std::as_const(settings.ports))
-        ports << port.port;
-    start.ports = ports.join(QStringLiteral(", "));
-    start.baud = settings.baud.toInt();
-    start.band = settings.band;
 }
 
 int Provision::exitCode(const production::ProvisionRun &run, int signalNumber) const
 {
+    // A unit on no ledger record outweighs how the run ended: it must be carried in.
+    if (run.anyNotRecorded())
+        return kExitRecordFailed;
     const int byUnits = run.anyFailed() ? kExitDifferent : kExitDone;
     switch (run.endReason()) {
     case EndReason::RecordFailed:
@@ -193,8 +124,8 @@ int Provision::exitCode(const production::ProvisionRun &run, int signalNumber) c
     case EndReason::RangeUsedUp:
         return kExitRangeUsedUp;
     case EndReason::Stopped:
-        // Without --count a stop is how a run ends; with it, the batch is short.
-        return m_options.count > 0 ? 128 + signalNumber : byUnits;
+        // Without --count or --target a stop is how a run ends; with one, the batch is short.
+        return m_limited ? 128 + signalNumber : byUnits;
     case EndReason::CountReached:
     case EndReason::None:
         return byUnits;
@@ -202,31 +133,55 @@ int Provision::exitCode(const production::ProvisionRun &run, int signalNumber) c
     return byUnits;
 }
 
-// The unit's record goes to the command on its stdin; what became of the
-// command is added to the log and, when it failed, said on the view.
+// The unit's record goes to the command on its stdin. With --on-unit-required
+// a unit that passed its verify ran its command before it was recorded.
 void Provision::runHook(production::UnitHook &hook, const production::UnitRecord &unit)
 {
-    hook.run({QStringLiteral("run %1 unit %2").arg(unit.runId).arg(unit.sequence),
-              QJsonDocument(unit.toJson()).toJson(QJsonDocument::Compact) + '\n', unit.result,
-              unit.address ? production::addressText(*unit.address) : QString(), unit.device});
+    const bool gated = unit.packetLeft && (unit.result == QLatin1String("passed") ||
+                                           unit.errorClass == QLatin1String("on-unit"));
+    if (m_options.onUnitRequired && gated)
+        return;
+    hook.run(production::hookJobFor(unit, m_start, m_band));
 }
 
-void Provision::hookEnded(const production::UnitHookOutcome &outcome, OperatorView &view)
+// What became of the command is recorded with the unit (a command the unit
+// waited for was recorded by its slot) and, when it failed, said with the
+// unit's slot and address, so the unit can be found on the bench.
+void Provision::hookEnded(const production::UnitHookOutcome &outcome, production::ProvisionRun &run,
+                          OperatorView &view)
 {
-    const QString failed =
-        m_records.appendToLog({{QStringLiteral("type"), QStringLiteral("on-unit")},
-                               {QStringLiteral("unit"), outcome.unit},
-                               {QStringLiteral("status"), outcome.status},
-                               {QStringLiteral("stderr"), outcome.stderrTail},
-                               {QStringLiteral("stdin-error"), outcome.stdinError}});
-    if (!failed.isEmpty())
-        view.message(failed);
-    if (!outcome.ok())
-        view.message(QStringLiteral("--on-unit for %1: %2%3")
-                         .arg(outcome.unit, outcome.status,
-                              outcome.stderrTail.isEmpty()
-                                  ? QString()
-                                  : QStringLiteral(": ") + outcome.stderrTail.trimmed()));
+    if (!outcome.job.required)
+        run.recordHookOutcome(outcome);
+    if (outcome.ok())
+        return;
+    const production::UnitHookJob &job = outcome.job;
+    view.message(QStringLiteral("slot %1 %2: --on-unit for %3 (%4): %5%6")
+                     .arg(job.slot)
+                     .arg(job.device,
+                          job.address.isEmpty() ? QStringLiteral("no address") : job.address,
+                          job.unit, outcome.status,
+                          outcome.stderrTail.isEmpty()
+                              ? QString()
+                              : QStringLiteral(": ") + outcome.stderrTail.trimmed()));
+}
+
+bool Provision::waitForHooks(production::UnitHook &hook, StopSignals &stops, OperatorView &view)
+{
+    if (hook.pending() == 0)
+        return false;
+    view.message(QStringLiteral("waiting up to %1 s for %2 --on-unit command%3; Ctrl-C ends them")
+                     .arg(QString::number(hook.timeLimit() / 1000.0))
+                     .arg(hook.pending())
+                     .arg(hook.pending() == 1 ? "" : "s"));
+    bool stopped = false;
+    const QMetaObject::Connection ending =
+        QObject::connect(&stops, &StopSignals::stopRequested, &hook, [&] {
+            stopped = true;
+            hook.endAll();
+        });
+    hook.waitForPending();
+    QObject::disconnect(ending);
+    return stopped;
 }
 
 int Provision::execute()
@@ -234,7 +189,12 @@ int Provision::execute()
     production::ProvisionSettings settings;
     if (const int code = prepare(settings))
         return code;
+    settings.ledgerTimeoutMs = m_options.ledgerTimeoutMs;
+    m_start = settings.start;
+    m_band = settings.band;
 
+    // Before anything else starts, so no signal finds the default action.
+    StopSignals stops;
     OperatorView view(STDERR_FILENO, m_options.noColor);
     view.message(QStringLiteral("ledger: %1").arg(settings.ledger.display()));
     // Lines written between the table's redraws would break it apart: on the
@@ -248,14 +208,28 @@ int Provision::execute()
         });
     }
     production::ProvisionRun run(settings, m_records);
-    if (const QString refused = run.start(); !refused.isEmpty()) {
+    QObject::connect(&stops, &StopSignals::stopRequested, &run, [&run] { run.stop(); });
+    production::UnitHook hook(m_options.onUnit);
+    hook.setTimeLimit(m_options.onUnitTimeoutMs);
+    if (!m_options.onUnit.isEmpty()) {
+        run.setUnitHook(&hook, m_options.onUnitRequired);
+        QObject::connect(&run, &production::ProvisionRun::unitRecorded, &hook,
+                         [&](const production::UnitRecord &unit) { runHook(hook, unit); });
+        QObject::connect(
+            &hook, &production::UnitHook::finished, &view,
+            [&](const production::UnitHookOutcome &outcome) { hookEnded(outcome, run, view); });
+    }
+    const QString refused = run.start();
+    for (const QString &note : run.notes())
+        view.message(note);
+    if (!refused.isEmpty()) {
         complain(refused);
         if (run.settingsRefused())
             return kExitUsage;
+        if (stops.received() != 0)
+            return 128 + stops.received();
         return run.endReason() == EndReason::RangeUsedUp ? kExitRangeUsedUp : kExitRecordFailed;
     }
-    StopSignals stops;
-    QObject::connect(&stops, &StopSignals::stopRequested, &run, [&run] { run.stop(); });
     QObject::connect(
         &run, &production::ProvisionRun::slotEvent, &view, [&](const production::SlotEvent &event) {
             view.show(event);
@@ -264,18 +238,11 @@ int Provision::execute()
             if (!view.failure().isEmpty())
                 run.fail(QStringLiteral("cannot write to standard error: ") + view.failure());
         });
-    production::UnitHook hook(m_options.onUnit);
-    if (!m_options.onUnit.isEmpty()) {
-        QObject::connect(&run, &production::ProvisionRun::unitRecorded, &hook,
-                         [&](const production::UnitRecord &unit) { runHook(hook, unit); });
-        QObject::connect(
-            &hook, &production::UnitHook::finished, &view,
-            [&](const production::UnitHookOutcome &outcome) { hookEnded(outcome, view); });
-    }
     QEventLoop loop;
     QObject::connect(&run, &production::ProvisionRun::finished, &loop, &QEventLoop::quit);
     loop.exec();
-    hook.waitForPending();
+    const int signalBefore = stops.received();
+    const bool hooksStopped = waitForHooks(hook, stops, view);
     // Unit lines still on their way to the view go out before its summary.
     QCoreApplication::sendPostedEvents(&view, QEvent::MetaCall);
 
@@ -283,7 +250,11 @@ int Provision::execute()
         view.message(QStringLiteral("korva-cli: ") + run.endMessage());
     if (!view.finish(run.summary()).isEmpty() && run.endReason() != EndReason::RecordFailed)
         return kExitRecordFailed;
-    return exitCode(run, stops.received());
+    const int code = exitCode(run, signalBefore);
+    // Commands cut short by a stop make a run that was otherwise done a stopped one.
+    if (hooksStopped && (code == kExitDone || code == kExitDifferent))
+        return 128 + (signalBefore != 0 ? signalBefore : stops.received());
+    return code;
 }
 
 } // namespace

@@ -5,9 +5,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 
 #include <atomic>
+
+#include <libpq-fe.h>
 
 namespace korva::production
 {
@@ -52,6 +55,20 @@ std::variant<std::unique_ptr<Ledger>, QString> Ledger::open(const LedgerLocation
 QString Ledger::where() const
 {
     return m_where.display();
+}
+
+int Ledger::serverSocket() const
+{
+    const QSqlDatabase db = database();
+    if (!db.isOpen() || !db.driver())
+        return -1;
+    const QVariant handle = db.driver()->handle();
+    // Qt names the type after libpq's struct behind the PGconn typedef.
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return -1;
+    PGconn *connection = *static_cast<PGconn *const *>(handle.constData());
+    return connection ? PQsocket(connection) : -1;
 }
 
 QSqlDatabase Ledger::database() const

@@ -43,6 +43,10 @@ public:
     Ledger &operator=(const Ledger &) = delete;
 
     QString where() const; // location.display()
+    // The socket of a PostgreSQL connection, -1 for SQLite or when closed. Another
+    // thread may shut it down to end a call that hangs on a server that stopped
+    // answering (see LedgerService); ask for it on the connection's own thread.
+    int serverSocket() const;
 
     Result<qint64> startRun(const RunStart &run); // the run id
     QString endRun(qint64 runId, const RunEnd &end);

@@ -4,7 +4,7 @@ namespace korva::production
 {
 
 RunShared::RunShared(ProvisionSettings settings_, RecordSink &records_)
-    : settings(std::move(settings_)), records(records_), budget(settings.count)
+    : settings(std::move(settings_)), records(records_), budget(settings.count, settings.target)
 {
 }
 
@@ -20,6 +20,8 @@ void RunShared::halt(EndReason reason, const QString &message)
 
 void RunShared::haltRangeUsedUp()
 {
+    if (budget.spent())
+        return;
     halt(EndReason::RangeUsedUp,
          QStringLiteral("the address range %1 is used up").arg(settings.range->text()));
 }

@@ -1,7 +1,7 @@
 #include "production/slot.h"
 
 #include "module/fields.h"
-#include "production/ledger.h"
+#include "production/ledgerservice.h"
 #include "production/runshared.h"
 #include "serial/adapterinfo.h"
 
@@ -83,7 +83,7 @@ UnitRecord Slot::newUnit(const ReadResult &found) const
     UnitRecord unit;
     unit.takeRun(m_shared.settings.start);
     unit.slot = m_number;
-    unit.device = m_port.port;
+    unit.device = deviceName();
     unit.started = currentTime();
     unit.before = found.block;
     const AdapterInfo adapter = adapterInfo(m_engine->port().devicePath());
@@ -243,7 +243,7 @@ bool Slot::writeOnce(UnitRecord &unit, const QByteArray &before, const UnitAddre
 // attached.
 void Slot::finishUnit(UnitRecord &unit, const UnitAddress &address)
 {
-    const bool ok = passed(unit);
+    const bool ok = passed(unit) && hookPasses(unit, address);
     unit.result = ok ? QStringLiteral("passed") : QStringLiteral("failed");
     // A packet that left with no verdict leaves its address sent: its outcome
     // is not known. One that never left gives a taken address back.
@@ -263,17 +263,6 @@ void Slot::finishUnit(UnitRecord &unit, const UnitAddress &address)
     if (unit.readBack.size() == kBlockSize && unit.errorClass != kForeignReadBack)
         last.programmed << unit.readBack;
     m_lastUnit = last;
-}
-
-// The ledger, the log, then stdout; then the run hears of it.
-void Slot::record(UnitRecord &unit, SlotState state, const QString &detail)
-{
-    unit.runId = m_shared.runId;
-    if (const QString failed = m_shared.records.append(unit, m_ledger.get()); !failed.isEmpty())
-        m_shared.halt(EndReason::RecordFailed, failed);
-    else
-        emit unitRecorded(unit);
-    report(state, detail, m_unitAddress, unit.started.msecsTo(unit.ended));
 }
 
 } // namespace korva::production

@@ -52,19 +52,22 @@ QDateTime currentTime()
 
 QJsonObject RunStart::toJson(qint64 runId) const
 {
-    return {{QStringLiteral("type"), QStringLiteral("run-start")},
-            {QStringLiteral("run"), runId},
-            {QStringLiteral("time"), timeText(started)},
-            {QStringLiteral("station"), station},
-            {QStringLiteral("host"), host},
-            {QStringLiteral("operator"), operatorName},
-            {QStringLiteral("tool-version"), toolVersion},
-            {QStringLiteral("profile"), profileName},
-            {QStringLiteral("profile-sha256"), profileSha256},
-            {QStringLiteral("range"), range},
-            {QStringLiteral("ports"), ports},
-            {QStringLiteral("baud"), baud},
-            {QStringLiteral("band"), band}};
+    QJsonObject record{{QStringLiteral("type"), QStringLiteral("run-start")},
+                       {QStringLiteral("run"), runId},
+                       {QStringLiteral("time"), timeText(started)},
+                       {QStringLiteral("station"), station},
+                       {QStringLiteral("host"), host},
+                       {QStringLiteral("operator"), operatorName},
+                       {QStringLiteral("tool-version"), toolVersion},
+                       {QStringLiteral("profile"), profileName},
+                       {QStringLiteral("profile-sha256"), profileSha256},
+                       {QStringLiteral("range"), range},
+                       {QStringLiteral("ports"), ports},
+                       {QStringLiteral("baud"), baud},
+                       {QStringLiteral("band"), band}};
+    if (!order.isEmpty())
+        record.insert(QStringLiteral("order"), order);
+    return record;
 }
 
 QJsonObject RunEnd::toJson(qint64 runId) const

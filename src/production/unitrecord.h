@@ -28,6 +28,7 @@ struct FieldDifference {
 struct RunStart {
     QString station, host, operatorName, toolVersion, profileName, profileSha256, range, ports,
         band;
+    QString order; // an order or lot name; empty: none given
     int baud = 0;
     QDateTime started;
 

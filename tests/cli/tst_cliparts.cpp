@@ -1,8 +1,8 @@
 #include "cli/commandline.h"
-#include "cli/fieldvalues.h"
-#include "cli/portchoice.h"
-#include "cli/profile.h"
 #include "module/commandmodegate.h"
+#include "production/fieldvalues.h"
+#include "production/portchoice.h"
+#include "production/profile.h"
 
 #include <QTemporaryFile>
 #include <QTest>
@@ -12,6 +12,7 @@
 
 using namespace korva;
 using namespace korva::cli;
+using namespace korva::production;
 
 class TestCliParts : public QObject
 {
@@ -136,7 +137,18 @@ private slots:
                                                       "--ledger",    "postgres://line@db/korva",
                                                       "--addresses", "0001000a-0001FFFF"}
                                        << "";
-        QTest::newRow("ledger alone") << QStringList{"ledger"} << "needs status, export or check";
+        QTest::newRow("ledger alone")
+            << QStringList{"ledger"} << "needs status, export, check or sync";
+        QTest::newRow("ledger sync")
+            << QStringList{"ledger", "sync", "--journal", "j", "--ledger-timeout", "0.5"} << "";
+        QTest::newRow("journal on status")
+            << QStringList{"ledger", "status", "--journal", "j"} << "belongs to ledger check";
+        QTest::newRow("hook limit without a hook")
+            << QStringList{"provision", "--profile", "p", "--on-unit-timeout", "5"}
+            << "need --on-unit";
+        QTest::newRow("ledger timeout of 0")
+            << QStringList{"provision", "--profile", "p", "--ledger-timeout", "0"}
+            << "--ledger-timeout needs seconds";
         QTest::newRow("reversed addresses")
             << QStringList{"ledger", "status", "--addresses", "00000002-00000001"}
             << "--addresses needs FROM-TO";
@@ -229,7 +241,9 @@ private slots:
         arguments.replaceInStrings(QStringLiteral("PROFILE"), file.fileName());
         const ParsedCommandLine parsed = parseCommandLine(arguments);
         QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
-        const RunValues values = gatherValues(parsed.options);
+        const CliOptions &options = parsed.options;
+        const RunValues values =
+            gatherValues({options.profile, options.sets, options.band, options.bandGiven});
         QVERIFY2(refused ? values.error.contains(text) : values.error.isEmpty(),
                  qPrintable(values.error));
         QVERIFY2(refused || values.notes.join(u'\n').contains(text),

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "cli/commandline.h"
-
 #include <QString>
 
 #include <variant>
@@ -11,7 +9,7 @@ namespace korva
 class ModuleEngine;
 }
 
-namespace korva::cli
+namespace korva::production
 {
 
 // The highest port number of the window's list, and so of the port map.
@@ -43,6 +41,7 @@ struct PortChoice {
 // left to the serial port ("ttyUSB0", "COM3"). Returns the refusal text instead
 // when no port is given or stored (a device nobody chose is never opened), when
 // the port is refused, or when the rate is refused.
-std::variant<PortChoice, QString> choosePort(const CliOptions &options, ModuleEngine &engine);
+std::variant<PortChoice, QString> choosePort(const QString &port, const QString &baud,
+                                             ModuleEngine &engine);
 
-} // namespace korva::cli
+} // namespace korva::production

@@ -1,10 +1,10 @@
-#include "cli/fieldvalues.h"
+#include "production/fieldvalues.h"
 
 #include <QRegularExpression>
 
 #include <cmath>
 
-namespace korva::cli
+namespace korva::production
 {
 
 namespace
@@ -245,4 +245,4 @@ ConfigTexts canonicalTexts(const Changes &changes, const QString &band)
     return withRawCodes(decodeBlock(result.packet, band, valid.channel).texts, result.packet);
 }
 
-} // namespace korva::cli
+} // namespace korva::production

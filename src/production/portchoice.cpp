@@ -1,4 +1,4 @@
-#include "cli/portchoice.h"
+#include "production/portchoice.h"
 
 #include "config/displaytext.h"
 #include "module/moduleengine.h"
@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-namespace korva::cli
+namespace korva::production
 {
 
 namespace
@@ -55,11 +55,12 @@ QString PortChoice::describe(const QString &device) const
         .arg(baudSource);
 }
 
-std::variant<PortChoice, QString> choosePort(const CliOptions &options, ModuleEngine &engine)
+std::variant<PortChoice, QString> choosePort(const QString &port, const QString &baud,
+                                             ModuleEngine &engine)
 {
     const LoadedPortSettings stored = loadPortSettings();
     PortChoice choice;
-    choice.port = options.port;
+    choice.port = port;
     choice.portSource = QStringLiteral("--port");
     if (choice.port.isEmpty()) {
         if (!stored.portStored)
@@ -71,20 +72,20 @@ std::variant<PortChoice, QString> choosePort(const CliOptions &options, ModuleEn
     if (const QString refused = checkPortArgument(choice.port, choice.portSource);
         !refused.isEmpty())
         return refused;
-    QString baud = options.baud;
+    QString rate = baud;
     choice.baudSource = QStringLiteral("--baud");
-    if (baud.isEmpty()) {
-        baud = stored.settings.baud;
+    if (rate.isEmpty()) {
+        rate = stored.settings.baud;
         choice.baudSource = stored.baudStored ? kStored : QStringLiteral("the default");
     }
-    if (auto refused = engine.setLineRate(baud))
+    if (auto refused = engine.setLineRate(rate))
         return QStringLiteral("the baud rate \"%1\" from %2 cannot be used: %3")
-            .arg(baud, choice.baudSource, refused->description);
-    choice.baud = baud.trimmed().toInt();
+            .arg(rate, choice.baudSource, refused->description);
+    choice.baud = rate.trimmed().toInt();
     choice.byNumber = isNumber(choice.port);
     if (choice.port.contains(u'/') && !choice.port.startsWith(u'/'))
         choice.port = QFileInfo(choice.port).absoluteFilePath();
     return choice;
 }
 
-} // namespace korva::cli
+} // namespace korva::production

@@ -8,7 +8,7 @@
 
 #include <map>
 
-namespace korva::cli
+namespace korva::production
 {
 
 // What a run asks to change: the fields' new texts in the forms the page holds
@@ -51,4 +51,4 @@ ConfigTexts withRawCodes(ConfigTexts texts, const QByteArray &block);
 // valid configuration: the canonical form of each changed value.
 ConfigTexts canonicalTexts(const Changes &changes, const QString &band);
 
-} // namespace korva::cli
+} // namespace korva::production

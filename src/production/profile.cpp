@@ -1,4 +1,4 @@
-#include "cli/profile.h"
+#include "production/profile.h"
 
 #include <QFile>
 #include <QHash>
@@ -7,7 +7,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
-namespace korva::cli
+namespace korva::production
 {
 
 namespace
@@ -228,6 +228,11 @@ QString readProfileFile(const QString &path, RunValues &values)
 
 } // namespace
 
+QString duplicatedKey(const QByteArray &json)
+{
+    return scanKeys(json).duplicate;
+}
+
 ProfileResult parseProfile(const QByteArray &json)
 {
     ProfileResult result;
@@ -274,34 +279,34 @@ ProfileResult parseProfile(const QByteArray &json)
     return result;
 }
 
-RunValues gatherValues(const CliOptions &options)
+RunValues gatherValues(const ValueRequest &request)
 {
     RunValues values;
     QString bandFrom;
-    if (!options.profile.isEmpty()) {
-        values.error = readProfileFile(options.profile, values);
+    if (!request.profile.isEmpty()) {
+        values.error = readProfileFile(request.profile, values);
         if (!values.error.isEmpty())
             return values;
         bandFrom = QStringLiteral("the profile's band %1").arg(values.changes.band);
     }
     QMap<QString, QString> given; // key -> the --set that gave it
-    for (const QString &assignment : options.sets) {
+    for (const QString &assignment : request.sets) {
         values.error = mergeAssignment(values, given, assignment);
         if (!values.error.isEmpty())
             return values;
     }
     if (given.contains(kBandKey))
         bandFrom = QStringLiteral("--set \"%1\"").arg(given.value(kBandKey));
-    if (options.bandGiven && !values.changes.band.isEmpty() &&
-        values.changes.band != options.band) {
-        values.error = QStringLiteral("--band %1 and %2 disagree").arg(options.band, bandFrom);
+    if (request.bandGiven && !values.changes.band.isEmpty() &&
+        values.changes.band != request.band) {
+        values.error = QStringLiteral("--band %1 and %2 disagree").arg(request.band, bandFrom);
         return values;
     }
-    values.band = values.changes.band.isEmpty() ? options.band : values.changes.band;
+    values.band = values.changes.band.isEmpty() ? request.band : values.changes.band;
     values.error = checkChanges(values.changes, values.band);
     if (values.error.isEmpty())
         values.notes << valueNotes(values.changes, values.band);
     return values;
 }
 
-} // namespace korva::cli
+} // namespace korva::production

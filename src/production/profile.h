@@ -1,13 +1,12 @@
 #pragma once
 
-#include "cli/commandline.h"
-#include "cli/fieldvalues.h"
+#include "production/fieldvalues.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-namespace korva::cli
+namespace korva::production
 {
 
 // The largest profile read; one is well under 1 KiB, and /dev/zero or an endless
@@ -30,6 +29,19 @@ struct ProfileResult {
 // its line (a key given twice with both lines).
 ProfileResult parseProfile(const QByteArray &json);
 
+// The first key that one object of valid JSON holds twice, as "\"key\" is given
+// twice, on lines 3 and 7" (QJsonDocument would keep the last without a word);
+// empty when none does.
+QString duplicatedKey(const QByteArray &json);
+
+// Where a run's values come from: a profile file, --set values and --band.
+struct ValueRequest {
+    QString profile;  // a file; "-" reads standard input; empty: none
+    QStringList sets; // KEY=VALUE each
+    QString band = QStringLiteral("433Mhz");
+    bool bandGiven = false; // a profile's or --set's band must agree with it
+};
+
 // What a run is asked to write or verify: the profile (at most
 // kMaxProfileBytes; "-" reads standard input) or the --set values, the band
 // they are read for (theirs, else --band's), and notes for the person.
@@ -43,6 +55,6 @@ struct RunValues {
     QByteArray profile; // the profile file as read, for its checksum
     QString error;      // empty when accepted
 };
-RunValues gatherValues(const CliOptions &options);
+RunValues gatherValues(const ValueRequest &request);
 
-} // namespace korva::cli
+} // namespace korva::production
