@@ -98,6 +98,9 @@ QByteArray greetingOf(QTcpServer &server, char answer)
         client->waitForReadyRead(answer == 'N' ? 5000 : 300);
         seen += client->readAll();
     }
+    // Whatever else the client sent is read before hanging up.
+    while (client->waitForReadyRead(100))
+        seen += client->readAll();
     return seen;
 }
 
@@ -162,8 +165,7 @@ private slots:
         QTest::addColumn<QByteArray>("code"); // of the first packet, bytes 4 to 7
         QTest::addColumn<QString>("error");   // a part of the refusal
         QTest::newRow("disable") << "?sslmode=disable" << 'N' << QByteArray("00030000") << "";
-        QTest::newRow("prefer, the default")
-            << "" << 'N' << QByteArray("04d2162f") << "server closed the connection";
+        QTest::newRow("prefer, the default") << "" << 'N' << QByteArray("04d2162f") << "";
         QTest::newRow("require, refused") << "?sslmode=require" << 'N' << QByteArray("04d2162f")
                                           << "server does not support SSL, but SSL was required";
         QTest::newRow("verify-full, the root certificate named")
