@@ -1,6 +1,7 @@
 #include "benchtable.h"
 #include "clibench.h"
 #include "ledgerbench.h"
+#include "ledgerscale.h"
 #include "linebench.h"
 #include "pgserver.h"
 #include "provisionbench.h"
@@ -23,6 +24,7 @@ namespace
 constexpr int kRuns = 20;
 constexpr int kProvisionedUnits = 10; // per slot
 constexpr int kLedgerUnits = 100;
+constexpr int kLedgerTakes = 50; // at each size of the ledger
 // A line on one PostgreSQL server: 32 stations of 8 slots, each slot's unit
 // taking as long as one slot provisions a unit at the protocol's pace.
 constexpr int kLineStations = 32;
@@ -235,6 +237,48 @@ void addStationRows(BenchTable &table, const StartupFigures &startup, const Prov
         units, QString(), number(station.cpuMsPerUnit), QString(), QString());
 }
 
+// The sizes the ledger is measured at, up to KORVA_BENCH_LEDGER_MAX addresses.
+QList<qint64> ledgerSizes()
+{
+    bool ok = false;
+    const qint64 most = qEnvironmentVariable("KORVA_BENCH_LEDGER_MAX").toLongLong(&ok);
+    QList<qint64> sizes;
+    for (const qint64 size : {0LL, 100000LL, 1000000LL, 10000000LL})
+        if (!ok || size <= most)
+            sizes << size;
+    return sizes;
+}
+
+void addLedgerScaleRows(BenchTable &table, const QString &database, int targetMs,
+                        const QString &where)
+{
+    const QString target = QStringLiteral("<= %1 median").arg(targetMs);
+    const LedgerScaleFigures figures = measureLedgerScale(where, ledgerSizes(), kLedgerTakes);
+    for (const auto &[size, samples] : figures.takeMs)
+        table.addSamples(QStringLiteral("Ledger on %1: one take, %2 addresses issued (ms)")
+                             .arg(database)
+                             .arg(size),
+                         samples, target);
+    const qint64 largest = figures.takeMs.isEmpty() ? 0 : figures.takeMs.constLast().first;
+    const QString check =
+        QStringLiteral("Ledger on %1: korva-cli ledger %3, %2 addresses and units")
+            .arg(database)
+            .arg(largest);
+    if (!figures.failure.isEmpty() || figures.checkOutcome != QLatin1String("No faults."))
+        return table.addSkipped(check.arg(QStringLiteral("status and check")),
+                                figures.failure.isEmpty() ? figures.checkOutcome
+                                                          : figures.failure.section(u'\n', 0, 0),
+                                QString());
+    for (const auto &[verb, seconds, peak] :
+         {std::tuple{QStringLiteral("check"), figures.checkSeconds, figures.checkPeakMiB},
+          std::tuple{QStringLiteral("status"), figures.statusSeconds, figures.statusPeakMiB}}) {
+        table.addRow(check.arg(verb) + QStringLiteral(" (s)"), QStringLiteral("1"), QString(),
+                     number(seconds), QString(), QString());
+        table.addRow(check.arg(verb) + QStringLiteral(", peak memory (MB)"), QStringLiteral("1"),
+                     QString(), number(peak), QString(), QStringLiteral("<= 100"));
+    }
+}
+
 // A line of 32 stations of 8 slots on one stock server (max_connections 100),
 // the ledger side only (see linebench.h): its capacity with every slot calling
 // back to back, and the line at its real pace.
@@ -306,12 +350,18 @@ void addLedgerRows(BenchTable &table)
     };
     QTemporaryDir folder;
     add(QStringLiteral("SQLite"), folder.filePath(QStringLiteral("ledger.sqlite")));
+    progress("the ledger as it grows, on SQLite");
+    addLedgerScaleRows(table, QStringLiteral("SQLite"), 5,
+                       folder.filePath(QStringLiteral("large.sqlite")));
     PgServer server(true);
     const QString url = server.createDatabase(QStringLiteral("bench"));
     if (url.isEmpty())
         return table.addSkipped(QStringLiteral("Ledger on PostgreSQL"),
                                 server.error().section(u'\n', 0, 0), target);
     add(QStringLiteral("PostgreSQL"), url);
+    progress("the ledger as it grows, on PostgreSQL");
+    addLedgerScaleRows(table, QStringLiteral("PostgreSQL"), 10,
+                       server.createDatabase(QStringLiteral("large")));
     addLineRows(table, server);
 
     // Four stations of one slot each on that server, against one alone.

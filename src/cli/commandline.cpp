@@ -1,5 +1,7 @@
 #include "cli/commandline.h"
 
+#include "production/unitrecord.h"
+
 #include <QCommandLineParser>
 
 #include <limits>
@@ -22,6 +24,16 @@ bool readNumber(const QString &text, int lowest, int highest, int &number)
     if (!ok || value < lowest || value > highest)
         return false;
     number = value;
+    return true;
+}
+
+bool readRunId(const QString &text, qint64 &run)
+{
+    bool ok = false;
+    const qint64 value = text.trimmed().toLongLong(&ok);
+    if (!ok || value < 1)
+        return false;
+    run = value;
     return true;
 }
 
@@ -76,9 +88,15 @@ ParsedCommandLine parseLedgerVerb(const QStringList &positional, bool formatGive
     }
     if (options.addresses && options.ledgerVerb != LedgerVerb::Status)
         return refuse(QStringLiteral("--addresses belongs to ledger status"));
+    const bool filtered = !options.since.isEmpty() || !options.until.isEmpty() ||
+                          !options.station.isEmpty() || options.run > 0;
+    if (filtered && options.ledgerVerb != LedgerVerb::Export)
+        return refuse(QStringLiteral("--since, --until, --station and --run belong to ledger "
+                                     "export"));
     if (otherOptions)
-        return refuse(QStringLiteral("ledger takes --ledger, --addresses, --format, --journal, "
-                                     "--ledger-timeout and --quiet only"));
+        return refuse(QStringLiteral("ledger takes --ledger, --addresses, --format, --since, "
+                                     "--until, --station, --run, --journal, --ledger-timeout and "
+                                     "--quiet only"));
     return parsed;
 }
 
@@ -124,6 +142,9 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption operatorName(QStringLiteral("operator"), {}, QStringLiteral("NAME"));
     const QCommandLineOption noColor(QStringLiteral("no-color"), {});
     const QCommandLineOption onUnit(QStringLiteral("on-unit"), {}, QStringLiteral("CMD"));
+    const QCommandLineOption since(QStringLiteral("since"), {}, QStringLiteral("TIME"));
+    const QCommandLineOption until(QStringLiteral("until"), {}, QStringLiteral("TIME"));
+    const QCommandLineOption run(QStringLiteral("run"), {}, QStringLiteral("ID"));
     const QCommandLineOption onUnitTimeout(QStringLiteral("on-unit-timeout"), {},
                                            QStringLiteral("SECONDS"));
     const QCommandLineOption onUnitRequired(QStringLiteral("on-unit-required"), {});
@@ -159,6 +180,9 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
                                              operatorName,
                                              noColor,
                                              onUnit,
+                                             since,
+                                             until,
+                                             run,
                                              onUnitTimeout,
                                              onUnitRequired,
                                              ledgerTimeout,
@@ -289,25 +313,37 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         return refuse(QStringLiteral("--ledger-timeout needs seconds, more than 0 and at most %1")
                           .arg(kMaxLedgerTimeoutS));
     options.journal = parser.value(journal);
+    options.station = parser.value(station);
+    options.operatorName = parser.value(operatorName);
+    for (const auto &[name, value] :
+         {std::pair{QStringLiteral("--station"), options.station},
+          std::pair{QStringLiteral("--operator"), options.operatorName}})
+        if (const QString refused = production::nameRefusal(value); !refused.isEmpty())
+            return refuse(QStringLiteral("%1 %2").arg(name, refused));
     if (options.verb == Verb::Ledger) {
+        options.since = parser.value(since);
+        options.until = parser.value(until);
+        if (parser.isSet(run) && !readRunId(parser.value(run), options.run))
+            return refuse(QStringLiteral("--run needs a run's number, 1 or more"));
         bool otherOptions = false;
-        for (const QCommandLineOption *option : {&port,          &baud,    &band,
-                                                 &set,           &profile, &dryRun,
-                                                 &noVerify,      &yes,     &timeout,
-                                                 &retries,       &trace,   &localAddressFrom,
-                                                 &count,         &logFile, &keepProfileAddress,
-                                                 &reprovision,   &station, &operatorName,
-                                                 &noColor,       &onUnit,  &job,
-                                                 &target,        &order,   &onUnitTimeout,
-                                                 &onUnitRequired})
+        for (const QCommandLineOption *option : {&port,        &baud,          &band,
+                                                 &set,         &profile,       &dryRun,
+                                                 &noVerify,    &yes,           &timeout,
+                                                 &retries,     &trace,         &localAddressFrom,
+                                                 &count,       &logFile,       &keepProfileAddress,
+                                                 &reprovision, &operatorName,  &noColor,
+                                                 &onUnit,      &job,           &target,
+                                                 &order,       &onUnitTimeout, &onUnitRequired})
             otherOptions = otherOptions || parser.isSet(*option);
         return parseLedgerVerb(positional, parser.isSet(format), parser.isSet(ledgerTimeout),
                                otherOptions, parsed);
     }
+    for (const QCommandLineOption *option : {&since, &until, &run})
+        if (parser.isSet(*option))
+            return refuse(
+                QStringLiteral("--%1 belongs to ledger export").arg(option->names().last()));
     options.keepProfileAddress = parser.isSet(keepProfileAddress);
     options.reprovision = parser.isSet(reprovision);
-    options.station = parser.value(station);
-    options.operatorName = parser.value(operatorName);
     options.noColor = parser.isSet(noColor);
     options.onUnit = parser.value(onUnit);
     options.onUnitRequired = parser.isSet(onUnitRequired);

@@ -40,16 +40,24 @@ Verbs:
                              Each --port is a slot of its own; all run at once.
   ledger status [--addresses FROM-TO]
                              The provisioning ledger's addresses by state and
-                             by station, and the next free one (of FROM-TO).
-  ledger export [--format json|csv]
+                             by station, and the next free one (of FROM-TO);
+                             the units' yield by station and by day, and the
+                             failures by error class.
+  ledger export [--format json|csv] [--since TIME] [--until TIME]
+                [--station NAME] [--run ID]
                              Every run start, unit and run end record, one per
-                             line (JSON Lines, or CSV with a header row).
+                             line (JSON Lines, or CSV with a header row), of
+                             one station or run, timed from --since and before
+                             --until (TIME: YYYY-MM-DD, or YYYY-MM-DDTHH:MM[:SS]
+                             with an optional offset; --until of a day counts
+                             that whole day).
   ledger check [--journal DIR|FILE]
-                             Verify that no address was issued twice and that
-                             every unit record agrees with its address (exit 1
-                             if not); list the reservations whose outcome was
-                             never recorded; report the journal's unit records
-                             the ledger lacks (a fault).
+                             Verify that no address was issued twice, that
+                             every unit record agrees with its address and
+                             every passed or failed address has its unit
+                             record (exit 1 if not); list the reservations
+                             whose outcome was never recorded; report the
+                             journal's unit records the ledger lacks (a fault).
   ledger sync [--journal DIR|FILE] [--ledger-timeout SECONDS]
                              Carry the journal's records that the ledger lacks
                              into it (a record already there is not stored
@@ -97,7 +105,9 @@ Options:
   --reprovision              provision: a unit the ledger holds as passed is
                              written again under its recorded address.
   --station NAME             provision: recorded. Default: the host name.
+                             ledger export: that station's runs only.
   --operator NAME            provision: recorded. Default: the login name.
+                             Names are UTF-8 without control characters.
   --order NAME               provision: an order or lot name recorded with the
                              run.
   --no-color                 provision: draw the view without colours (so does

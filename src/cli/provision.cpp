@@ -224,6 +224,8 @@ int Provision::execute()
         view.message(note);
     if (!refused.isEmpty()) {
         complain(refused);
+        if (run.settingsRefused())
+            return kExitUsage;
         if (stops.received() != 0)
             return 128 + stops.received();
         return run.endReason() == EndReason::RangeUsedUp ? kExitRangeUsedUp : kExitRecordFailed;

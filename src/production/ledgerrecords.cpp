@@ -90,7 +90,8 @@ QString Ledger::recordUnit(const UnitRecord &unit, bool *alreadyThere)
                 return {};
             }
             if (unit.address && unit.addressState)
-                if (const QString error = moveAddress(query, *unit.address, *unit.addressState);
+                if (const QString error = moveAddress(query, *unit.address, *unit.addressState,
+                                                      unit.runId, unit.reprovision);
                     !error.isEmpty())
                     return error;
             return sql::run(

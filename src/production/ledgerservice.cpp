@@ -188,28 +188,41 @@ QString LedgerClient::endRun(qint64 runId, const RunEnd &end)
 Ledger::Result<std::optional<quint32>> LedgerClient::reserve(const AddressRange &range,
                                                              qint64 runId, const QString &station)
 {
-    return call<Ledger::Result<std::optional<quint32>>>(
+    auto taken = call<Ledger::Result<std::optional<quint32>>>(
         QStringLiteral("take an address of %1").arg(range.text()),
         [range, runId, station](Ledger &ledger) { return ledger.reserve(range, runId, station); });
+    if (taken.ok())
+        m_takerRun = runId;
+    return taken;
 }
 
 QString LedgerClient::markSent(quint32 address)
 {
-    return call<QString>(QStringLiteral("mark %1 sent").arg(addressText(address)),
-                         [address](Ledger &ledger) { return ledger.markSent(address); });
+    return call<QString>(
+        QStringLiteral("mark %1 sent").arg(addressText(address)),
+        [address, run = m_takerRun](Ledger &ledger) { return ledger.markSent(address, run); });
 }
 
 QString LedgerClient::release(quint32 address)
 {
-    return call<QString>(QStringLiteral("release %1").arg(addressText(address)),
-                         [address](Ledger &ledger) { return ledger.release(address); });
+    return call<QString>(
+        QStringLiteral("release %1").arg(addressText(address)),
+        [address, run = m_takerRun](Ledger &ledger) { return ledger.release(address, run); });
 }
 
 QString LedgerClient::finish(quint32 address, bool passed)
 {
-    return call<QString>(
-        QStringLiteral("record the outcome of %1").arg(addressText(address)),
-        [address, passed](Ledger &ledger) { return ledger.finish(address, passed); });
+    return call<QString>(QStringLiteral("record the outcome of %1").arg(addressText(address)),
+                         [address, passed, run = m_takerRun](Ledger &ledger) {
+                             return ledger.finish(address, passed, run);
+                         });
+}
+
+Ledger::Result<QString> LedgerClient::refusalToKeep(quint32 address)
+{
+    return call<Ledger::Result<QString>>(
+        QStringLiteral("look up %1").arg(addressText(address)),
+        [address](Ledger &ledger) { return ledger.refusalToKeep(address); });
 }
 
 Ledger::Result<std::optional<PassedRecord>> LedgerClient::passedRecord(quint32 address)

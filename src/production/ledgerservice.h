@@ -98,6 +98,7 @@ public:
     QString release(quint32 address);
     QString finish(quint32 address, bool passed);
     Ledger::Result<std::optional<PassedRecord>> passedRecord(quint32 address);
+    Ledger::Result<QString> refusalToKeep(quint32 address);
     QString recordUnit(const UnitRecord &unit, bool *alreadyThere = nullptr);
     QString recordHookOutcome(qint64 runId, int sequence, const QString &status,
                               const QString &stderrTail);
@@ -112,6 +113,9 @@ private:
     template <typename T> T call(const QString &what, std::function<T(Ledger &)> body);
 
     LedgerService &m_service;
+    // The run of this client's last take: its state moves name it, as the
+    // connection behind them may have been opened afresh since.
+    qint64 m_takerRun = 0;
     bool m_stopping = false;
     QTimer *m_deadline = nullptr; // of the call under way
 };

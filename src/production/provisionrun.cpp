@@ -1,5 +1,6 @@
 #include "production/provisionrun.h"
 
+#include "module/fields.h"
 #include "production/journalsync.h"
 #include "production/ledgerservice.h"
 #include "production/slot.h"
@@ -61,6 +62,19 @@ QString ProvisionRun::start()
     if (m_shared.halted())
         return QStringLiteral("stopped before the run began");
 
+    // Every unit keeps the profile's address: one the ledger issued would go
+    // to a second unit.
+    bool isHex = false;
+    const quint32 kept =
+        settings.range || !settings.profileOver
+            ? 0
+            : fieldText(settings.profileOver({}), Field::LocalAddress).toUInt(&isHex, 16);
+    if (isHex) {
+        const auto refused = m_ledger->refusalToKeep(kept);
+        m_settingsRefused = !refused.value.isEmpty();
+        if (!refused.ok() || m_settingsRefused)
+            return refused.ok() ? refused.value : refused.error;
+    }
     if (const std::optional<AddressRange> &range = settings.range) {
         const auto next = m_ledger->nextFree(*range);
         if (!next.ok())

@@ -43,8 +43,12 @@ public:
     // Carries the journal's records that the ledger lacks into it, records the
     // run's start, opens the run's journal and starts the slots; the reason it
     // could not (the ledger cannot be opened or written, the range is used up,
-    // a stop came first), or empty. What it did is in notes().
+    // a stop came first, the settings are refused), or empty. What it did is
+    // in notes().
     QString start();
+    // The run was refused for its settings: every unit would keep the
+    // profile's address, which the ledger issued.
+    bool settingsRefused() const { return m_settingsRefused; }
     // Lines for the operator from start(): what the journal carried into the
     // ledger, and the run's journal file.
     QStringList notes() const { return m_notes; }
@@ -93,6 +97,7 @@ private:
     std::vector<std::unique_ptr<Slot>> m_slots;
     QList<SlotTotals> m_totals;
     int m_running = 0;
+    bool m_settingsRefused = false;
 };
 
 } // namespace korva::production

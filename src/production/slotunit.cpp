@@ -81,6 +81,7 @@ bool Slot::lookUp(const ReadResult &found, std::optional<PassedRecord> &passedBe
 UnitRecord Slot::newUnit(const ReadResult &found) const
 {
     UnitRecord unit;
+    unit.takeRun(m_shared.settings.start);
     unit.slot = m_number;
     unit.device = deviceName();
     unit.started = currentTime();
