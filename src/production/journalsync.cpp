@@ -288,9 +288,9 @@ int pendingJournalRecords(const QString &where, const LedgerLocation &location)
 JournalCheckReport checkJournal(const QString &where, Ledger &ledger,
                                 const LedgerLocation &location)
 {
+    // File by file, each against its own run's units in the ledger, so memory
+    // stays that of one run however long the journal's history.
     JournalCheckReport report;
-    // Each unit of the journal by its run and sequence, and where it is written.
-    QMap<QPair<qint64, int>, QString> units;
     for (const QString &path : journalFiles(where)) {
         HeldFile held;
         if (!held.hold(path, false)) {
@@ -298,29 +298,26 @@ JournalCheckReport checkJournal(const QString &where, Ledger &ledger,
             continue;
         }
         const JournalFile file = parse(held.readAll());
-        if (!journalBelongsTo(file.header, location))
+        if (!journalBelongsTo(file.header, location) || file.units.isEmpty())
             continue;
         ++report.files;
+        report.units += int(file.units.size());
+        const auto inLedger = ledger.unitSequences(file.runId);
+        if (!inLedger.ok()) {
+            report.error = inLedger.error;
+            return report;
+        }
         for (const UnitRecord &unit : file.units) {
-            ++report.units;
-            units.insert(
-                {unit.runId, unit.sequence},
-                QStringLiteral("unit %1 of run %2 (%3, %4) in the journal %5")
-                    .arg(unit.sequence)
-                    .arg(unit.runId)
-                    .arg(unit.address ? addressText(*unit.address) : QStringLiteral("no address"),
-                         unit.result, path));
+            if (inLedger.value.contains(unit.sequence))
+                continue;
+            report.missing << QStringLiteral("unit %1 of run %2 (%3, %4) in the journal %5")
+                                  .arg(unit.sequence)
+                                  .arg(unit.runId)
+                                  .arg(unit.address ? addressText(*unit.address)
+                                                    : QStringLiteral("no address"),
+                                       unit.result, path);
         }
     }
-    if (units.isEmpty())
-        return report;
-    report.error = ledger.exportRecords([&](const QJsonObject &record) {
-        if (record.value(QStringLiteral("type")) == QLatin1String("unit"))
-            units.remove({record.value(QStringLiteral("run")).toInteger(),
-                          record.value(QStringLiteral("sequence")).toInt()});
-    });
-    if (report.error.isEmpty())
-        report.missing = units.values();
     return report;
 }
 

@@ -4,6 +4,7 @@
 #include "production/unitrecord.h"
 
 #include <QMap>
+#include <QSet>
 
 #include <array>
 #include <functional>
@@ -84,6 +85,8 @@ public:
     // ("exit 0", "timed out after 30 s", ...) and the tail of its stderr.
     QString recordHookOutcome(qint64 runId, int sequence, const QString &status,
                               const QString &stderrTail);
+    // The sequence numbers of the units the ledger holds for a run.
+    Result<QSet<int>> unitSequences(qint64 runId);
     Result<std::optional<quint32>> nextFree(const AddressRange &range);
 
     // Units by how they ended. Units sent but not verified (stopped between

@@ -142,4 +142,20 @@ QString Ledger::recordHookOutcome(qint64 runId, int sequence, const QString &sta
                  });
 }
 
+Ledger::Result<QSet<int>> Ledger::unitSequences(qint64 runId)
+{
+    Result<QSet<int>> result;
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    const QString error =
+        sql::run(query, QStringLiteral("SELECT sequence FROM units WHERE run_id = ?"), {runId});
+    if (!error.isEmpty()) {
+        result.error = failure(QStringLiteral("read the units of run %1").arg(runId), error);
+        return result;
+    }
+    while (query.next())
+        result.value.insert(query.value(0).toInt());
+    return result;
+}
+
 } // namespace korva::production
