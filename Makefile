@@ -10,12 +10,14 @@ FUZZ_SECONDS ?= 60
 
 # Debian packages: to build and test (the window's X tests run under a virtual
 # X server driven by xdotool; the desktop entry, metainfo and man pages are
-# validated; the ledger's tests start a PostgreSQL server of their own; the
-# operator view is drawn in a tmux pane), to take screenshots, and to fuzz.
-PACKAGES       := cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libfontconfig-dev \
+# validated; the ledger's tests start a PostgreSQL server of their own and open
+# its CSV export in a spreadsheet, Gnumeric's ssconvert; the operator view is
+# drawn in a tmux pane), to take screenshots, and to fuzz.
+PACKAGES       := cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev \
+                  libfontconfig-dev \
                   libxcb1-dev fonts-liberation \
                   xvfb xauth xdotool appstream desktop-file-utils groff-base tmux \
-                  libqt6sql6-sqlite libqt6sql6-psql postgresql
+                  libqt6sql6-sqlite libqt6sql6-psql libpq-dev postgresql gnumeric
 BENCH_PACKAGES := imagemagick xterm
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 PACKAGE_PACKAGES := dpkg-dev

@@ -1,9 +1,12 @@
 #include "benchtable.h"
 #include "clibench.h"
 #include "ledgerbench.h"
+#include "ledgerscale.h"
+#include "linebench.h"
 #include "pgserver.h"
 #include "provisionbench.h"
 #include "startupbench.h"
+#include "stationbench.h"
 #include "windowbench.h"
 
 #include <QApplication>
@@ -22,6 +25,14 @@ namespace
 constexpr int kRuns = 20;
 constexpr int kProvisionedUnits = 10; // per slot
 constexpr int kLedgerUnits = 100;
+constexpr int kLedgerTakes = 50; // at each size of the ledger
+// A line on one PostgreSQL server: 32 stations of 8 slots, each slot's unit
+// taking as long as one slot provisions a unit at the protocol's pace.
+constexpr int kLineStations = 32;
+constexpr int kLineSlotsPerStation = 8;
+constexpr int kLineUnitsPerSlot = 10;
+constexpr int kLineUnitMs = 1220;
+constexpr int kCapacityUnitsPerSlot = 20;
 constexpr int kDefaultSoak = 1000;
 // What the window may take beyond a bare Qt window: the load's 100 ms pause, and
 // 15 ms for everything else it builds and reads.
@@ -206,13 +217,149 @@ void addProvisionRows(BenchTable &table, const QList<ProvisionFigures> &runs)
                      QString(), QString());
 }
 
-void addAllProvisionRows(BenchTable &table)
+// korva-station: its start-up beside a bare Qt window, and a run on 8 slots
+// beside korva-cli's on as many: the rate, the CPU per unit and the wire timing.
+void addStationRows(BenchTable &table, const StartupFigures &startup, const ProvisionFigures &cli,
+                    const StationFigures &station)
+{
+    const QString mapped = QStringLiteral("korva-station: process start to window mapped (ms)");
+    if (!startup.skipped.isEmpty()) {
+        table.addSkipped(mapped, startup.skipped, QString());
+    } else {
+        table.addSamples(QStringLiteral("korva-station: bare Qt window started beside it (ms)"),
+                         startup.bareMappedMs, QString());
+        table.addSamples(mapped, startup.mappedMs, QString());
+        table.addSamples(QStringLiteral("korva-station: less the bare window (ms)"),
+                         startup.overBareMs, QString());
+        table.addSamples(QStringLiteral("korva-station: resident memory once idle (MB)"),
+                         startup.residentMiB, QString());
+    }
+    const QString slotCount = QString::number(station.slotCount);
+    const QString units = QString::number(station.units);
+    if (!station.failure.isEmpty()) {
+        table.addSkipped(QStringLiteral("korva-station: %1 slots").arg(slotCount), station.failure,
+                         QString());
+        return;
+    }
+    table.addRow(QStringLiteral("korva-station: units per minute, %1 slots").arg(slotCount), units,
+                 QString(), number(station.unitsPerMinute, 1), QString(),
+                 cli.failed ? QString()
+                            : QStringLiteral(">= %1 (95 % of korva-cli's)")
+                                  .arg(number(0.95 * cli.unitsPerMinute, 1)));
+    table.addRow(QStringLiteral("korva-station: worst pause excess on a line, %1 slots busy (ms)")
+                     .arg(slotCount),
+                 units, QString(), QString(), number(station.worstGapExcessMs),
+                 QStringLiteral("<= 5, as korva-cli"));
+    table.addRow(
+        QStringLiteral("korva-station: CPU per unit, whole process, %1 slots (ms)").arg(slotCount),
+        units, QString(), number(station.cpuMsPerUnit), QString(), QString());
+}
+
+// The sizes the ledger is measured at, up to KORVA_BENCH_LEDGER_MAX addresses.
+QList<qint64> ledgerSizes()
+{
+    bool ok = false;
+    const qint64 most = qEnvironmentVariable("KORVA_BENCH_LEDGER_MAX").toLongLong(&ok);
+    QList<qint64> sizes;
+    for (const qint64 size : {0LL, 100000LL, 1000000LL, 10000000LL})
+        if (!ok || size <= most)
+            sizes << size;
+    return sizes;
+}
+
+void addLedgerScaleRows(BenchTable &table, const QString &database, int targetMs,
+                        const QString &where)
+{
+    const QString target = QStringLiteral("<= %1 median").arg(targetMs);
+    const LedgerScaleFigures figures = measureLedgerScale(where, ledgerSizes(), kLedgerTakes);
+    for (const auto &[size, samples] : figures.takeMs)
+        table.addSamples(QStringLiteral("Ledger on %1: one take, %2 addresses issued (ms)")
+                             .arg(database)
+                             .arg(size),
+                         samples, target);
+    const qint64 largest = figures.takeMs.isEmpty() ? 0 : figures.takeMs.constLast().first;
+    const QString check =
+        QStringLiteral("Ledger on %1: korva-cli ledger %3, %2 addresses and units")
+            .arg(database)
+            .arg(largest);
+    if (!figures.failure.isEmpty() || figures.checkOutcome != QLatin1String("No faults."))
+        return table.addSkipped(check.arg(QStringLiteral("status and check")),
+                                figures.failure.isEmpty() ? figures.checkOutcome
+                                                          : figures.failure.section(u'\n', 0, 0),
+                                QString());
+    for (const auto &[verb, seconds, peak] :
+         {std::tuple{QStringLiteral("check"), figures.checkSeconds, figures.checkPeakMiB},
+          std::tuple{QStringLiteral("status"), figures.statusSeconds, figures.statusPeakMiB}}) {
+        table.addRow(check.arg(verb) + QStringLiteral(" (s)"), QStringLiteral("1"), QString(),
+                     number(seconds), QString(), QString());
+        table.addRow(check.arg(verb) + QStringLiteral(", peak memory (MB)"), QStringLiteral("1"),
+                     QString(), number(peak), QString(), QStringLiteral("<= 100"));
+    }
+}
+
+// A line of 32 stations of 8 slots on one stock server (max_connections 100),
+// the ledger side only (see linebench.h): its capacity with every slot calling
+// back to back, and the line at its real pace.
+void addLineRows(BenchTable &table, PgServer &server)
+{
+    const int slotCount = kLineStations * kLineSlotsPerStation;
+    const QString line =
+        QStringLiteral("%1 stations x %2 slots").arg(kLineStations).arg(kLineSlotsPerStation);
+    progress("the ledger of a line of 32 stations of 8 slots");
+    const LineFigures capacity =
+        measureLine(server.createDatabase(QStringLiteral("capacity")), kLineStations,
+                    kLineSlotsPerStation, kCapacityUnitsPerSlot, 0);
+    const LineFigures paced =
+        measureLine(server.createDatabase(QStringLiteral("line")), kLineStations,
+                    kLineSlotsPerStation, kLineUnitsPerSlot, kLineUnitMs);
+    const QString capacityFigure =
+        QStringLiteral("Ledger capacity, %1 slots at once (%2): takes and records a second")
+            .arg(slotCount)
+            .arg(line);
+    const QString pacedFigure =
+        QStringLiteral("Line of %1 on one PostgreSQL server, ledger side at %2 s a unit a slot: "
+                       "units a second")
+            .arg(line, number(kLineUnitMs / 1000.0));
+    for (const LineFigures *figures : {&capacity, &paced}) {
+        if (!figures->failure.isEmpty()) {
+            table.addSkipped(figures == &capacity ? capacityFigure : pacedFigure,
+                             figures->failure.section(u'\n', 0, 0), QString());
+            return;
+        }
+    }
+    table.addRow(capacityFigure, QString::number(capacity.units), QString(),
+                 number(capacity.unitsPerSecond(), 1), QString(),
+                 QStringLiteral(">= 130 (a real line's need)"));
+    table.addRow(pacedFigure, QString::number(paced.units), QString(),
+                 number(paced.unitsPerSecond(), 1), QString(),
+                 QStringLiteral(">= %1 (95 % of %2 x one slot)")
+                     .arg(number(0.95 * slotCount * 1000.0 / kLineUnitMs, 1))
+                     .arg(slotCount));
+    table.addSamples(QStringLiteral("Line of %1: take and mark sent (ms)").arg(line), paced.takeMs,
+                     QStringLiteral("< 110 median"));
+    table.addSamples(QStringLiteral("Line of %1: unit record (ms)").arg(line), paced.recordMs,
+                     QStringLiteral("< 110 median"));
+    table.addRow(QStringLiteral("Line of %1: connections to the server at once, most").arg(line),
+                 QString(), QString(),
+                 QString::number(std::max(capacity.connections, paced.connections)), QString(),
+                 QStringLiteral("<= %1 (one a station; max_connections 100)").arg(kLineStations));
+    table.addRow(QStringLiteral("Line of %1: failed ledger calls, ledger check faults").arg(line),
+                 QString(), QString(),
+                 QStringLiteral("%1, %2")
+                     .arg(capacity.failedCalls + paced.failedCalls)
+                     .arg(std::max(capacity.faults, paced.faults)),
+                 QString(), QStringLiteral("0, 0"));
+}
+
+void addSharedLedgerRows(BenchTable &table, PgServer &server);
+
+QList<ProvisionFigures> measureProvisionRuns()
 {
     progress("korva-cli provision, 1, 2, 4 and 8 slots");
     QList<ProvisionFigures> runs;
     for (const int slotCount : {1, 2, 4, 8})
         runs << measureProvision(slotCount, kProvisionedUnits);
-    addProvisionRows(table, runs);
+    return runs;
 }
 
 // The ledger on a file of its own and on a private PostgreSQL server, each
@@ -232,23 +379,25 @@ void addLedgerRows(BenchTable &table)
     };
     QTemporaryDir folder;
     add(QStringLiteral("SQLite"), folder.filePath(QStringLiteral("ledger.sqlite")));
+    progress("the ledger as it grows, on SQLite");
+    addLedgerScaleRows(table, QStringLiteral("SQLite"), 5,
+                       folder.filePath(QStringLiteral("large.sqlite")));
     PgServer server(true);
     const QString url = server.createDatabase(QStringLiteral("bench"));
     if (url.isEmpty())
         return table.addSkipped(QStringLiteral("Ledger on PostgreSQL"),
                                 server.error().section(u'\n', 0, 0), target);
     add(QStringLiteral("PostgreSQL"), url);
+    progress("the ledger as it grows, on PostgreSQL");
+    addLedgerScaleRows(table, QStringLiteral("PostgreSQL"), 10,
+                       server.createDatabase(QStringLiteral("large")));
+    addLineRows(table, server);
+    addSharedLedgerRows(table, server);
 }
 
-// Stations of one slot each taking their addresses from one PostgreSQL ledger,
-// four at once against one alone.
-void addStationRows(BenchTable &table)
+// Four stations of one slot each on one PostgreSQL ledger, against one alone.
+void addSharedLedgerRows(BenchTable &table, PgServer &server)
 {
-    PgServer server(true);
-    if (!server.isRunning())
-        return table.addSkipped(QStringLiteral("korva-cli provision: stations on a PostgreSQL "
-                                               "ledger"),
-                                server.error().section(u'\n', 0, 0), QString());
     progress("korva-cli provision, one and four stations on one PostgreSQL ledger");
     const ProvisionFigures one =
         measureProvision(1, kProvisionedUnits, 1, server.createDatabase(QStringLiteral("one")));
@@ -268,8 +417,8 @@ void addStationRows(BenchTable &table)
 
 int main(int argc, char *argv[])
 {
-    // The window runs offscreen in this process, with a settings store of its own
-    // that must be in place before anything opens QSettings.
+    // The window runs offscreen in this process, with a settings store (and a
+    // data folder) of its own that must be in place before anything opens QSettings.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir config;
     if (!config.isValid()) {
@@ -277,14 +426,31 @@ int main(int argc, char *argv[])
         return 1;
     }
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    // The journals of the provision runs stay out of the user's data folder too.
+    const QString data = config.filePath(QStringLiteral("data"));
+    qputenv("XDG_DATA_HOME", data.toLocal8Bit());
     QApplication app(argc, argv);
     const int soak = soakRequests();
 
     BenchTable table;
-    // KORVA_BENCH_ONLY=provision: the provision rows alone, for work on the slots.
-    if (qEnvironmentVariable("KORVA_BENCH_ONLY") == QLatin1String("provision")) {
-        addAllProvisionRows(table);
-        addStationRows(table);
+    // --ledger: the ledger's rows alone.
+    if (app.arguments().contains(QStringLiteral("--ledger"))) {
+        addLedgerRows(table);
+        print(table.text());
+        return 0;
+    }
+    // --provision: korva-cli provision's rows alone, with korva-station's run
+    // beside them (its start-up is not measured then).
+    if (app.arguments().contains(QStringLiteral("--provision"))) {
+        const QList<ProvisionFigures> runs = measureProvisionRuns();
+        addProvisionRows(table, runs);
+        progress("korva-station: 8 slots");
+        StartupFigures notMeasured;
+        notMeasured.skipped = QStringLiteral("not measured with --provision");
+        addStationRows(table, notMeasured, runs.constLast(), measureStation(8, kProvisionedUnits));
+        PgServer server(true);
+        if (server.isRunning())
+            addSharedLedgerRows(table, server);
         print(table.text());
         return 0;
     }
@@ -310,10 +476,13 @@ int main(int argc, char *argv[])
             {QStringLiteral("write"), QStringLiteral("--set"), QStringLiteral("tx-power=-21 dBm")},
             {QStringLiteral("write"), QStringLiteral("--set"), QStringLiteral("tx-power=0 dBm")},
             kRuns));
-    addAllProvisionRows(table);
+    const QList<ProvisionFigures> provisionRuns = measureProvisionRuns();
+    addProvisionRows(table, provisionRuns);
+    progress("korva-station: start-up, and 8 slots");
+    addStationRows(table, measureStartup(kRuns, QStringLiteral("korva-station")),
+                   provisionRuns.constLast(), measureStation(8, kProvisionedUnits));
     progress("the provisioning ledger");
     addLedgerRows(table);
-    addStationRows(table);
     progress("soak");
     addSoakRows(table, bench.soak(soak));
     table.addRow(QStringLiteral("Message boxes shown during the runs"), QString(), QString(),

@@ -21,9 +21,8 @@ double cpuMs(int who)
     return ms(usage.ru_utime) + ms(usage.ru_stime);
 }
 
-} // namespace
-
-qint64 residentKiB(const QString &pid)
+// A "Vm...:     12345 kB" line of /proc/<pid>/status, in KiB.
+qint64 statusKiB(const QString &pid, const QByteArray &key)
 {
     // Files under /proc report a size of 0, so they are read whole rather than
     // line by line up to atEnd().
@@ -32,14 +31,25 @@ qint64 residentKiB(const QString &pid)
         return -1;
     const QList<QByteArray> lines = status.readAll().split('\n');
     for (const QByteArray &line : lines) {
-        if (!line.startsWith("VmRSS:"))
+        if (!line.startsWith(key))
             continue;
-        // "VmRSS:     12345 kB"
         bool ok = false;
-        const qint64 kib = line.mid(6).simplified().split(' ').value(0).toLongLong(&ok);
+        const qint64 kib = line.mid(key.size()).simplified().split(' ').value(0).toLongLong(&ok);
         return ok ? kib : -1;
     }
     return -1;
+}
+
+} // namespace
+
+qint64 residentKiB(const QString &pid)
+{
+    return statusKiB(pid, "VmRSS:");
+}
+
+qint64 peakResidentKiB(const QString &pid)
+{
+    return statusKiB(pid, "VmHWM:");
 }
 
 double processCpuMs()
@@ -50,6 +60,11 @@ double processCpuMs()
 double threadCpuMs()
 {
     return cpuMs(RUSAGE_THREAD);
+}
+
+double childrenCpuMs()
+{
+    return cpuMs(RUSAGE_CHILDREN);
 }
 
 } // namespace korva::bench

@@ -1,6 +1,7 @@
 #include "provisionbench.h"
 
 #include "moduleemulator.h"
+#include "processinfo.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -11,8 +12,6 @@
 #include <algorithm>
 #include <memory>
 #include <vector>
-
-#include <sys/resource.h>
 
 namespace korva::bench
 {
@@ -28,22 +27,9 @@ constexpr double kProtocolPausesPerUnitMs = 200 + 200 + 500 + 100 + 100;
 // A quick operator: the unit is off the line 100 ms after its read-back.
 constexpr int kSwapMs = 100;
 
-double childrenCpuMs()
-{
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
-}
+} // namespace
 
-struct LineGaps {
-    double worstExcessMs = 0;
-    double shortestQuietMs = 1e9;
-};
-
-// The largest excess of one line's pauses over their lengths, and its
-// shortest quiet after "---", from its log.
-LineGaps lineGaps(const ModuleEmulator &emulator)
+LineGaps lineGaps(const emu::ModuleEmulator &emulator)
 {
     QList<WireBurst> sent;
     for (const WireBurst &burst : emulator.bursts()) {
@@ -72,7 +58,10 @@ LineGaps lineGaps(const ModuleEmulator &emulator)
     return gaps;
 }
 
-} // namespace
+double worstGapExcessMs(const emu::ModuleEmulator &emulator)
+{
+    return lineGaps(emulator).worstExcessMs;
+}
 
 double provisionBoundPerMinute()
 {

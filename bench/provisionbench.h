@@ -2,6 +2,11 @@
 
 #include <QString>
 
+namespace korva::emu
+{
+class ModuleEmulator;
+}
+
 namespace korva::bench
 {
 
@@ -25,6 +30,16 @@ struct ProvisionFigures {
 // ledger (a --ledger SPEC) when given, else each on a file of its own.
 ProvisionFigures measureProvision(int slotCount, int unitsPerSlot, int stations = 1,
                                   const QString &ledger = {});
+
+// One line's pauses, from its log: the largest excess of a pause over its
+// length (+++ to packet and packet to --- 200 ms, --- to read-back 500 ms, a
+// request 100 ms), and the shortest quiet between a "---" and the next "+++".
+struct LineGaps {
+    double worstExcessMs = 0;
+    double shortestQuietMs = 1e9;
+};
+LineGaps lineGaps(const emu::ModuleEmulator &emulator);
+double worstGapExcessMs(const emu::ModuleEmulator &emulator);
 
 // What the protocol allows one slot: Set with its read-back (0.2 + 0.2 + 0.5 +
 // 0.1 s) and the 0.1 s of quiet a module needs after "---" before the next

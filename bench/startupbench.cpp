@@ -104,7 +104,7 @@ StartupRun startCounted(const QString &path, MapWatch &watch, bool measureMemory
 
 } // namespace
 
-StartupFigures measureStartup(int runs)
+StartupFigures measureStartup(int runs, const QString &program)
 {
     StartupFigures figures;
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
@@ -116,7 +116,7 @@ StartupFigures measureStartup(int runs)
         figures.skipped = QStringLiteral("cannot watch the X server for mapped windows");
         return figures;
     }
-    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/korva-setup");
+    const QString path = QCoreApplication::applicationDirPath() + u'/' + program;
     if (!QFileInfo(path).isExecutable()) {
         figures.skipped = path + QStringLiteral(" was not found");
         return figures;

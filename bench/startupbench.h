@@ -18,10 +18,11 @@ struct StartupFigures {
     int refusedStarts = 0; // starts the X server refused a connection, retried
 };
 
-// Starts the real program `runs` times under the X server named by DISPLAY (plus
-// one uncounted warm-up start), each with a settings store of its own, and as
-// often a bare Qt window right beside it, in turns first and second, so that
-// both meet the machine in the same state.
-StartupFigures measureStartup(int runs);
+// Starts the real program (korva-setup, or `program` beside the benchmark)
+// `runs` times under the X server named by DISPLAY (plus one uncounted warm-up
+// start), each with a settings store of its own, and as often a bare Qt window
+// right beside it, in turns first and second, so that both meet the machine in
+// the same state.
+StartupFigures measureStartup(int runs, const QString &program = QStringLiteral("korva-setup"));
 
 } // namespace korva::bench

@@ -2,7 +2,8 @@
 # Takes the README's screenshots: starts an emulated module as port 1 in a throw-away
 # settings store, starts the tool, connects, and captures both pages of the window;
 # then provisions units on four emulated slots in a terminal and captures the
-# operator's view. Run under an X server (make screenshots uses xvfb-run).
+# operator's view; then korva-station on eight slots in mixed states, and its job
+# dialog. Run under an X server (make screenshots uses xvfb-run).
 # Usage: BUILD_DIR OUT_DIR
 set -euo pipefail
 
@@ -11,12 +12,13 @@ out_dir=${2:?usage: $0 BUILD_DIR OUT_DIR}
 tool="$build_dir/korva-setup"
 emulator="$build_dir/korva-module-emulator"
 cli="$build_dir/korva-cli"
+station="$build_dir/korva-station"
 
 [ -n "${DISPLAY:-}" ] || { echo "No X display: run under xvfb-run." >&2; exit 1; }
 for program in xdotool import xterm; do
     command -v "$program" >/dev/null || { echo "$program not found: run 'make deps-bench'" >&2; exit 1; }
 done
-for program in "$tool" "$emulator" "$cli"; do
+for program in "$tool" "$emulator" "$cli" "$station"; do
     [ -x "$program" ] || { echo "$program not built: run 'make build'" >&2; exit 1; }
 done
 mkdir -p "$out_dir"
@@ -28,8 +30,9 @@ emulator_pid=
 tool_pid=
 slot_pids=
 terminal_pid=
+station_pid=
 cleanup() {
-    for pid in $tool_pid $emulator_pid $terminal_pid $slot_pids; do
+    for pid in $tool_pid $emulator_pid $terminal_pid $station_pid $slot_pids; do
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
@@ -88,7 +91,7 @@ done
 sleep 0.5
 # The unit lines go to a file, as on a line that keeps them; the terminal shows
 # the operator's view alone.
-xterm -geometry 92x12 -fa 'Liberation Mono' -fs 12 -bg black -fg grey90 -T provision -e \
+xterm -geometry 92x30 -fa 'Liberation Mono' -fs 12 -bg black -fg grey90 -T provision -e \
     sh -c 'out=$1; shift; exec "$@" >"$out"' sh "$work/units.jsonl" \
     "$cli" provision --profile "$work/profile.json" \
     --addresses 00020000-0002FFFF --ledger "$work/ledger.sqlite" "${ports[@]}" &
@@ -100,4 +103,52 @@ terminal=${terminals%%$'\n'*}
 # Long enough for every slot to have finished a unit or two.
 sleep 8
 import -window "$terminal" "$out_dir/operator-view.png"
-echo "Wrote $out_dir/modem-settings.png, $out_dir/comms-setup.png and $out_dir/operator-view.png"
+kill "$terminal_pid" 2>/dev/null || true
+
+# korva-station on eight slots: most pass, the units of slot 5 keep their old
+# Tx power and fail, slot 6's adapter is not plugged in, slot 7's module never
+# answers.
+mkdir -p "$work/fixture"
+ports=()
+for slot in 1 2 3 4 5 6 7 8; do
+    link="$work/fixture/pci-0000:00:14.0-usb-0:2.$slot:1.0-port0"
+    ports+=("\"$link\"")
+    options=(--link "$link" --swap-after $((700 + 250 * slot)))
+    case $slot in
+    5) options+=(--keep-bytes 10) ;;
+    6) continue ;;
+    7) options+=(--silent) ;;
+    esac
+    "$emulator" "${options[@]}" >/dev/null 2>&1 &
+    slot_pids="$slot_pids $!"
+done
+(IFS=,; cat >"$work/job.json" <<JOB
+{"korva-job": 1, "profile": "$work/profile.json", "addresses": "00040000-0004FFFF",
+ "ledger": "$work/station.sqlite", "ports": [${ports[*]}], "station": "bench-3",
+ "operator": "ana", "order": "PO-4711", "target": 500}
+JOB
+)
+sleep 0.5
+"$station" "$work/job.json" --start 2>/dev/null &
+station_pid=$!
+windows=$(timeout 20 xdotool search --sync --onlyvisible --pid "$station_pid" \
+    --name 'KORVA Station' || true)
+window=${windows%%$'\n'*}
+[ -n "$window" ] || { echo "korva-station's window did not appear." >&2; exit 1; }
+# Long enough for the slots to have done a unit or two, and one under way.
+sleep 9
+import -window "$window" "$out_dir/station.png"
+# Stopped, the job can be edited: its dialog. With no window manager the
+# keyboard goes to the window given the input focus.
+xdotool windowfocus --sync "$window" key shift+F5
+sleep 4
+xdotool windowfocus --sync "$window" key ctrl+j
+dialogs=$(timeout 20 xdotool search --sync --onlyvisible --pid "$station_pid" --name '^Job' || true)
+dialog=${dialogs%%$'\n'*}
+[ -n "$dialog" ] || { echo "The job dialog did not appear." >&2; exit 1; }
+sleep 3
+# The dialog is cut out of the screen: a transient window alone comes out black.
+eval "$(xdotool getwindowgeometry --shell "$dialog")"
+import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out_dir/station-job.png"
+echo "Wrote $out_dir/modem-settings.png, $out_dir/comms-setup.png, $out_dir/operator-view.png,"
+echo "$out_dir/station.png and $out_dir/station-job.png"

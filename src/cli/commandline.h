@@ -26,7 +26,7 @@ enum ExitCode {
 };
 
 enum class Verb { Ports, Read, Write, Verify, ResetDefaults, Provision, Ledger };
-enum class LedgerVerb { Status, Export, Check };
+enum class LedgerVerb { Status, Export, Check, Sync };
 enum class Format { Text, Json, Hex, Csv };
 
 struct CliOptions {
@@ -58,10 +58,16 @@ struct CliOptions {
     QString operatorName;            // provision: recorded; empty: the login name
     bool noColor = false;            // provision: the view without colours
     QString onUnit;                  // provision: a shell command run after each unit
-    QString jobFile;    // provision: a job file; the options given beside it override its fields
-    QString ledgerSpec; // --ledger as given
-    int target = 0;     // provision: units to pass (0: until stopped)
-    QString order;      // provision: an order or lot name recorded with the run
+    int onUnitTimeoutMs = 30000;     // provision: the command's time limit
+    bool onUnitRequired = false;     // provision: a unit passes only once its command did
+    int ledgerTimeoutMs = 10000;     // provision, ledger sync: the bound of each ledger call
+    QString journal;      // ledger check, ledger sync: a journal folder or file; empty: the default
+    QString jobFile;      // provision: a job file; the options given beside it override its fields
+    QString ledgerSpec;   // --ledger as given
+    int target = 0;       // provision: units to pass (0: until stopped)
+    QString order;        // provision: an order or lot name recorded with the run
+    QString since, until; // ledger export: the records' times (empty: open)
+    qint64 run = 0;       // ledger export: the records of this run only (0: all)
 };
 
 struct ParsedCommandLine {

@@ -1,9 +1,12 @@
 #include "cli/ledgerverbs.h"
 
+#include "cli/ledgersync.h"
+#include "cli/ledgertables.h"
 #include "production/ledger.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
@@ -15,7 +18,6 @@ namespace korva::cli
 namespace
 {
 
-using production::AddressState;
 using production::Ledger;
 
 // What the verb prints; a failed write (a full disk behind a redirection) is
@@ -48,14 +50,6 @@ private:
     int m_failure = 0;
 };
 
-QString stateCounts(const std::array<int, production::kAddressStates> &counts, int width)
-{
-    QString line;
-    for (int count : counts)
-        line += QStringLiteral("%1").arg(count, width);
-    return line;
-}
-
 int printStatus(Ledger &ledger, const production::AddressRange &range, Printer &printer)
 {
     const auto status = ledger.status(range);
@@ -63,25 +57,7 @@ int printStatus(Ledger &ledger, const production::AddressRange &range, Printer &
         Printer::complain(status.error);
         return kExitRecordFailed;
     }
-    int nameWidth = 8;
-    for (auto it = status.value.perStation.cbegin(); it != status.value.perStation.cend(); ++it)
-        nameWidth = std::max(nameWidth, int(it.key().size()));
-    constexpr int kCountWidth = 10;
-    QString text = QStringLiteral("Ledger: %1\nAddresses %2\n\n").arg(ledger.where(), range.text());
-    text += QStringLiteral("%1").arg(QString(), -nameWidth);
-    for (int state = 0; state < production::kAddressStates; ++state)
-        text += QStringLiteral("%1").arg(production::stateName(AddressState(state)), kCountWidth);
-    text += u'\n';
-    for (auto it = status.value.perStation.cbegin(); it != status.value.perStation.cend(); ++it)
-        text +=
-            QStringLiteral("%1%2\n").arg(it.key(), -nameWidth).arg(stateCounts(*it, kCountWidth));
-    text += QStringLiteral("%1%2\n\n")
-                .arg(QStringLiteral("all"), -nameWidth)
-                .arg(stateCounts(status.value.perState, kCountWidth));
-    text += QStringLiteral("Next free address: %1\n")
-                .arg(status.value.nextFree ? production::addressText(*status.value.nextFree)
-                                           : QStringLiteral("none, the range is used up"));
-    printer.out(text);
+    printer.out(statusText(ledger.where(), status.value));
     return kExitDone;
 }
 
@@ -90,7 +66,7 @@ QStringList csvColumns()
 {
     QStringList keys = production::RunStart{}.toJson(0).keys() +
                        production::UnitRecord{}.toJson().keys() +
-                       production::RunEnd{}.toJson(0).keys();
+                       production::RunEnd{}.toJson(0).keys() + Ledger::hookKeys();
     keys.removeDuplicates();
     keys.removeAll(QStringLiteral("type"));
     keys.removeAll(QStringLiteral("run"));
@@ -98,36 +74,91 @@ QStringList csvColumns()
     return QStringList{QStringLiteral("type"), QStringLiteral("run")} + keys;
 }
 
-QString csvCell(const QJsonValue &value)
+// A spreadsheet reads 00020000 as the number 20000 and 000200E9 as 2E+11; with
+// "0x" before it a hex value stays text there, and a program still reads it.
+QString csvHex(const QString &column, const QString &text)
+{
+    static const QStringList hexColumns = {
+        QStringLiteral("address"),   QStringLiteral("before"),    QStringLiteral("packet"),
+        QStringLiteral("read-back"), QStringLiteral("next-free"), QStringLiteral("profile-sha256")};
+    static const QRegularExpression range(QStringLiteral("^([0-9A-F]{8})-([0-9A-F]{8})$"));
+    if (text.isEmpty())
+        return text;
+    if (hexColumns.contains(column))
+        return QStringLiteral("0x") + text;
+    if (column == QLatin1String("range"))
+        return QString(text).replace(range, QStringLiteral("0x\\1-0x\\2"));
+    return text;
+}
+
+QString csvCell(const QString &column, const QJsonValue &value)
 {
     QString text;
     if (value.isString())
-        text = value.toString();
+        text = csvHex(column, value.toString());
     else if (value.isBool())
         text = value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     else if (value.isDouble())
         text = QString::number(value.toInteger());
     else if (value.isArray())
         text = QString::fromUtf8(QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact));
+    // A text a spreadsheet would take for a formula (a station named
+    // "=HYPERLINK(...)") is kept as text.
+    static const QString formula = QStringLiteral("=+-@");
+    if (value.isString() && !text.isEmpty() && formula.contains(text.at(0)))
+        text.prepend(u'\'');
     if (text.contains(u',') || text.contains(u'"') || text.contains(u'\n') || text.contains(u'\r'))
         text = u'"' + text.replace(u'"', QStringLiteral("\"\"")) + u'"';
     return text;
 }
 
-int printExport(Ledger &ledger, Format format, Printer &printer)
+// --since and --until: a day (its start; for --until the end of it), or a date
+// and time, local unless it carries an offset.
+std::optional<QDateTime> timeBound(const QString &text, bool until)
 {
+    static const QRegularExpression day(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    if (day.match(text).hasMatch()) {
+        const QDate date = QDate::fromString(text, Qt::ISODate);
+        if (!date.isValid())
+            return std::nullopt;
+        return (until ? date.addDays(1) : date).startOfDay();
+    }
+    const QDateTime time = QDateTime::fromString(QString(text).replace(u' ', u'T'), Qt::ISODate);
+    return time.isValid() ? std::optional<QDateTime>(time) : std::nullopt;
+}
+
+int printExport(Ledger &ledger, const CliOptions &options, Printer &printer)
+{
+    Ledger::ExportFilter filter;
+    filter.station = options.station;
+    filter.run = options.run;
+    for (const auto &[name, text, until] :
+         {std::tuple{QStringLiteral("--since"), options.since, false},
+          std::tuple{QStringLiteral("--until"), options.until, true}}) {
+        if (text.isEmpty())
+            continue;
+        const std::optional<QDateTime> bound = timeBound(text, until);
+        if (!bound) {
+            Printer::complain(QStringLiteral("%1 needs YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS] with "
+                                             "an optional offset, not \"%2\"")
+                                  .arg(name, text));
+            return kExitUsage;
+        }
+        (until ? filter.until : filter.since) = *bound;
+    }
+    const bool csv = options.format == Format::Csv;
     const QStringList columns = csvColumns();
-    if (format == Format::Csv)
+    if (csv)
         printer.out(columns.join(u',') + QStringLiteral("\r\n"));
-    const QString error = ledger.exportRecords([&](const QJsonObject &record) {
-        if (format == Format::Json) {
+    const QString error = ledger.exportRecords(filter, [&](const QJsonObject &record) {
+        if (!csv) {
             printer.out(QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)) +
                         u'\n');
             return;
         }
         QStringList cells;
         for (const QString &column : columns)
-            cells << csvCell(record.value(column));
+            cells << csvCell(column, record.value(column));
         printer.out(cells.join(u',') + QStringLiteral("\r\n"));
     });
     if (!error.isEmpty()) {
@@ -137,43 +168,68 @@ int printExport(Ledger &ledger, Format format, Printer &printer)
     return kExitDone;
 }
 
-int printCheck(Ledger &ledger, Printer &printer)
+// Faults are printed as found; of the reservations, whose number may be large,
+// the first are listed and the rest counted.
+int printCheck(Ledger &ledger, const production::LedgerLocation &where, const QString &journal,
+               Printer &printer)
 {
-    const auto checked = ledger.check();
+    constexpr int kListed = 1000;
+    printer.out(QStringLiteral("Ledger: %1\n").arg(ledger.where()));
+    int faults = 0, unknown = 0;
+    QString listed;
+    const auto checked = ledger.check(
+        [&](const QString &fault) {
+            ++faults;
+            printer.out(QStringLiteral("FAULT: %1\n").arg(fault));
+        },
+        [&](const Ledger::Reservation &reservation) {
+            if (++unknown > kListed)
+                return;
+            listed +=
+                QStringLiteral("  %1 %2 since %3 at %4, run %5\n")
+                    .arg(production::addressText(reservation.address),
+                         production::stateName(reservation.state),
+                         production::timeText(reservation.taken), shownName(reservation.station))
+                    .arg(reservation.runId);
+        });
     if (!checked.ok()) {
         Printer::complain(checked.error);
         return kExitRecordFailed;
     }
     const Ledger::CheckReport &report = checked.value;
-    QString text = QStringLiteral("Ledger: %1\nChecked %2 addresses, %3 unit records and %4 "
-                                  "runs.\n")
-                       .arg(ledger.where())
+    QString text = QStringLiteral("Checked %1 addresses, %2 unit records and %3 runs.\n")
                        .arg(report.addresses)
                        .arg(report.units)
                        .arg(report.runs);
-    for (const QString &fault : report.faults)
+    QStringList missing;
+    if (const QString failed = checkJournalRecords(ledger, where, journal, text, missing);
+        !failed.isEmpty()) {
+        Printer::complain(failed);
+        return kExitRecordFailed;
+    }
+    for (const QString &fault : std::as_const(missing))
         text += QStringLiteral("FAULT: %1\n").arg(fault);
-    if (!report.unknown.isEmpty()) {
+    faults += int(missing.size());
+    if (unknown > 0) {
         text += QStringLiteral("Reservations whose outcome was never recorded (out of circulation "
                                "for good): %1\n")
-                    .arg(report.unknown.size());
-        for (const Ledger::Reservation &reservation : report.unknown)
-            text += QStringLiteral("  %1 %2 since %3 at %4, run %5\n")
-                        .arg(production::addressText(reservation.address),
-                             production::stateName(reservation.state),
-                             production::timeText(reservation.taken), reservation.station)
-                        .arg(reservation.runId);
+                    .arg(unknown) +
+                listed;
+        if (unknown > kListed)
+            text += QStringLiteral("  and %1 more\n").arg(unknown - kListed);
     }
-    text += report.faults.isEmpty() ? QStringLiteral("No faults.\n")
-                                    : QStringLiteral("%1 faults.\n").arg(report.faults.size());
+    text +=
+        faults == 0 ? QStringLiteral("No faults.\n") : QStringLiteral("%1 faults.\n").arg(faults);
     printer.out(text);
-    return report.faults.isEmpty() ? kExitDone : kExitDifferent;
+    return faults == 0 ? kExitDone : kExitDifferent;
 }
 
 } // namespace
 
 int runLedgerVerb(const CliOptions &options)
 {
+    if (options.ledgerVerb == LedgerVerb::Sync)
+        return runLedgerSync(options);
     production::LedgerLocation where;
     where.path = production::defaultLedgerPath();
     if (options.ledger)
@@ -191,10 +247,12 @@ int runLedgerVerb(const CliOptions &options)
         code = printStatus(ledger, options.addresses.value_or(production::AddressRange{}), printer);
         break;
     case LedgerVerb::Export:
-        code = printExport(ledger, options.format, printer);
+        code = printExport(ledger, options, printer);
         break;
     case LedgerVerb::Check:
-        code = printCheck(ledger, printer);
+        code = printCheck(ledger, where, options.journal, printer);
+        break;
+    case LedgerVerb::Sync:
         break;
     }
     const int written = printer.finish();

@@ -20,6 +20,8 @@ namespace
 
 constexpr int kRedrawGapMs = 100; // at most ten drawings a second
 constexpr int kDefaultWidth = 80;
+constexpr char kClearLineEnd[] = "\x1b[K";
+constexpr char kClearBelow[] = "\x1b[J";
 
 } // namespace
 
@@ -34,20 +36,15 @@ OperatorView::OperatorView(int fd, bool noColorOption, QObject *parent) : QObjec
     m_style.colour = colourWanted(m_terminal, noColorOption);
     m_style.utf8 = qstrcmp(::nl_langinfo(CODESET), "UTF-8") == 0;
     m_drawTimer.setSingleShot(true);
-    connect(&m_drawTimer, &QTimer::timeout, this, &OperatorView::draw);
+    connect(&m_drawTimer, &QTimer::timeout, this, [this] { draw(); });
 }
 
 void OperatorView::show(const SlotEvent &event)
 {
     if (m_finished)
         return;
-    SlotRow &row = m_rows[event.slot];
-    row.now = event;
-    if (m_totals.count(event.state)) {
-        row.lastResult = event;
-    } else if (event.state != SlotState::RemoveUnit) {
-        row.lastResult.reset();
-    }
+    m_rows[event.slot].apply(event);
+    m_totals.count(event.state);
     if (m_terminal) {
         scheduleDraw();
         return;
@@ -65,10 +62,16 @@ void OperatorView::message(const QString &text)
         write((text + u'\n').toUtf8());
         return;
     }
-    write(eraseDrawing() + (text + u'\n').toUtf8());
+    // The message takes the drawing's place, and the drawing goes under it.
+    QByteArray bytes = toDrawingTop();
+    for (const QString &line : text.split(u'\n'))
+        bytes += line.toUtf8() + kClearLineEnd + '\n';
     m_drawnLines = 0;
-    if (!m_rows.isEmpty())
-        draw();
+    if (m_rows.isEmpty()) {
+        write(bytes + kClearBelow);
+        return;
+    }
+    draw(bytes);
 }
 
 QString OperatorView::finish(const RunSummary &summary)
@@ -95,21 +98,23 @@ void OperatorView::scheduleDraw()
     m_drawTimer.start(int(std::max<qint64>(0, kRedrawGapMs - since)));
 }
 
-// Moves the cursor back to the top of the last drawing and clears from there
-// down. A terminal made narrower may have wrapped that drawing onto more
+// Moves the cursor back to the top of the last drawing, which the next lines
+// overwrite. A terminal made narrower may have wrapped that drawing onto more
 // lines, so then the whole screen is cleared instead.
-QByteArray OperatorView::eraseDrawing()
+QByteArray OperatorView::toDrawingTop()
 {
     if (m_drawnLines == 0)
         return {};
     winsize size = {};
     if (::ioctl(m_fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_col < m_drawnWidth)
         return QByteArrayLiteral("\x1b[H\x1b[2J");
-    return QByteArrayLiteral("\r\x1b[") + QByteArray::number(m_drawnLines) +
-           QByteArrayLiteral("A\x1b[J");
+    return QByteArrayLiteral("\r\x1b[") + QByteArray::number(m_drawnLines) + 'A';
 }
 
-void OperatorView::draw()
+// Each line clears what is left of the one it overwrites, and only what lies
+// below the drawing is cleared as a whole: tmux moves a screen cleared from its
+// top left corner into its history, which would pile up every drawing there.
+void OperatorView::draw(const QByteArray &before)
 {
     m_drawTimer.stop();
     winsize size = {};
@@ -119,11 +124,11 @@ void OperatorView::draw()
         width = size.ws_col;
         height = size.ws_row;
     }
-    const QStringList lines = drawTable(m_rows.values(), m_totals, width, height, m_style);
-    QByteArray bytes = eraseDrawing();
+    const QStringList lines = drawView(m_rows.values(), m_totals, width, height, m_style);
+    QByteArray bytes = before.isEmpty() ? toDrawingTop() : before;
     for (const QString &line : lines)
-        bytes += line.toUtf8() + '\n';
-    write(bytes);
+        bytes += line.toUtf8() + kClearLineEnd + '\n';
+    write(bytes + kClearBelow);
     m_drawnLines = int(lines.size());
     m_drawnWidth = width;
     m_sinceDraw.restart();

@@ -16,10 +16,12 @@ namespace korva::cli
 // change is one plain line. Writes that fail are not retried: the first
 // reason is kept and the view falls silent.
 //
-// Events: each Passed, Failed or AlreadyProvisioned event counts one unit.
-// AlreadyProvisioned carries the address held and, as its detail, when and
-// where it was provisioned ("on 2026-12-05 at bench-2"); Failed carries the
-// field that differs ("tx-power: expected -21 dBm, got 0 dBm").
+// Events: each verdict (passed, failed, already provisioned, sent but not
+// verified, not recorded) counts one unit and stays on show until the slot's
+// next unit starts, also once the run has ended. AlreadyProvisioned carries
+// the address held and, as its detail, when and where it was provisioned ("on
+// 2026-12-05 at bench-2"); Failed carries the field that differs ("tx-power:
+// expected -21 dBm, got 0 dBm").
 class OperatorView : public QObject
 {
     Q_OBJECT
@@ -41,14 +43,15 @@ public slots:
 
 private:
     void scheduleDraw();
-    void draw();
+    // Draws the view after `before` (what replaces the top of the last drawing).
+    void draw(const QByteArray &before = {});
     void write(const QByteArray &bytes);
-    QByteArray eraseDrawing();
+    QByteArray toDrawingTop();
 
     int m_fd;
     bool m_terminal;
     ViewStyle m_style;
-    QMap<int, SlotRow> m_rows;
+    QMap<int, production::SlotPicture> m_rows;
     production::SlotTotals m_totals;
     QHash<int, QString> m_printed; // plain mode: each slot's last line, so repeats are left out
     QTimer m_drawTimer;

@@ -68,12 +68,17 @@ public:
 private:
     int prepare(production::ProvisionSettings &settings);
     void runHook(production::UnitHook &hook, const production::UnitRecord &unit);
-    void hookEnded(const production::UnitHookOutcome &outcome, OperatorView &view);
+    void hookEnded(const production::UnitHookOutcome &outcome, production::ProvisionRun &run,
+                   OperatorView &view);
+    // Lets the commands still running end; a stop signal ends them at once.
+    bool waitForHooks(production::UnitHook &hook, StopSignals &stops, OperatorView &view);
     int exitCode(const production::ProvisionRun &run, int signalNumber) const;
 
     const CliOptions &m_options;
     production::RecordSink m_records{STDOUT_FILENO};
-    bool m_limited = false; // the run ends after a count or a target of units
+    bool m_limited = false;       // the run ends after a count or a target of units
+    production::RunStart m_start; // who runs what, for the commands run after each unit
+    QString m_band;
 };
 
 // Everything that can be refused is refused here, before any port is opened.
@@ -107,6 +112,9 @@ int Provision::prepare(production::ProvisionSettings &settings)
 
 int Provision::exitCode(const production::ProvisionRun &run, int signalNumber) const
 {
+    // A unit on no ledger record outweighs how the run ended: it must be carried in.
+    if (run.anyNotRecorded())
+        return kExitRecordFailed;
     const int byUnits = run.anyFailed() ? kExitDifferent : kExitDone;
     switch (run.endReason()) {
     case EndReason::RecordFailed:
@@ -125,31 +133,55 @@ int Provision::exitCode(const production::ProvisionRun &run, int signalNumber) c
     return byUnits;
 }
 
-// The unit's record goes to the command on its stdin; what became of the
-// command is added to the log and, when it failed, said on the view.
+// The unit's record goes to the command on its stdin. With --on-unit-required
+// a unit that passed its verify ran its command before it was recorded.
 void Provision::runHook(production::UnitHook &hook, const production::UnitRecord &unit)
 {
-    hook.run({QStringLiteral("run %1 unit %2").arg(unit.runId).arg(unit.sequence),
-              QJsonDocument(unit.toJson()).toJson(QJsonDocument::Compact) + '\n', unit.result,
-              unit.address ? production::addressText(*unit.address) : QString(), unit.device});
+    const bool gated = unit.packetLeft && (unit.result == QLatin1String("passed") ||
+                                           unit.errorClass == QLatin1String("on-unit"));
+    if (m_options.onUnitRequired && gated)
+        return;
+    hook.run(production::hookJobFor(unit, m_start, m_band));
 }
 
-void Provision::hookEnded(const production::UnitHookOutcome &outcome, OperatorView &view)
+// What became of the command is recorded with the unit (a command the unit
+// waited for was recorded by its slot) and, when it failed, said with the
+// unit's slot and address, so the unit can be found on the bench.
+void Provision::hookEnded(const production::UnitHookOutcome &outcome, production::ProvisionRun &run,
+                          OperatorView &view)
 {
-    const QString failed =
-        m_records.appendToLog({{QStringLiteral("type"), QStringLiteral("on-unit")},
-                               {QStringLiteral("unit"), outcome.unit},
-                               {QStringLiteral("status"), outcome.status},
-                               {QStringLiteral("stderr"), outcome.stderrTail},
-                               {QStringLiteral("stdin-error"), outcome.stdinError}});
-    if (!failed.isEmpty())
-        view.message(failed);
-    if (!outcome.ok())
-        view.message(QStringLiteral("--on-unit for %1: %2%3")
-                         .arg(outcome.unit, outcome.status,
-                              outcome.stderrTail.isEmpty()
-                                  ? QString()
-                                  : QStringLiteral(": ") + outcome.stderrTail.trimmed()));
+    if (!outcome.job.required)
+        run.recordHookOutcome(outcome);
+    if (outcome.ok())
+        return;
+    const production::UnitHookJob &job = outcome.job;
+    view.message(QStringLiteral("slot %1 %2: --on-unit for %3 (%4): %5%6")
+                     .arg(job.slot)
+                     .arg(job.device,
+                          job.address.isEmpty() ? QStringLiteral("no address") : job.address,
+                          job.unit, outcome.status,
+                          outcome.stderrTail.isEmpty()
+                              ? QString()
+                              : QStringLiteral(": ") + outcome.stderrTail.trimmed()));
+}
+
+bool Provision::waitForHooks(production::UnitHook &hook, StopSignals &stops, OperatorView &view)
+{
+    if (hook.pending() == 0)
+        return false;
+    view.message(QStringLiteral("waiting up to %1 s for %2 --on-unit command%3; Ctrl-C ends them")
+                     .arg(QString::number(hook.timeLimit() / 1000.0))
+                     .arg(hook.pending())
+                     .arg(hook.pending() == 1 ? "" : "s"));
+    bool stopped = false;
+    const QMetaObject::Connection ending =
+        QObject::connect(&stops, &StopSignals::stopRequested, &hook, [&] {
+            stopped = true;
+            hook.endAll();
+        });
+    hook.waitForPending();
+    QObject::disconnect(ending);
+    return stopped;
 }
 
 int Provision::execute()
@@ -157,7 +189,12 @@ int Provision::execute()
     production::ProvisionSettings settings;
     if (const int code = prepare(settings))
         return code;
+    settings.ledgerTimeoutMs = m_options.ledgerTimeoutMs;
+    m_start = settings.start;
+    m_band = settings.band;
 
+    // Before anything else starts, so no signal finds the default action.
+    StopSignals stops;
     OperatorView view(STDERR_FILENO, m_options.noColor);
     view.message(QStringLiteral("ledger: %1").arg(settings.ledger.display()));
     // Lines written between the table's redraws would break it apart: on the
@@ -171,12 +208,28 @@ int Provision::execute()
         });
     }
     production::ProvisionRun run(settings, m_records);
-    if (const QString refused = run.start(); !refused.isEmpty()) {
+    QObject::connect(&stops, &StopSignals::stopRequested, &run, [&run] { run.stop(); });
+    production::UnitHook hook(m_options.onUnit);
+    hook.setTimeLimit(m_options.onUnitTimeoutMs);
+    if (!m_options.onUnit.isEmpty()) {
+        run.setUnitHook(&hook, m_options.onUnitRequired);
+        QObject::connect(&run, &production::ProvisionRun::unitRecorded, &hook,
+                         [&](const production::UnitRecord &unit) { runHook(hook, unit); });
+        QObject::connect(
+            &hook, &production::UnitHook::finished, &view,
+            [&](const production::UnitHookOutcome &outcome) { hookEnded(outcome, run, view); });
+    }
+    const QString refused = run.start();
+    for (const QString &note : run.notes())
+        view.message(note);
+    if (!refused.isEmpty()) {
         complain(refused);
+        if (run.settingsRefused())
+            return kExitUsage;
+        if (stops.received() != 0)
+            return 128 + stops.received();
         return run.endReason() == EndReason::RangeUsedUp ? kExitRangeUsedUp : kExitRecordFailed;
     }
-    StopSignals stops;
-    QObject::connect(&stops, &StopSignals::stopRequested, &run, [&run] { run.stop(); });
     QObject::connect(
         &run, &production::ProvisionRun::slotEvent, &view, [&](const production::SlotEvent &event) {
             view.show(event);
@@ -185,18 +238,11 @@ int Provision::execute()
             if (!view.failure().isEmpty())
                 run.fail(QStringLiteral("cannot write to standard error: ") + view.failure());
         });
-    production::UnitHook hook(m_options.onUnit);
-    if (!m_options.onUnit.isEmpty()) {
-        QObject::connect(&run, &production::ProvisionRun::unitRecorded, &hook,
-                         [&](const production::UnitRecord &unit) { runHook(hook, unit); });
-        QObject::connect(
-            &hook, &production::UnitHook::finished, &view,
-            [&](const production::UnitHookOutcome &outcome) { hookEnded(outcome, view); });
-    }
     QEventLoop loop;
     QObject::connect(&run, &production::ProvisionRun::finished, &loop, &QEventLoop::quit);
     loop.exec();
-    hook.waitForPending();
+    const int signalBefore = stops.received();
+    const bool hooksStopped = waitForHooks(hook, stops, view);
     // Unit lines still on their way to the view go out before its summary.
     QCoreApplication::sendPostedEvents(&view, QEvent::MetaCall);
 
@@ -204,7 +250,11 @@ int Provision::execute()
         view.message(QStringLiteral("korva-cli: ") + run.endMessage());
     if (!view.finish(run.summary()).isEmpty() && run.endReason() != EndReason::RecordFailed)
         return kExitRecordFailed;
-    return exitCode(run, stops.received());
+    const int code = exitCode(run, signalBefore);
+    // Commands cut short by a stop make a run that was otherwise done a stopped one.
+    if (hooksStopped && (code == kExitDone || code == kExitDifferent))
+        return 128 + (signalBefore != 0 ? signalBefore : stops.received());
+    return code;
 }
 
 } // namespace

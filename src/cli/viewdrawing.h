@@ -1,10 +1,8 @@
 #pragma once
 
-#include "production/slotevent.h"
+#include "production/slotboard.h"
 
 #include <QStringList>
-
-#include <optional>
 
 // The operator's view drawn as text: pure functions of the run's state, so
 // what a terminal or a log shows can be checked without either.
@@ -19,23 +17,22 @@ bool colourWanted(bool isTerminal, bool noColorOption);
 struct ViewStyle {
     bool attributes = false; // bold and reverse video
     bool colour = false;     // green PASS, red FAIL; only with attributes
-    bool utf8 = false;       // "…" and full blocks, else "..." and "#"
+    bool utf8 = false;       // "…", box lines and full blocks, else "...", "+-|" and "#"
 };
 
-// One slot as the table shows it.
-struct SlotRow {
-    production::SlotEvent now;
-    // The slot's latest Passed, Failed or AlreadyProvisioned event, kept on
-    // show while the unit waits to be taken off.
-    std::optional<production::SlotEvent> lastResult = {};
-};
+// The live view, one string a line, at most width cells each and at most
+// height - 1 lines (height 0: no bound): tiles when several slots fit the
+// terminal as tiles, else the table.
+QStringList drawView(const QList<production::SlotPicture> &pictures,
+                     const production::SlotTotals &totals, int width, int height,
+                     const ViewStyle &style);
 
-// The live table, one string a line: the run's counters, a header, a row per
-// slot and, with one slot, its unit's PASS or FAIL in large letters. Each line
-// takes at most width cells; there are at most height - 1 lines (height 0: no
-// bound), the rows that do not fit counted on the last.
-QStringList drawTable(const QList<SlotRow> &rows, const production::SlotTotals &totals, int width,
-                      int height, const ViewStyle &style);
+// The table: the run's counters, a header, a row per slot and, with one slot,
+// its unit's PASS or FAIL in large letters. The rows that do not fit are
+// counted on the last line.
+QStringList drawTable(const QList<production::SlotPicture> &pictures,
+                      const production::SlotTotals &totals, int width, int height,
+                      const ViewStyle &style);
 
 // One line for a log: "slot 2 /dev/ttyUSB1: PASS 00020003 in 1.9 s".
 QString plainLine(const production::SlotEvent &event);

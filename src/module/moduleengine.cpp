@@ -198,9 +198,9 @@ bool ModuleEngine::SendConfigPacket()
         emit packetRefused(*result.failure);
         return false;
     }
-    // Only a packet the device took counts as written: a line that failed under
-    // the write wrote nothing anybody may rely on.
-    if (m_MSComm1.output(result.packet))
+    // A packet counts as written once any of it may leave: such a unit's address
+    // is never given again. Only one the device provably never took is not.
+    if (m_MSComm1.output(result.packet) != MSComm::Sent::Nothing)
         m_lastPacket = result.packet;
     return true;
 }

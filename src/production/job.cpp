@@ -105,6 +105,10 @@ public:
         text(QStringLiteral("band"), job.band);
         text(QStringLiteral("station"), job.station);
         text(QStringLiteral("operator"), job.operatorName);
+        for (const auto &[key, name] : {std::pair{QStringLiteral("station"), job.station},
+                                        std::pair{QStringLiteral("operator"), job.operatorName}})
+            if (const QString refused = nameRefusal(name); m_error.isEmpty() && !refused.isEmpty())
+                m_error = QStringLiteral("\"%1\" %2").arg(key, refused);
         text(QStringLiteral("order"), job.order);
         number(QStringLiteral("count"), job.count);
         number(QStringLiteral("target"), job.target);

@@ -5,9 +5,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 
 #include <atomic>
+
+#include <libpq-fe.h>
 
 namespace korva::production
 {
@@ -54,6 +57,20 @@ QString Ledger::where() const
     return m_where.display();
 }
 
+int Ledger::serverSocket() const
+{
+    const QSqlDatabase db = database();
+    if (!db.isOpen() || !db.driver())
+        return -1;
+    const QVariant handle = db.driver()->handle();
+    // Qt names the type after libpq's struct behind the PGconn typedef.
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "PGconn*") != 0 && qstrcmp(handle.typeName(), "pg_conn*") != 0))
+        return -1;
+    PGconn *connection = *static_cast<PGconn *const *>(handle.constData());
+    return connection ? PQsocket(connection) : -1;
+}
+
 QSqlDatabase Ledger::database() const
 {
     return QSqlDatabase::database(m_connection, false);
@@ -78,6 +95,12 @@ QString Ledger::connect(OpenMode mode)
         const QFileInfo file(m_where.path);
         if (file.isDir())
             return failure(QStringLiteral("open"), QStringLiteral("it is a folder"));
+        // SQLite would write its journal beside a device or a FIFO and lose
+        // every record into it; a ledger is a regular file or a new one.
+        if ((file.exists() && !file.isFile()) || (file.isSymLink() && !file.exists()))
+            return failure(QStringLiteral("open"),
+                           QStringLiteral("it is not a regular file (a device, a FIFO, a socket "
+                                          "or a broken link)"));
         if (!file.exists() && mode == OpenMode::MustExist)
             return failure(QStringLiteral("open"), QStringLiteral("there is no such file"));
         if (!file.exists() && m_where.path == defaultLedgerPath())
@@ -93,7 +116,11 @@ QString Ledger::connect(OpenMode mode)
     if (sqlite) {
         db.setDatabaseName(m_where.path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-        setup << QStringLiteral("PRAGMA foreign_keys = ON");
+        // Write-ahead logging lets readers keep a snapshot without holding
+        // back a writer; in that mode only FULL syncs the log at each commit,
+        // so a take or a record that returned survives a power cut.
+        setup << QStringLiteral("PRAGMA foreign_keys = ON")
+              << QStringLiteral("PRAGMA synchronous = FULL");
     } else {
         db.setHostName(m_where.host);
         db.setPort(m_where.port);
@@ -104,7 +131,8 @@ QString Ledger::connect(OpenMode mode)
             QStringLiteral("connect_timeout=%1;application_name=korva;keepalives_idle=10;"
                            "keepalives_interval=2;keepalives_count=3;tcp_user_timeout=%2")
                 .arg(kConnectTimeoutS)
-                .arg(kStatementTimeoutMs));
+                .arg(kStatementTimeoutMs) +
+            m_where.tlsOptions());
         setup << QStringLiteral("SET lock_timeout = %1").arg(kLockTimeoutMs)
               << QStringLiteral("SET statement_timeout = %1").arg(kStatementTimeoutMs);
     }
@@ -114,22 +142,25 @@ QString Ledger::connect(OpenMode mode)
     for (const QString &statement : setup)
         if (const QString error = sql::run(query, statement); !error.isEmpty())
             return failure(QStringLiteral("open"), error);
+    // The journal mode stays with the file: set by the programs that write,
+    // so the ledger verbs never need to write a ledger to read it.
+    if (sqlite && mode == OpenMode::CreateIfMissing) {
+        QString error = sql::run(query, QStringLiteral("PRAGMA journal_mode = WAL"));
+        if (error.isEmpty() && (!query.next() || query.value(0).toString() != QLatin1String("wal")))
+            error = QStringLiteral("the file system does not allow write-ahead logging");
+        if (!error.isEmpty())
+            return failure(QStringLiteral("open"), error);
+    }
     return {};
 }
 
-QString Ledger::write(const QString &what, bool serialized,
-                      const std::function<QString(QSqlQuery &)> &body)
+QString Ledger::transaction(const QString &what, const QString &begin,
+                            const std::function<QString(QSqlQuery &)> &body)
 {
-    const bool sqlite = m_where.kind == LedgerLocation::Kind::Sqlite;
     // One query for the whole transaction, alive until after a rollback:
     // PostgreSQL frees a prepared statement only outside a failed transaction.
     QSqlQuery query(database());
-    // SQLite: the write lock is taken at BEGIN, so two writers queue on the
-    // busy timeout instead of one failing when it upgrades a read lock.
-    QString error =
-        sql::run(query, sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
-    if (error.isEmpty() && serialized && !sqlite)
-        error = sql::run(query, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kTakeLock});
+    QString error = sql::run(query, begin);
     if (error.isEmpty())
         error = body(query);
     if (error.isEmpty())
@@ -139,6 +170,33 @@ QString Ledger::write(const QString &what, bool serialized,
     if (database().isOpen())
         QSqlQuery(database()).exec(QStringLiteral("ROLLBACK"));
     return failure(what, error);
+}
+
+QString Ledger::write(const QString &what, bool serialized,
+                      const std::function<QString(QSqlQuery &)> &body)
+{
+    const bool sqlite = m_where.kind == LedgerLocation::Kind::Sqlite;
+    // SQLite: the write lock is taken at BEGIN, so two writers queue on the
+    // busy timeout instead of one failing when it upgrades a read lock.
+    return transaction(
+        what, sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"),
+        [&](QSqlQuery &query) {
+            if (serialized && !sqlite)
+                if (const QString error = sql::run(
+                        query, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kTakeLock});
+                    !error.isEmpty())
+                    return error;
+            return body(query);
+        });
+}
+
+QString Ledger::read(const QString &what, const std::function<QString()> &body)
+{
+    const bool sqlite = m_where.kind == LedgerLocation::Kind::Sqlite;
+    return transaction(what,
+                       sqlite ? QStringLiteral("BEGIN")
+                              : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"),
+                       [&](QSqlQuery &) { return body(); });
 }
 
 } // namespace korva::production

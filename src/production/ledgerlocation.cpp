@@ -13,6 +13,19 @@ namespace korva::production
 namespace
 {
 
+const QStringList kSslModes = {QStringLiteral("disable"),   QStringLiteral("allow"),
+                               QStringLiteral("prefer"),    QStringLiteral("require"),
+                               QStringLiteral("verify-ca"), QStringLiteral("verify-full")};
+
+// A value of a libpq connection option: quoted, with its quotes and
+// backslashes escaped.
+QString quotedOption(const QString &value)
+{
+    QString text = value;
+    text.replace(u'\\', QStringLiteral("\\\\")).replace(u'\'', QStringLiteral("\\'"));
+    return u'\'' + text + u'\'';
+}
+
 std::variant<LedgerLocation, QString> parsePostgresUrl(const QString &text)
 {
     const QUrl url(text, QUrl::StrictMode);
@@ -40,9 +53,20 @@ std::variant<LedgerLocation, QString> parsePostgresUrl(const QString &text)
             where.port = value.toInt(&ok);
             if (!ok || where.port < 1 || where.port > 65535)
                 return QStringLiteral("the ledger URL's port is not a port: %1").arg(value);
+        } else if (key == QLatin1String("sslmode") && where.sslMode.isEmpty()) {
+            if (!kSslModes.contains(value))
+                return QStringLiteral("the ledger URL's sslmode= is one of %1, not %2")
+                    .arg(kSslModes.join(QStringLiteral(", ")), value);
+            where.sslMode = value;
+        } else if (key == QLatin1String("sslrootcert") && where.sslRootCert.isEmpty()) {
+            // Qt hands the driver its options split at semicolons.
+            if (value.contains(u';'))
+                return QStringLiteral("the ledger URL's sslrootcert= cannot name a file with a "
+                                      "semicolon in its path");
+            where.sslRootCert = value;
         } else {
-            return QStringLiteral("the ledger URL cannot take %1= (host= and port= only, "
-                                  "each once)")
+            return QStringLiteral("the ledger URL cannot take %1= (host=, port=, sslmode= and "
+                                  "sslrootcert= only, each once)")
                 .arg(key);
         }
     }
@@ -69,7 +93,19 @@ QString LedgerLocation::display() const
         text += QStringLiteral("?host=") + host;
     if (port >= 0 && socket)
         text += QStringLiteral("&port=") + QString::number(port);
+    if (!sslMode.isEmpty())
+        text += (text.contains(u'?') ? u'&' : u'?') + QStringLiteral("sslmode=") + sslMode;
     return text;
+}
+
+QString LedgerLocation::tlsOptions() const
+{
+    QString options;
+    if (!sslMode.isEmpty())
+        options += QStringLiteral(";sslmode=") + sslMode;
+    if (!sslRootCert.isEmpty())
+        options += QStringLiteral(";sslrootcert=") + quotedOption(sslRootCert);
+    return options;
 }
 
 std::variant<LedgerLocation, QString> parseLedgerSpec(const QString &text)

@@ -15,10 +15,16 @@ struct LedgerLocation {
     QString path;                           // SQLite file
     QString host, database, user, password; // PostgreSQL; host may be a socket folder
     int port = -1;
+    // PostgreSQL over TLS: libpq's sslmode (empty: libpq's default, prefer) and
+    // the file of the certificates that vouch for the server.
+    QString sslMode, sslRootCert;
 
     // "SQLite /path" or "PostgreSQL user@host:port/db" (a socket folder:
-    // "PostgreSQL user@/db?host=/folder"), never the password.
+    // "PostgreSQL user@/db?host=/folder"), with sslmode when given, never the
+    // password.
     QString display() const;
+    // The TLS settings as Qt's PostgreSQL driver takes them: ";key='value'" each.
+    QString tlsOptions() const;
 };
 
 // A file path, or a postgresql:// (or postgres://) URL; the text of the refusal

@@ -90,7 +90,8 @@ QString Ledger::recordUnit(const UnitRecord &unit, bool *alreadyThere)
                 return {};
             }
             if (unit.address && unit.addressState)
-                if (const QString error = moveAddress(query, *unit.address, *unit.addressState);
+                if (const QString error = moveAddress(query, *unit.address, *unit.addressState,
+                                                      unit.runId, unit.reprovision);
                     !error.isEmpty())
                     return error;
             return sql::run(
@@ -139,6 +140,22 @@ QString Ledger::recordHookOutcome(qint64 runId, int sequence, const QString &sta
                      return query.numRowsAffected() == 1 ? QString()
                                                          : QStringLiteral("there is no such unit");
                  });
+}
+
+Ledger::Result<QSet<int>> Ledger::unitSequences(qint64 runId)
+{
+    Result<QSet<int>> result;
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+    const QString error =
+        sql::run(query, QStringLiteral("SELECT sequence FROM units WHERE run_id = ?"), {runId});
+    if (!error.isEmpty()) {
+        result.error = failure(QStringLiteral("read the units of run %1").arg(runId), error);
+        return result;
+    }
+    while (query.next())
+        result.value.insert(query.value(0).toInt());
+    return result;
 }
 
 } // namespace korva::production

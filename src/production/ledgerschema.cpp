@@ -68,6 +68,26 @@ QStringList secondVersion()
     };
 }
 
+// Version 3: the spans of addresses issued, so a take finds the lowest address
+// of its range never issued with one indexed lookup however many were issued,
+// built here from the addresses; and the units by address in the order they
+// were recorded, which the check reads address by address.
+QStringList thirdVersion(LedgerLocation::Kind kind)
+{
+    const QString key =
+        kind == LedgerLocation::Kind::Sqlite ? QStringLiteral("INTEGER") : QStringLiteral("BIGINT");
+    return {
+        QStringLiteral("CREATE TABLE issued_spans (low %1 PRIMARY KEY, high BIGINT NOT NULL,"
+                       " CHECK (high >= low))")
+            .arg(key),
+        QStringLiteral("INSERT INTO issued_spans (low, high) SELECT MIN(address), MAX(address)"
+                       " FROM (SELECT address, address - ROW_NUMBER() OVER (ORDER BY address)"
+                       " AS island FROM addresses) AS numbered GROUP BY island"),
+        QStringLiteral("DROP INDEX units_address"),
+        QStringLiteral("CREATE INDEX units_address ON units (address, id)"),
+    };
+}
+
 } // namespace
 
 QStringList schemaStep(int version, LedgerLocation::Kind kind)
@@ -77,6 +97,8 @@ QStringList schemaStep(int version, LedgerLocation::Kind kind)
         return firstVersion(kind);
     case 2:
         return secondVersion();
+    case 3:
+        return thirdVersion(kind);
     default:
         return {};
     }

@@ -1,8 +1,12 @@
 #include "production/provisionrun.h"
 
-#include "production/ledger.h"
+#include "module/fields.h"
+#include "production/journalsync.h"
+#include "production/ledgerservice.h"
 #include "production/slot.h"
+#include "production/unithook.h"
 
+#include <QJsonObject>
 #include <QThread>
 
 namespace korva::production
@@ -19,15 +23,59 @@ ProvisionRun::~ProvisionRun()
     stop();
     for (const auto &thread : m_threads)
         thread->wait();
+    // The slots' clients are gone with their threads' ends; the service's thread last.
+    m_slots.clear();
+    m_ledger.reset();
+    m_service.reset();
+}
+
+void ProvisionRun::setUnitHook(UnitHook *hook, bool required)
+{
+    m_shared.hook = hook;
+    m_shared.hookRequired = hook && required;
+}
+
+QString ProvisionRun::journalPath() const
+{
+    return m_shared.records.journalPath();
 }
 
 QString ProvisionRun::start()
 {
-    auto opened = Ledger::open(m_shared.settings.ledger);
-    if (const auto *refused = std::get_if<QString>(&opened))
-        return *refused;
-    m_ledger = std::move(std::get<std::unique_ptr<Ledger>>(opened));
-    if (const std::optional<AddressRange> &range = m_shared.settings.range) {
+    const ProvisionSettings &settings = m_shared.settings;
+    m_service = std::make_unique<LedgerService>(settings.ledger, settings.ledgerTimeoutMs);
+    m_shared.ledger = m_service.get();
+    m_ledger = m_service->client();
+    if (m_shared.halted())
+        m_ledger->stop();
+    const QString journal =
+        settings.journalFolder.isEmpty() ? Journal::defaultFolder() : settings.journalFolder;
+
+    // Records an earlier run could not hand to this ledger go in first.
+    const JournalSyncReport carried = carryJournal(journal, *m_ledger);
+    if (!carried.summary().isEmpty())
+        m_notes << QStringLiteral("journal: ") + carried.summary();
+    if (!carried.error.isEmpty())
+        m_notes << QStringLiteral("journal: %1; the rest stays in the journal for korva-cli "
+                                  "ledger sync")
+                       .arg(carried.error);
+    if (m_shared.halted())
+        return QStringLiteral("stopped before the run began");
+
+    // Every unit keeps the profile's address: one the ledger issued would go
+    // to a second unit.
+    bool isHex = false;
+    const quint32 kept =
+        settings.range || !settings.profileOver
+            ? 0
+            : fieldText(settings.profileOver({}), Field::LocalAddress).toUInt(&isHex, 16);
+    if (isHex) {
+        const auto refused = m_ledger->refusalToKeep(kept);
+        m_settingsRefused = !refused.value.isEmpty();
+        if (!refused.ok() || m_settingsRefused)
+            return refused.ok() ? refused.value : refused.error;
+    }
+    if (const std::optional<AddressRange> &range = settings.range) {
         const auto next = m_ledger->nextFree(*range);
         if (!next.ok())
             return next.error;
@@ -36,15 +84,23 @@ QString ProvisionRun::start()
             return m_shared.message();
         }
     }
-    RunStart record = m_shared.settings.start;
+    RunStart record = settings.start;
     record.started = currentTime();
     const auto started = m_ledger->startRun(record);
     if (!started.ok())
         return started.error;
     m_shared.runId = started.value;
+    m_started = true;
+    if (const QString failed =
+            m_shared.records.openJournal(journal, settings.ledger, record, started.value);
+        !failed.isEmpty())
+        return failed;
+    m_notes << QStringLiteral("journal: %1").arg(journalPath());
     if (const QString failed = m_shared.records.appendToLog(record.toJson(started.value));
         !failed.isEmpty())
         return failed;
+    if (m_shared.halted())
+        return QStringLiteral("stopped before the run began");
 
     const QList<SlotPort> &ports = m_shared.settings.ports;
     for (int i = 0; i < ports.size(); ++i) {
@@ -70,6 +126,8 @@ void ProvisionRun::stop()
     // A stop once --count units are written only hurries the slots' ending.
     if (!m_shared.budget.spent())
         m_shared.halt(EndReason::Stopped);
+    if (m_ledger)
+        m_ledger->stop();
     for (const auto &slot : m_slots)
         QMetaObject::invokeMethod(slot.get(), &Slot::stop, Qt::QueuedConnection);
 }
@@ -94,6 +152,29 @@ bool ProvisionRun::anyFailed() const
             return true;
     }
     return false;
+}
+
+bool ProvisionRun::anyNotRecorded() const
+{
+    for (const SlotTotals &totals : m_totals) {
+        if (totals.notRecorded > 0)
+            return true;
+    }
+    return false;
+}
+
+void ProvisionRun::recordHookOutcome(const UnitHookOutcome &outcome)
+{
+    const QJsonObject logged{{QStringLiteral("type"), QStringLiteral("on-unit")},
+                             {QStringLiteral("unit"), outcome.job.unit},
+                             {QStringLiteral("status"), outcome.status},
+                             {QStringLiteral("stderr"), outcome.stderrTail},
+                             {QStringLiteral("stdin-error"), outcome.stdinError}};
+    const RecordSink::Written written =
+        m_shared.records.appendHookOutcome(outcome.job.runId, outcome.job.sequence, logged,
+                                           outcome.status, outcome.stderrTail, m_ledger.get());
+    if (const QString failed = written.failure(); !failed.isEmpty())
+        fail(failed);
 }
 
 QString ProvisionRun::howEnded() const
@@ -140,10 +221,14 @@ void ProvisionRun::recordEnd()
         m_summary.nextFree = end.nextFree = next.value;
     }
     end.ended = currentTime();
+    // After a ledger failure the end is waited for only briefly: the journal keeps it.
+    if (m_shared.reason() == EndReason::RecordFailed)
+        m_ledger->stop();
+    // A ledger that could not tell the next free address still gets the end.
+    const QString ended =
+        m_shared.records.appendRunEnd(m_shared.runId, end, m_ledger.get()).failure();
     if (failed.isEmpty())
-        failed = m_ledger->endRun(m_shared.runId, end);
-    if (failed.isEmpty())
-        failed = m_shared.records.appendToLog(end.toJson(m_shared.runId));
+        failed = ended;
     if (!failed.isEmpty())
         m_shared.halt(EndReason::RecordFailed, failed);
 }

@@ -16,14 +16,18 @@ class QThread;
 namespace korva::production
 {
 
-class Ledger;
+class LedgerClient;
+class LedgerService;
 class RecordSink;
 class Slot;
+class UnitHook;
+struct UnitHookOutcome;
 
 // A provisioning run: one slot per port, each on a thread of its own, all
-// taking units from one budget and addresses from one ledger, and writing their
-// records through one sink. Lives on the thread that runs the front end, where
-// it records the run's start and end and reports each slot's events.
+// taking units from one budget and addresses from one ledger connection (on a
+// thread of its own), and writing their records through one sink, the local
+// journal first. Lives on the thread that runs the front end, where it records
+// the run's start and end and reports each slot's events.
 class ProvisionRun : public QObject
 {
     Q_OBJECT
@@ -32,9 +36,27 @@ public:
     // Stops the run and waits for every slot's thread.
     ~ProvisionRun() override;
 
-    // Records the run's start and starts the slots; the reason it could not
-    // (the ledger cannot be opened or written, the range is used up), or empty.
+    // The command run after each unit, on this thread; with `required` a unit
+    // that passed waits for it and fails unless it succeeds. Before start().
+    void setUnitHook(UnitHook *hook, bool required);
+
+    // Carries the journal's records that the ledger lacks into it, records the
+    // run's start, opens the run's journal and starts the slots; the reason it
+    // could not (the ledger cannot be opened or written, the range is used up,
+    // a stop came first, the settings are refused), or empty. What it did is
+    // in notes().
     QString start();
+    // The run was refused for its settings: every unit would keep the
+    // profile's address, which the ledger issued.
+    bool settingsRefused() const { return m_settingsRefused; }
+    // Lines for the operator from start(): what the journal carried into the
+    // ledger, and the run's journal file.
+    QStringList notes() const { return m_notes; }
+    QString journalPath() const;
+    // Records what the command run after a unit came to (journal, ledger, log);
+    // a ledger that does not take it halts the run. For commands not run by
+    // the slots themselves (see setUnitHook).
+    void recordHookOutcome(const UnitHookOutcome &outcome);
     // Every slot finishes its step, leaves its module in data mode and ends;
     // nothing new is written after this.
     void stop();
@@ -47,6 +69,8 @@ public:
     QString endMessage() const { return m_shared.message(); }
     int unitsWritten() const { return m_shared.budget.written(); }
     bool anyFailed() const;
+    // A unit whose record the ledger did not take (it is in the journal).
+    bool anyNotRecorded() const;
     RunSummary summary() const { return m_summary; }
 
 signals:
@@ -63,13 +87,17 @@ private:
     QString howEnded() const;
 
     RunShared m_shared;
-    std::unique_ptr<Ledger> m_ledger; // this thread's connection
+    std::unique_ptr<LedgerService> m_service;
+    std::unique_ptr<LedgerClient> m_ledger; // this thread's
+    QStringList m_notes;
+    bool m_started = false; // the ledger holds the run's start
     RunSummary m_summary;
     std::vector<std::unique_ptr<QThread>> m_threads;
     // Deleted after their threads have ended, so none is handling an event then.
     std::vector<std::unique_ptr<Slot>> m_slots;
     QList<SlotTotals> m_totals;
     int m_running = 0;
+    bool m_settingsRefused = false;
 };
 
 } // namespace korva::production

@@ -31,11 +31,13 @@ struct ProvisionSettings {
     // Where each unit's local address is taken from; none: every unit keeps
     // the profile's address (recorded, but no address is taken).
     std::optional<AddressRange> range;
-    bool reprovision = false;   // a unit recorded as passed is written again under its address
-    RunStart start;             // the run's start record (station, operator, profile, ...)
-    int count = 0;              // units to write over all slots; 0: until stopped
-    int target = 0;             // units to pass over all slots; 0: until stopped
-    int answerTimeoutMs = 1000; // how long a read-back may take to end
+    bool reprovision = false;    // a unit recorded as passed is written again under its address
+    RunStart start;              // the run's start record (station, operator, profile, ...)
+    int count = 0;               // units to write over all slots; 0: until stopped
+    int target = 0;              // units to pass over all slots; 0: until stopped
+    int answerTimeoutMs = 1000;  // how long a read-back may take to end
+    int ledgerTimeoutMs = 10000; // the bound of every ledger call
+    QString journalFolder;       // empty: the default (Journal::defaultFolder)
 };
 
 } // namespace korva::production

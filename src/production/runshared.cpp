@@ -20,6 +20,8 @@ void RunShared::halt(EndReason reason, const QString &message)
 
 void RunShared::haltRangeUsedUp()
 {
+    if (budget.spent())
+        return;
     halt(EndReason::RangeUsedUp,
          QStringLiteral("the address range %1 is used up").arg(settings.range->text()));
 }

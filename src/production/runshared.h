@@ -12,6 +12,9 @@
 namespace korva::production
 {
 
+class LedgerService;
+class UnitHook;
+
 // Why a run ended.
 enum class EndReason {
     None,
@@ -33,12 +36,18 @@ public:
     const ProvisionSettings settings;
     RecordSink &records;
     UnitBudget budget;
-    qint64 runId = 0; // set before any slot starts
+    qint64 runId = 0;                // set before any slot starts
+    LedgerService *ledger = nullptr; // the station's ledger connection, set before any slot starts
+    // With hookRequired, a unit that passed waits for this command, run on the
+    // front end's thread, and fails unless it succeeds. Set before any slot starts.
+    UnitHook *hook = nullptr;
+    bool hookRequired = false;
 
     // Ends the run: no slot starts a unit or a write after this. The first
     // reason given is the one the run ends with.
     void halt(EndReason reason, const QString &message = {});
     // Halts the run as no address of its range is left; for a run with a range.
+    // A run whose --count the last unit met ends as asked instead.
     void haltRangeUsedUp();
     bool halted() const { return m_halted.load(); }
     // Halted, or every unit the run may write has been written.

@@ -1,6 +1,6 @@
 #include "production/slot.h"
 
-#include "production/ledger.h"
+#include "production/ledgerservice.h"
 #include "production/runshared.h"
 
 #include <QElapsedTimer>
@@ -76,17 +76,13 @@ void Slot::run()
     });
 
     QString reason;
-    auto opened = Ledger::open(m_shared.settings.ledger);
-    if (const auto *refused = std::get_if<QString>(&opened))
-        m_shared.halt(EndReason::RecordFailed, *refused);
-    else if (const auto refusedRate = m_engine->setLineRate(m_shared.settings.baud))
+    m_ledger = m_shared.ledger->client();
+    if (const auto refusedRate = m_engine->setLineRate(m_shared.settings.baud))
         m_shared.halt(EndReason::PortUnusable, refusedRate->description);
     else if (openPort(reason) == Opened::Unusable)
         m_shared.halt(EndReason::PortUnusable, reason);
-    else {
-        m_ledger = std::move(std::get<std::unique_ptr<Ledger>>(opened));
+    else
         runUnits();
-    }
     if (m_shared.halted())
         emit runChanged();
 
@@ -108,6 +104,8 @@ void Slot::stop()
     else if (m_engine)
         m_engine->requestStop();
     m_stopAsked = true;
+    if (m_ledger)
+        m_ledger->stop();
     wake();
 }
 
@@ -161,8 +159,10 @@ Slot::Opened Slot::openPort(QString &reason)
     }
     const auto failure =
         m_port.byNumber ? m_engine->openPort(m_port.port) : m_engine->openDevice(m_port.port);
-    if (!failure)
+    if (!failure) {
+        m_device = m_engine->port().devicePath();
         return Opened::Open;
+    }
     if (failure->kind == PortFailure::Kind::InvalidPort) {
         reason = QStringLiteral("port %1 opens no device yet: waiting for one").arg(m_port.port);
         return Opened::Absent;
@@ -308,12 +308,20 @@ void Slot::report(SlotState state, const QString &detail, std::optional<quint32>
     if (m_shown && m_shown->state == state && m_shown->detail == detail && unitMs < 0)
         return;
     m_shown = Shown{state, detail};
-    emit event(SlotEvent{m_number, m_port.port, state, address, detail, unitMs});
+    emit event(SlotEvent{m_number, deviceName(), state, address, detail, unitMs});
 }
 
 QString Slot::shownPort() const
 {
-    return m_port.byNumber ? QStringLiteral("port ") + m_port.port : m_port.port;
+    if (!m_port.byNumber)
+        return m_port.port;
+    const QString number = QStringLiteral("port ") + m_port.port;
+    return m_device.isEmpty() ? number : QStringLiteral("%1 (%2)").arg(number, m_device);
+}
+
+QString Slot::deviceName() const
+{
+    return m_device.isEmpty() ? m_port.port : m_device;
 }
 
 } // namespace korva::production

@@ -3,6 +3,7 @@
 #include "module/moduleengine.h"
 #include "production/provisionsettings.h"
 #include "production/slotevent.h"
+#include "production/unithook.h"
 #include "production/unitrecord.h"
 
 #include <QByteArray>
@@ -18,7 +19,7 @@ class QFileSystemWatcher;
 namespace korva::production
 {
 
-class Ledger;
+class LedgerClient;
 class RunShared;
 
 // One provisioning slot: a port where units are attached one after another.
@@ -27,9 +28,10 @@ class RunShared;
 // until it is taken off, until the run ends. The poll that finds a unit is the
 // first step of its Set: the slot decides while the module waits in command
 // mode, so a unit's wire is exactly one Set with its read-back. It runs on a
-// thread of its own with an engine and a ledger connection of its own, because
-// the engine's pauses are nested event loops: two slots on one thread would
-// stretch each other's pauses.
+// thread of its own with an engine of its own, because the engine's pauses are
+// nested event loops: two slots on one thread would stretch each other's
+// pauses. It calls the station's ledger through a client of its own, each call
+// bounded.
 class Slot : public QObject
 {
     Q_OBJECT
@@ -128,7 +130,13 @@ private:
     void giveBack(const UnitAddress &address);
     // Halts the run once no address of its range is left.
     void checkRangeLeft();
+    // The journal, the ledger, the log, then stdout; then the run hears of it. A
+    // unit the ledger did not take is shown as not recorded and halts the run.
     void record(UnitRecord &unit, SlotState state, const QString &detail);
+    // With --on-unit-required: runs the command for a unit that passed and
+    // waits for it; false (the unit failing) unless it succeeded.
+    bool hookPasses(UnitRecord &unit, const UnitAddress &address);
+    UnitHookOutcome awaitHook(const UnitHookJob &job);
     // Waits up to ms while events run; a wake, a stop or (with watchPort) a lost
     // port ends it early.
     void idle(qint64 ms, bool watchPort = true);
@@ -136,6 +144,8 @@ private:
     void report(SlotState state, const QString &detail = {},
                 std::optional<quint32> address = std::nullopt, qint64 unitMs = -1);
     QString shownPort() const;
+    // The device the slot's port opens: a port number as the device it stands for.
+    QString deviceName() const;
 
     struct Shown {
         SlotState state;
@@ -146,7 +156,7 @@ private:
     const SlotPort m_port;
     RunShared &m_shared;
     std::unique_ptr<ModuleEngine> m_engine;
-    std::unique_ptr<Ledger> m_ledger;
+    std::unique_ptr<LedgerClient> m_ledger;
     std::unique_ptr<QFileSystemWatcher> m_deviceWatch;
     QEventLoop *m_idleLoop = nullptr;
     std::optional<Shown> m_shown;
@@ -160,8 +170,10 @@ private:
     bool m_stopAsked = false;
     std::optional<UnitUnderWay> m_underWay;
     std::optional<MetAgain> m_metAgain;
-    QString m_lostReason; // why the port failed last
-    QString m_finishNote; // said when the slot finishes
+    QString m_lostReason;                          // why the port failed last
+    QString m_finishNote;                          // said when the slot finishes
+    QString m_device;                              // the device the port last opened
+    std::optional<UnitHookOutcome> m_gatedOutcome; // of the unit being recorded
 };
 
 } // namespace korva::production

@@ -1,7 +1,7 @@
 #include "production/slot.h"
 
 #include "module/fields.h"
-#include "production/ledger.h"
+#include "production/ledgerservice.h"
 #include "production/runshared.h"
 #include "serial/adapterinfo.h"
 
@@ -84,8 +84,9 @@ bool Slot::lookUp(const ReadResult &found, std::optional<PassedRecord> &passedBe
 UnitRecord Slot::newUnit(const ReadResult &found) const
 {
     UnitRecord unit;
+    unit.takeRun(m_shared.settings.start);
     unit.slot = m_number;
-    unit.device = m_port.port;
+    unit.device = deviceName();
     unit.started = currentTime();
     unit.before = found.block;
     const AdapterInfo adapter = adapterInfo(m_engine->port().devicePath());
@@ -166,11 +167,13 @@ void Slot::completeUnit(const WriteResult &first)
     while (again && unit.writes < kWritesPerUnit)
         again = writeOnce(unit);
     unit.ended = currentTime();
-    m_shared.budget.settle(unit.packetLeft, passed(unit));
     if (unit.packetLeft || unit.errorClass != kNotWritten) {
+        // Settled with the unit's verdict, which may wait for its --on-unit command.
         finishUnit(unit, underWay.address);
+        m_shared.budget.settle(unit.packetLeft, unit.result == QLatin1String("passed"));
         checkRangeLeft();
     } else {
+        m_shared.budget.settle(false);
         giveBack(underWay.address);
         m_lastUnit = LastUnit{unit.before, {}};
         m_finishNote = QStringLiteral("stopped before the unit on %1 was written: nothing "
@@ -264,7 +267,7 @@ bool Slot::judgeWrite(UnitRecord &unit, const WriteResult &written)
 // attached.
 void Slot::finishUnit(UnitRecord &unit, const UnitAddress &address)
 {
-    const bool ok = passed(unit);
+    const bool ok = passed(unit) && hookPasses(unit, address);
     unit.result = ok ? QStringLiteral("passed") : QStringLiteral("failed");
     // A packet that left with no read-back judged (a stop that would not wait,
     // a device lost mid-Set, a unit silent) leaves its address sent: its
@@ -289,17 +292,6 @@ void Slot::finishUnit(UnitRecord &unit, const UnitAddress &address)
     if (unit.readBack.size() == kBlockSize && unit.errorClass != kForeignReadBack)
         last.programmed << unit.readBack;
     m_lastUnit = last;
-}
-
-// The ledger, the log, then stdout; then the run hears of it.
-void Slot::record(UnitRecord &unit, SlotState state, const QString &detail)
-{
-    unit.runId = m_shared.runId;
-    if (const QString failed = m_shared.records.append(unit, m_ledger.get()); !failed.isEmpty())
-        m_shared.halt(EndReason::RecordFailed, failed);
-    else
-        emit unitRecorded(unit);
-    report(state, detail, m_unitAddress, unit.started.msecsTo(unit.ended));
 }
 
 } // namespace korva::production

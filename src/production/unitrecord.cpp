@@ -83,6 +83,29 @@ QJsonObject RunEnd::toJson(qint64 runId) const
             {QStringLiteral("next-free"), addressValue(nextFree)}};
 }
 
+void UnitRecord::takeRun(const RunStart &run)
+{
+    station = run.station;
+    operatorName = run.operatorName;
+    profileName = run.profileName;
+    profileSha256 = run.profileSha256;
+    toolVersion = run.toolVersion;
+}
+
+QString nameRefusal(const QString &name)
+{
+    for (const QChar c : name) {
+        if (c == QChar::ReplacementCharacter)
+            return QStringLiteral("is not valid UTF-8");
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph)
+            return QStringLiteral("holds a control character (U+%1)")
+                .arg(QString::number(c.unicode(), 16).toUpper().rightJustified(4, u'0'));
+    }
+    return {};
+}
+
 QJsonObject UnitRecord::toJson() const
 {
     QJsonArray differing;
@@ -112,7 +135,12 @@ QJsonObject UnitRecord::toJson() const
             {QStringLiteral("differences"), differing},
             {QStringLiteral("error-class"), errorClass},
             {QStringLiteral("error"), error},
-            {QStringLiteral("writes"), writes}};
+            {QStringLiteral("writes"), writes},
+            {QStringLiteral("station"), station},
+            {QStringLiteral("operator"), operatorName},
+            {QStringLiteral("profile"), profileName},
+            {QStringLiteral("profile-sha256"), profileSha256},
+            {QStringLiteral("tool-version"), toolVersion}};
 }
 
 } // namespace korva::production

@@ -65,7 +65,11 @@ struct UnitRecord {
     // The profile was written again under the address the ledger holds for
     // this unit as passed: no address was taken.
     bool reprovision = false;
+    // Its run's, so that a record stands on its own in an audit or a label.
+    QString station, operatorName, profileName, profileSha256, toolVersion;
 
+    // Takes the station, operator, profile and tool version of the unit's run.
+    void takeRun(const RunStart &run);
     // The --log line and the export record, with "type":"unit".
     QJsonObject toJson() const;
 };
@@ -76,6 +80,12 @@ struct PassedRecord {
     QString station;
     qint64 runId;
 };
+
+// Why a name given for the records (a station, an operator) is refused: a
+// control character or a line break would break every table and log line it
+// appears in, and a character that was not valid UTF-8 would be stored lossily
+// (it reaches us as U+FFFD). Empty when it is fine.
+QString nameRefusal(const QString &name);
 
 // ISO 8601 with milliseconds and the offset from UTC, as the records hold times.
 QString timeText(const QDateTime &time);

@@ -264,19 +264,44 @@ void MSComm::closePort()
     m_openPath.clear();
 }
 
-bool MSComm::output(const QByteArray &bytes)
+MSComm::Sent MSComm::output(const QByteArray &bytes)
 {
     if (!m_port.isOpen() || bytes.isEmpty())
-        return false;
+        return Sent::Nothing;
     if (lcWire().isDebugEnabled())
         traceBytes(">", bytes);
-    if (m_port.write(bytes) != bytes.size())
-        return false;
+    if (m_port.write(bytes) != bytes.size()) {
+        // QSerialPort buffers a write whole or refuses it; a refusal leaves nothing.
+        return m_port.isOpen() && m_port.bytesToWrite() > 0 ? Sent::Maybe : Sent::Nothing;
+    }
     // QSerialPort would otherwise hold the bytes until control returns to the
     // event loop, which delays them and shortens the pauses seen on the wire.
+    m_unsentAtFailure = 0;
     m_port.flush();
-    // A write the device refused closes the port (see onErrorOccurred).
-    return m_port.isOpen() && m_port.bytesToWrite() == 0;
+    // A write the device refused closes the port (see onErrorOccurred), which
+    // discards what it had not taken: bytes that reached it may have left.
+    if (!m_port.isOpen())
+        return m_unsentAtFailure >= bytes.size() ? Sent::Nothing : Sent::Maybe;
+    const qint64 queued = m_port.bytesToWrite();
+    if (queued == 0)
+        return Sent::All;
+    if (queued < bytes.size())
+        return Sent::Maybe;
+    // The device took none of these bytes (flow control, a stalled adapter):
+    // they would leave during the next pause. Discarding the queue and closing
+    // the port makes sure they never do.
+    m_port.clear(QSerialPort::Output);
+    const QString path = shown(m_openPath);
+    closePort();
+    const PortFailure failure{
+        PortFailure::Kind::Other,
+        QStringLiteral("The device %1 took none of %2 bytes: they were discarded and the port "
+                       "closed")
+            .arg(path)
+            .arg(bytes.size())};
+    QMetaObject::invokeMethod(
+        this, [this, failure] { emit failed(failure); }, Qt::QueuedConnection);
+    return Sent::Nothing;
 }
 
 QByteArray MSComm::input()
@@ -338,6 +363,7 @@ void MSComm::onErrorOccurred(QSerialPort::SerialPortError error)
 
     const QString path = shown(m_openPath);
     const QString reason = m_port.errorString();
+    m_unsentAtFailure = m_port.bytesToWrite();
     closePort();
     // A hang-up is told in plain words: the system's error text means nothing to a user.
     const QString description =

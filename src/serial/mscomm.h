@@ -43,10 +43,18 @@ public:
     bool portOpen() const;
     std::optional<PortFailure> setPortOpen(bool open);
 
+    // What became of bytes handed to output().
+    enum class Sent {
+        Nothing, // none of them reached the device: the port was closed, or it
+                 // took none of them and the queue was discarded with the port closed
+        All,     // the device took every byte
+        Maybe,   // some were taken and the rest is still queued, or the port failed
+                 // while taking them: they may still leave
+    };
+
     // Queues the bytes for transmission and hands them to the device at once,
-    // without waiting for them to leave the wire. True when the device took every
-    // byte; false when the port is closed or failed while writing.
-    bool output(const QByteArray &bytes);
+    // without waiting for them to leave the wire.
+    Sent output(const QByteArray &bytes);
 
     // The next received byte not yet read, or an empty array when none waits.
     QByteArray input();
@@ -87,8 +95,9 @@ private:
     QSerialPort::DataBits m_dataBits = QSerialPort::Data8;
     QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
     bool m_emitting = false;
-    qint64 m_bytesTaken = 0; // bytes handed out by input(), to spot new arrivals
-    bool m_closing = false;  // errors raised while closing are not a new failure
+    qint64 m_bytesTaken = 0;      // bytes handed out by input(), to spot new arrivals
+    bool m_closing = false;       // errors raised while closing are not a new failure
+    qint64 m_unsentAtFailure = 0; // bytes the device had not taken when it failed
     QString m_openPath;
 };
 

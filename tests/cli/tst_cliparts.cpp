@@ -137,7 +137,18 @@ private slots:
                                                       "--ledger",    "postgres://line@db/korva",
                                                       "--addresses", "0001000a-0001FFFF"}
                                        << "";
-        QTest::newRow("ledger alone") << QStringList{"ledger"} << "needs status, export or check";
+        QTest::newRow("ledger alone")
+            << QStringList{"ledger"} << "needs status, export, check or sync";
+        QTest::newRow("ledger sync")
+            << QStringList{"ledger", "sync", "--journal", "j", "--ledger-timeout", "0.5"} << "";
+        QTest::newRow("journal on status")
+            << QStringList{"ledger", "status", "--journal", "j"} << "belongs to ledger check";
+        QTest::newRow("hook limit without a hook")
+            << QStringList{"provision", "--profile", "p", "--on-unit-timeout", "5"}
+            << "need --on-unit";
+        QTest::newRow("ledger timeout of 0")
+            << QStringList{"provision", "--profile", "p", "--ledger-timeout", "0"}
+            << "--ledger-timeout needs seconds";
         QTest::newRow("reversed addresses")
             << QStringList{"ledger", "status", "--addresses", "00000002-00000001"}
             << "--addresses needs FROM-TO";

@@ -15,10 +15,11 @@
 using namespace korva::cli;
 using korva::production::RunSummary;
 using korva::production::SlotEvent;
+using korva::production::SlotPicture;
 using korva::production::SlotState;
 using korva::production::SlotTotals;
 
-Q_DECLARE_METATYPE(SlotRow)
+Q_DECLARE_METATYPE(SlotPicture)
 Q_DECLARE_METATYPE(SlotState)
 Q_DECLARE_METATYPE(SlotTotals)
 
@@ -122,10 +123,11 @@ private slots:
     }
 
     // A slot's row as the operator reads it; "block" is how the state cell is
-    // drawn, empty where the table must hold no escape code at all.
+    // drawn, empty where the table must hold no escape code at all. A verdict
+    // stays with its reason until the slot's next unit, also after the run.
     void rows_data()
     {
-        QTest::addColumn<SlotRow>("row");
+        QTest::addColumn<SlotPicture>("row");
         QTest::addColumn<int>("style"); // 0 nothing, 1 bold and reverse, 2 colour too
         QTest::addColumn<bool>("utf8");
         QTest::addColumn<int>("width");
@@ -134,38 +136,60 @@ private slots:
 
         const SlotEvent pass = slotEvent(1, kUsb, SlotState::Passed, 0x20003, {}, 1900);
         const SlotEvent fail = slotEvent(1, kUsb, SlotState::Failed, 0x20004, kTxPower);
+        const SlotEvent finished = slotEvent(1, kUsb, SlotState::Finished);
         QTest::newRow("PASS in colour")
-            << SlotRow{pass, pass} << 2 << true << 80
+            << SlotPicture{pass, pass} << 2 << true << 80
             << "   1  /dev/ttyUSB0         PASS          00020003  in 1.9 s"
             << "\x1b[1;7;32m       PASS        \x1b[0m";
         QTest::newRow("FAIL without colour, its values under it")
-            << SlotRow{fail, fail} << 1 << true << 80
+            << SlotPicture{fail, fail} << 1 << true << 80
             << "   1  /dev/ttyUSB0         FAIL          00020004\n      " + kTxPower
             << "\x1b[1;7m       FAIL        \x1b[0m";
         QTest::newRow("FAIL, no terminal, wide")
-            << SlotRow{fail, fail} << 0 << true << 100
+            << SlotPicture{fail, fail} << 0 << true << 100
             << "   1  /dev/ttyUSB0         FAIL          00020004  " + kTxPower << "";
         QTest::newRow("result kept while the unit is removed")
-            << SlotRow{slotEvent(1, kUsb, SlotState::RemoveUnit), fail} << 2 << true << 80
+            << SlotPicture{slotEvent(1, kUsb, SlotState::RemoveUnit), fail} << 2 << true << 80
             << "   1  /dev/ttyUSB0         FAIL          00020004\n      " + kTxPower +
-                   "; remove the unit"
+                   "; remove the unit and set it aside"
             << "\x1b[1;7;31m       FAIL        \x1b[0m";
+        QTest::newRow("FAIL kept once the run has ended")
+            << SlotPicture{finished, fail} << 1 << true << 80
+            << "   1  /dev/ttyUSB0         FAIL          00020004\n      " + kTxPower +
+                   "; remove the unit and set it aside"
+            << "\x1b[1;7m       FAIL        \x1b[0m";
+        QTest::newRow("PASS kept while the next unit is awaited")
+            << SlotPicture{slotEvent(1, kUsb, SlotState::Waiting), pass} << 0 << true << 100
+            << "   1  /dev/ttyUSB0         PASS          00020003  in 1.9 s; attach the next unit"
+            << "";
+        QTest::newRow("sent, not verified")
+            << SlotPicture{finished, slotEvent(1, kUsb, SlotState::SentNotVerified, 0x20005,
+                                               "stopped after the packet")}
+            << 2 << true << 80
+            << "   1  /dev/ttyUSB0  sent, not verified   00020005\n      stopped after the "
+               "packet; set it aside"
+            << "\x1b[1;7;33msent, not verified \x1b[0m";
+        QTest::newRow("not recorded")
+            << SlotPicture{slotEvent(1, kUsb, SlotState::FailedNotRecorded, 0x20006)} << 0 << true
+            << 80 << "   1  /dev/ttyUSB0  FAIL, NOT RECORDED   00020006"
+            << "";
         QTest::newRow("already provisioned")
-            << SlotRow{slotEvent(1, kUsb, SlotState::AlreadyProvisioned, 0x20001, "on 2026-12-05")}
+            << SlotPicture{slotEvent(1, kUsb, SlotState::AlreadyProvisioned, 0x20001,
+                                     "on 2026-12-05")}
             << 2 << true << 80 << "   1  /dev/ttyUSB0  already provisioned  00020001  on 2026-12-05"
             << "\x1b[1;33malready provisioned\x1b[0m";
         QTest::newRow("device cut from the left")
-            << SlotRow{slotEvent(2, kByPath, SlotState::Programming, 0x20003)} << 0 << true << 80
-            << "   2  …usb-0:1.2:1.0-port0  programming          00020003" << QString();
+            << SlotPicture{slotEvent(2, kByPath, SlotState::Programming, 0x20003)} << 0 << true
+            << 80 << "   2  …usb-0:1.2:1.0-port0  programming          00020003" << QString();
         QTest::newRow("device cut, ASCII")
-            << SlotRow{slotEvent(2, kByPath, SlotState::Waiting)} << 0 << false << 100
+            << SlotPicture{slotEvent(2, kByPath, SlotState::Waiting)} << 0 << false << 100
             << "   2  ...00:14.0-usb-0:1.2:1.0-port0  waiting" << QString();
-        QTest::newRow("narrow terminal") << SlotRow{pass, pass} << 0 << true << 40
+        QTest::newRow("narrow terminal") << SlotPicture{pass, pass} << 0 << true << 40
                                          << "   1  …ttyUSB0         PASS          00…" << QString();
     }
     void rows()
     {
-        QFETCH(SlotRow, row);
+        QFETCH(SlotPicture, row);
         QFETCH(int, style);
         QFETCH(bool, utf8);
         QFETCH(int, width);
@@ -182,8 +206,9 @@ private slots:
             QVERIFY2(lines.at(2).contains(block), qPrintable(lines.at(2)));
     }
 
-    // The lines that fit a terminal: the large PASS or FAIL of a lone slot
-    // only where there is room, and a count of the slots left out.
+    // The lines that fit a terminal: several slots as tiles where they fit,
+    // with large letters where there is room, else the table with a count of
+    // the slots left out; the large PASS or FAIL of a lone slot under its row.
     void layout_data()
     {
         QTest::addColumn<int>("slotCount");
@@ -193,19 +218,35 @@ private slots:
         QTest::addColumn<int>("height");
         QTest::addColumn<int>("lines");
         QTest::addColumn<QString>("last");
+        QTest::addColumn<QString>("shown"); // on some line of the drawing
 
+        const QString box = "└" + QString(38, u'─') + "┘";
         QTest::newRow("lone PASS") << 1 << SlotState::Passed << true << 80 << 24 << 9
-                                   << "      ██          ██      ██  ████████    ████████";
+                                   << "      ██          ██      ██  ████████    ████████"
+                                   << "";
         QTest::newRow("lone FAIL, ASCII") << 1 << SlotState::Failed << false << 80 << 24 << 9
-                                          << "      ##          ##      ##  ##########  ##########";
+                                          << "      ##          ##      ##  ##########  ##########"
+                                          << "";
         QTest::newRow("narrow banner")
-            << 1 << SlotState::Passed << true << 40 << 24 << 9 << "      █     █   █ ████  ████";
+            << 1 << SlotState::Passed << true << 40 << 24 << 9 << "      █     █   █ ████  ████"
+            << "";
         QTest::newRow("short terminal, no banner")
-            << 1 << SlotState::Passed << true << 80 << 8 << 3 << "   1  /dev/ttyUSB0         PASS";
+            << 1 << SlotState::Passed << true << 80 << 8 << 3 << "   1  /dev/ttyUSB0         PASS"
+            << "";
         QTest::newRow("waiting, no banner")
-            << 1 << SlotState::Waiting << true << 80 << 24 << 3 << "   1  /dev/ttyUSB0  waiting";
+            << 1 << SlotState::Waiting << true << 80 << 24 << 3 << "   1  /dev/ttyUSB0  waiting"
+            << "";
+        QTest::newRow("four tiles, large letters") << 4 << SlotState::Failed << true << 80 << 24
+                                                   << 23 << box + box << "│ █████  ███  █████ █";
+        QTest::newRow("eight tiles, ASCII")
+            << 8 << SlotState::Passed << false << 80 << 24 << 22 << "+" + QString(24, u'-') + "+"
+            << "|00020008  in 1.0 s      |";
+        QTest::newRow("four tiles on a short terminal: the table")
+            << 4 << SlotState::Passed << true << 80 << 7 << 6 << "   4  /dev/ttyUSB0"
+            << "";
         QTest::newRow("slots left out") << 30 << SlotState::Passed << true << 80 << 24 << 23
-                                        << "10 more slots: the terminal is too small to show them";
+                                        << "10 more slots: the terminal is too small to show them"
+                                        << "";
     }
     void layout()
     {
@@ -216,12 +257,19 @@ private slots:
         QFETCH(int, height);
         QFETCH(int, lines);
         QFETCH(QString, last);
-        QList<SlotRow> rows;
-        for (int slot = 1; slot <= slotCount; ++slot)
-            rows << SlotRow{slotEvent(slot, kUsb, state, 0x20000 + slot, {}, 1000)};
-        const QStringList drawn = drawTable(rows, {}, width, height, ViewStyle{true, true, utf8});
+        QFETCH(QString, shown);
+        QList<SlotPicture> rows;
+        for (int slot = 1; slot <= slotCount; ++slot) {
+            rows << SlotPicture{slotEvent(slot, kUsb, state, 0x20000 + slot, {}, 1000)};
+            rows.last().apply(rows.last().now);
+        }
+        const QStringList drawn = drawView(rows, {}, width, height, ViewStyle{true, true, utf8});
+        const QString text = visible(drawn.join(u'\n'));
         QCOMPARE(drawn.size(), lines);
         QVERIFY2(visible(drawn.last()).startsWith(last), qPrintable(visible(drawn.last())));
+        QVERIFY2(text.contains(shown), qPrintable(text));
+        for (const QString &line : drawn)
+            QVERIFY2(visible(line).size() <= width, qPrintable(text));
     }
 
     void totals_data()
@@ -236,13 +284,19 @@ private slots:
         QTest::newRow("some") << SlotTotals{3, 1, 2}
                               << "passed 3   failed 1   already provisioned 2   yield 75.0 %"
                               << "total: passed 3, failed 1, already provisioned 2, yield 75.0 %";
+        QTest::newRow("not verified, not recorded: out of the yield")
+            << SlotTotals{3, 1, 0, 1, 2}
+            << "passed 3   failed 1   already provisioned 0   yield 75.0 %   not verified 1   not "
+               "recorded 2"
+            << "total: passed 3, failed 1, already provisioned 0, sent not verified 1, not "
+               "recorded 2, yield 75.0 %";
     }
     void totals()
     {
         QFETCH(SlotTotals, totals);
         QFETCH(QString, counters);
         QFETCH(QString, total);
-        QCOMPARE(visible(drawTable({}, totals, 80, 0, ViewStyle{true, true, true}).first()),
+        QCOMPARE(visible(drawTable({}, totals, 100, 0, ViewStyle{true, true, true}).first()),
                  counters);
         QCOMPARE(summaryText(RunSummary{{totals}, {}, {}}, {}).split(u'\n').at(1), total);
     }
@@ -294,12 +348,13 @@ private slots:
         ::close(pipe[1]);
     }
 
-    // The real thing under tmux. The view fed a run: after a dozen drawings
-    // every row is on the screen once, in place under the message, with PASS in
-    // green reverse. provision with stdout on the same terminal: each unit's
-    // line lands whole above the table, which stays in one piece. A pane stays
-    // after its program ends, as tmux does not always see it go; its note that
-    // the pane is dead scrolls the top line into the history.
+    // The real thing under tmux. The view fed a run of two slots: after a
+    // dozen drawings every tile is on the screen once, in place under the
+    // message, with its verdict and reason, PASS in large green letters.
+    // provision with stdout on the same terminal: each unit's line lands whole
+    // above the table, which stays in one piece, its last PASS kept at the end.
+    // A pane stays after its program ends, as tmux does not always see it go;
+    // its note that the pane is dead scrolls the top line into the history.
     void terminalView_data()
     {
         QTest::addColumn<bool>("provision");
@@ -308,18 +363,20 @@ private slots:
             << false
             << QStringList{"korva-cli: the ledger is /tmp/line.sqlite",
                            "passed 1   failed 1   already provisioned 1   yield 50.0 %",
-                           "slot  device                state                address   detail",
-                           "   1  /dev/ttyUSB0                 PASS          00020001  in 1.9 s; "
-                           "remove the…",
-                           "   2  …usb-0:1.2:1.0-port0         FAIL          00020002\n      " +
-                               kTxPower,
+                           "│slot 1 /dev/ttyUSB0",
+                           "│00020001  in 1.9 s",
+                           "│slot 2 " + kByPath,
+                           "│00020002  " + kTxPower,
+                           "│remove the unit and set it aside",
                            "total: passed 1, failed 1, already provisioned 1, yield 50.0 %",
                            "run ended: stopped by SIGINT"};
         QTest::newRow("provision, stdout on the terminal")
             << true
-            << QStringList{"\"address\":\"00020000\"", "\"address\":\"00020001\"",
+            << QStringList{"\"address\":\"00020000\"",
+                           "\"address\":\"00020001\"",
                            "passed 2   failed 0   already provisioned 0   yield 100.0 %",
                            "slot  device",
+                           "PASS          00020001  in",
                            "total: passed 2, failed 0, already provisioned 0, yield 100.0 %"};
     }
     void terminalView()
@@ -373,12 +430,13 @@ private slots:
             QVERIFY2(screen.indexOf(line) > previous, qPrintable(line + "\n" + screen));
             previous = screen.indexOf(line);
         }
-        if (provision)
-            return; // its unit's PASS has made way for "finished" by the end
         const QRegularExpressionMatch pass =
-            QRegularExpression("((?:\x1b\\[[0-9;]*m)+) +PASS").match(styled);
+            QRegularExpression(provision ? "((?:\x1b\\[[0-9;]*m)+) +PASS"
+                                         : "((?:\x1b\\[[0-9;]*m)+)█")
+                .match(styled);
         const QStringList attributes = pass.captured(1).split(QRegularExpression("[^0-9]+"));
-        QVERIFY2(attributes.contains("7") && attributes.contains("32"), qPrintable(styled));
+        QVERIFY2(attributes.contains("32") && attributes.contains(provision ? "7" : "1"),
+                 qPrintable(styled));
     }
 };
 

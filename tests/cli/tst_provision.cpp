@@ -1,10 +1,12 @@
 #include "moduleemulator.h"
 #include "provisioning.h"
+#include "testsettings.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -66,7 +68,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QList<int>>("kept");
-        QTest::addColumn<QString>("atFirst"); // "absent", "short" or nothing
+        QTest::addColumn<QString>("atFirst"); // "absent", "short", "gone" or nothing
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<QString>("told");
@@ -86,6 +88,17 @@ private slots:
             << QStringList{"--count", "1", "--keep-profile-address"} << QList<int>{} << "short" << 0
             << QStringList{"01020304|passed||1"}
             << "a module answers 10 of 15 bytes on %1: check the contact and the baud rate";
+        QTest::newRow("a port given by number: its device recorded and shown")
+            << QStringList{"BY-NUMBER", "--count", "1", "--keep-profile-address"} << QList<int>{}
+            << "" << 0 << QStringList{"01020304|passed||1"} << "slot 1 %1: PASS 01020304";
+        QTest::newRow("a unit gone before its packet is not counted")
+            << QStringList{"--count", "2", "--keep-profile-address"} << QList<int>{} << "gone" << 1
+            << QStringList{"01020304|failed|port-lost|0", "01020304|passed||1",
+                           "01020304|passed||1"}
+            << "";
+        QTest::newRow("--count met by the range's last address")
+            << QStringList{"--count", "2", "--addresses", "FFFFFFFE-FFFFFFFF"} << QList<int>{} << ""
+            << 0 << QStringList{"FFFFFFFE|passed||1", "FFFFFFFF|passed||1"} << "";
         QTest::newRow("a job file under the options: its target of passed units")
             << QStringList{"--job", "JOB", "--keep-profile-address"} << QList<int>{} << "" << 0
             << QStringList{"01020304|passed||1", "01020304|passed||1"} << "";
@@ -112,11 +125,27 @@ private slots:
             m_emulator->hangUp();
         if (atFirst == "short")
             m_emulator->setAnswerLength(10);
+        std::atomic<int> toModule = 0;
+        if (atFirst == "gone") {
+            // The first unit goes as Set's "+++" reaches it, before its packet.
+            m_emulator->setByteObserver([&](const WireByte &byte) {
+                if (byte.direction == WireByte::Direction::ToModule && ++toModule == 7)
+                    m_emulator->hangUp();
+            });
+        }
 
+        const bool byNumber = arguments.removeAll("BY-NUMBER") > 0;
+        if (byNumber)
+            mapPort(7, m_link);
         QProcess process;
-        start(process, QStringList{"--port", m_link} + arguments);
+        start(process, QStringList{"--port", byNumber ? "7" : m_link} + arguments);
         QByteArray err;
-        if (!atFirst.isEmpty()) {
+        if (atFirst == "gone") {
+            QTRY_VERIFY(!m_emulator->isOpen());
+            m_emulator->setByteObserver({});
+            QTest::qWait(1000);
+            QVERIFY(m_emulator->plugInNewUnit(ModuleEmulator::kDefaultConfig));
+        } else if (!atFirst.isEmpty()) {
             QTRY_VERIFY((err += process.readAllStandardError()).contains(told.toUtf8()));
             QTest::qWait(1500);
             if (atFirst == "absent")
@@ -125,11 +154,14 @@ private slots:
         }
         QVERIFY(process.waitForFinished(kFinishMs));
         err += process.readAllStandardError();
-        QCOMPARE(summarise(process.readAllStandardOutput()), lines);
+        const QByteArray out = process.readAllStandardOutput();
+        QCOMPARE(summarise(out), lines);
+        QCOMPARE(unitRecords(out).value(0).value("device").toString(), m_link);
         QCOMPARE(process.exitCode(), code);
         if (!told.isEmpty())
             QCOMPARE(err.count(told.toUtf8()), 1);
-        QCOMPARE(packetsWritten(*m_emulator), int(kept.isEmpty() ? lines.size() : 2));
+        const qsizetype written = lines.size() - lines.filter(QRegularExpression("\\|0$")).size();
+        QCOMPARE(packetsWritten(*m_emulator), int(kept.isEmpty() ? written : 2));
         QTRY_VERIFY(!m_emulator->inCommandMode());
         QCOMPARE(wireFault(*m_emulator), QString());
     }
@@ -360,7 +392,14 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
         QFile file(handed);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), process.readAllStandardOutput());
+        // The unit's line as printed, and what a label needs besides.
+        const QJsonObject given = QJsonDocument::fromJson(file.readAll()).object();
+        const QJsonObject printed =
+            QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+        for (auto field = printed.begin(); field != printed.end(); ++field)
+            QCOMPARE(given.value(field.key()), field.value());
+        QCOMPARE(given.value("fields").toObject().value("rf-frequency").toString(),
+                 QString("434.000"));
         QVERIFY(process.readAllStandardError().contains(": exit 3: label jammed"));
         QFile log(m_log);
         QVERIFY(log.open(QIODevice::ReadOnly));

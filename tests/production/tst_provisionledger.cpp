@@ -8,6 +8,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -264,8 +266,10 @@ private slots:
         QVERIFY2(left.isEmpty() || check.out.contains("00020000 " + left), qPrintable(check.out));
     }
 
-    // A ledger that becomes read-only stops the run before the next unit, with
-    // the module in data mode and a message that names the ledger.
+    // A ledger that can no longer be written stops the run before the next
+    // unit, with the module in data mode and a message that names the ledger:
+    // an SQLite file another program keeps locked (once its log is open, the
+    // folder's permissions no longer matter), a server turned read-only.
     void readOnlyLedger_data()
     {
         QTest::addColumn<QString>("database");
@@ -282,18 +286,24 @@ private slots:
         QProcess process;
         startProvision(process, 1, where, {"--addresses", "00030000-0003FFFF", "--count", "3"});
         QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), kFinishMs);
-        const QString folder = QFileInfo(where).absolutePath(); // of an SQLite ledger
-        if (database == "sqlite")
-            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-        else
+        Outcome outcome;
+        if (database == "sqlite") {
+            {
+                QSqlDatabase lock = QSqlDatabase::addDatabase("QSQLITE", "lock");
+                lock.setDatabaseName(where);
+                QVERIFY(lock.open() && QSqlQuery(lock).exec("BEGIN EXCLUSIVE"));
+                outcome = finish(process);
+            }
+            QSqlDatabase::removeDatabase("lock");
+        } else {
             QVERIFY(setReadOnly(true));
-        const Outcome outcome = finish(process);
-        if (database == "sqlite")
-            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        else
+            outcome = finish(process);
             QVERIFY(setReadOnly(false));
+        }
         QCOMPARE(outcome.code, 6);
-        QVERIFY2(outcome.err.contains("korva-cli: ledger ") && outcome.err.contains("read"),
+        QVERIFY2(outcome.err.contains("korva-cli: ledger ") &&
+                     outcome.err.contains(database == "sqlite" ? "database is locked"
+                                                               : "read-only transaction"),
                  qPrintable(outcome.err));
         QCOMPARE(summarise(outcome.out.toUtf8()), QStringList{"00030000|passed||1"});
         QCOMPARE(packetAddresses(line).size(), 1);
@@ -342,6 +352,34 @@ private slots:
         QCOMPARE(wireFault(line), QString());
         const Outcome check = runCli({"ledger", "check", "--ledger", where});
         QVERIFY2(check.code == 0 && !check.out.contains("never recorded"), qPrintable(check.out));
+    }
+
+    // Every unit keeping the profile's address is refused before any is
+    // written when the ledger issued that address: exit 2, naming the address
+    // and its record.
+    void keptAddress()
+    {
+        const QString where = newLedger("sqlite");
+        ModuleEmulator &line = station(-1);
+        QProcess first;
+        startProvision(first, 1, where, {"--addresses", "00050000-0005FFFF", "--count", "1"});
+        QCOMPARE(finish(first).code, 0);
+        line.clearLog();
+        QFile profile(m_dir.filePath("kept.json"));
+        QVERIFY(profile.open(QIODevice::WriteOnly));
+        profile.write(R"({"local-address": "00050000"})");
+        profile.close();
+        QProcess kept;
+        startProvision(kept, 1, where,
+                       {"--profile", profile.fileName(), "--keep-profile-address", "--count", "1"});
+        const Outcome outcome = finish(kept);
+        QCOMPARE(outcome.code, 2);
+        QVERIFY2(outcome.err.contains("the profile's local address 00050000 was issued by the "
+                                      "ledger SQLite ") &&
+                     outcome.err.contains(": passed, taken ") &&
+                     outcome.err.contains(" at station-1 by run 1 (unit 1)"),
+                 qPrintable(outcome.err));
+        QVERIFY(line.bursts().isEmpty());
     }
 
 private:

@@ -1,11 +1,32 @@
 #include "production/unithook.h"
 
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
 
 using korva::production::UnitHook;
 using korva::production::UnitHookJob;
 using korva::production::UnitHookOutcome;
+
+namespace
+{
+
+UnitHookJob job(const QString &unit, const QByteArray &record, const QString &result,
+                const QString &address = {}, const QString &device = {})
+{
+    UnitHookJob job;
+    job.unit = unit;
+    job.record = record;
+    job.result = result;
+    job.address = address;
+    job.device = device;
+    return job;
+}
+
+} // namespace
 
 class TestUnitHook : public QObject
 {
@@ -65,16 +86,58 @@ private slots:
         QList<UnitHookOutcome> outcomes;
         connect(&hook, &UnitHook::finished, this,
                 [&](const UnitHookOutcome &outcome) { outcomes << outcome; });
-        hook.run({"run 1 unit 7", record, "passed", "00020003", "/dev/ttyUSB0"});
+        hook.run(job("run 1 unit 7", record, "passed", "00020003", "/dev/ttyUSB0"));
         QVERIFY(outcomes.isEmpty());
         hook.waitForPending();
         QCOMPARE(outcomes.size(), 1);
-        QCOMPARE(outcomes[0].unit, "run 1 unit 7");
+        QCOMPARE(outcomes[0].job.unit, "run 1 unit 7");
         QCOMPARE(outcomes[0].status, status);
         QVERIFY2(outcomes[0].stderrTail.endsWith(stderrEnd), qPrintable(outcomes[0].stderrTail));
         QVERIFY(outcomes[0].stderrTail.toUtf8().size() <= UnitHook::kStderrTailBytes);
         if (stdinError >= 0)
             QCOMPARE(int(!outcomes[0].stdinError.isEmpty()), stdinError);
+    }
+
+    // At its limit a command's whole group ends, whatever the shell did: a
+    // child that ignores SIGTERM, or one left behind by a shell that exited at
+    // once. It is pending until then, and endAll() ends it at once.
+    void groupEnds_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("endAll"); // ended by a stop rather than by its limit
+        QTest::addColumn<QString>("status");
+        QTest::newRow("shell outlives its limit, child ignores SIGTERM")
+            << "(trap '' TERM; exec sleep 300) & exec sleep 100" << false
+            << "timed out after 0.5 s";
+        QTest::newRow("shell exits at once, child ignores SIGTERM")
+            << "(trap '' TERM; exec sleep 300) & exit 0" << false << "exit 0";
+        QTest::newRow("stopped") << "(trap '' TERM; exec sleep 300) & exec sleep 100" << true
+                                 << "stopped with the run";
+    }
+    void groupEnds()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, endAll);
+        QFETCH(QString, status);
+        QTemporaryDir dir;
+        UnitHook hook("echo $$ > '" + dir.filePath("group") + "'; " + command);
+        hook.setTimeLimit(endAll ? 600000 : 500);
+        QString ended;
+        connect(&hook, &UnitHook::finished, this,
+                [&](const UnitHookOutcome &outcome) { ended = outcome.status; });
+        hook.run(job("run 1 unit 1", "{}\n", "passed"));
+        QTRY_VERIFY(QFileInfo(dir.filePath("group")).size() > 0);
+        QFile file(dir.filePath("group"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const pid_t group = pid_t(file.readAll().trimmed().toLongLong());
+        QTest::qWait(100);
+        QCOMPARE(hook.pending(), 1);
+        if (endAll)
+            hook.endAll();
+        hook.waitForPending();
+        QCOMPARE(ended, status);
+        QCOMPARE(hook.pending(), 0);
+        QCOMPARE(::kill(-group, 0), -1); // nothing of the group is left, not even a zombie
     }
 
     // Commands run side by side and report as each ends; a slow one holds up
@@ -85,14 +148,14 @@ private slots:
         hook.setTimeLimit(500);
         QStringList reports;
         connect(&hook, &UnitHook::finished, this, [&](const UnitHookOutcome &outcome) {
-            reports << outcome.unit + ": " + outcome.status;
+            reports << outcome.job.unit + ": " + outcome.status;
         });
         int ticks = 0;
         QTimer ticker;
         connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
         ticker.start(20);
         for (const char *result : {"slow", "failed", "passed"})
-            hook.run({QString::fromLatin1(result), "{}\n", result, {}, {}});
+            hook.run(job(QString::fromLatin1(result), "{}\n", result));
         QCOMPARE(hook.pending(), 3);
         hook.waitForPending();
         QCOMPARE(hook.pending(), 0);

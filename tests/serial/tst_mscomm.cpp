@@ -11,6 +11,8 @@
 #include <QTimer>
 
 #include <memory>
+#include <pty.h>
+#include <unistd.h>
 
 using namespace korva;
 using Kind = PortFailure::Kind;
@@ -132,16 +134,16 @@ private slots:
     {
         MSComm comm;
         openOnModule(comm);
-        comm.output("+++");
+        QCOMPARE(comm.output("+++"), MSComm::Sent::All);
         QCOMPARE(receivedWithoutEvents(*m_module, 3), QByteArray("+++"));
         const QByteArray block = sampleBytes(15);
-        comm.output(block);
+        QCOMPARE(comm.output(block), MSComm::Sent::All);
         QCOMPARE(receivedWithoutEvents(*m_module, 18), "+++" + block);
 
         QVERIFY(!comm.setPortOpen(false));
         QVERIFY(!comm.portOpen());
         QCOMPARE(comm.devicePath(), QString());
-        comm.output("---");
+        QCOMPARE(comm.output("---"), MSComm::Sent::Nothing);
         QTest::qWait(100);
         QCOMPARE(m_module->receivedBytes(), "+++" + block);
         QVERIFY(!comm.setPortOpen(false)); // closing a closed port is no failure
@@ -302,6 +304,38 @@ private slots:
         // Closed for real: the same device opens with settings it takes.
         QVERIFY(!comm.setSettings("38400,n,8,1"));
         QVERIFY(!comm.setPortOpen(true));
+    }
+
+    // A device that stops taking bytes (a stalled adapter, flow control): bytes
+    // it took in part may still leave and say so; bytes it took none of are
+    // discarded with the port closed, so they can never leave later.
+    void outputTheDeviceStopsTaking()
+    {
+        int master = -1;
+        int slave = -1;
+        char name[128] = {};
+        QCOMPARE(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+        ::close(slave);
+        MSComm comm;
+        QVERIFY(!comm.setSettings("38400,n,8,1"));
+        QVERIFY(!comm.setDevicePath(QString::fromLocal8Bit(name)));
+        QVERIFY(!comm.setPortOpen(true));
+        QSignalSpy failures(&comm, &MSComm::failed);
+        QList<MSComm::Sent> sent;
+        // Nothing reads the other end, so its buffer fills up.
+        for (int i = 0; i < 1000 && comm.portOpen(); ++i)
+            sent << comm.output(QByteArray(4096, char('a' + i % 26)));
+        ::close(master);
+        QVERIFY(!comm.portOpen());
+        // Taken whole, then perhaps in part, then not at all.
+        QCOMPARE(sent.last(), MSComm::Sent::Nothing);
+        QVERIFY(sent.count(MSComm::Sent::All) > 0);
+        QCOMPARE(sent.count(MSComm::Sent::All) + sent.count(MSComm::Sent::Maybe) + 1, sent.size());
+        QVERIFY(sent.count(MSComm::Sent::Maybe) == 0 ||
+                sent.at(sent.size() - 2) == MSComm::Sent::Maybe);
+        QTRY_COMPARE(failures.size(), 1);
+        QVERIFY(failures.first().first().value<PortFailure>().description.contains(
+            QString::fromLocal8Bit(name)));
     }
 
     void hangUpClosesAndReportsOnce()

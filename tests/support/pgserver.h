@@ -41,13 +41,28 @@ public:
                  {"-D", data, "-U", kUser, "-A", "trust", "-E", "UTF8", "--locale=C", "--no-sync"},
                  true))
             return;
-        QString options = QString("-k '%1' -p %2 -c listen_addresses=''").arg(folder()).arg(kPort);
+        m_options = QString("-k '%1' -p %2 -c listen_addresses=''").arg(folder()).arg(kPort);
         if (!durable)
-            options += " -c fsync=off -c synchronous_commit=off";
+            m_options += " -c fsync=off -c synchronous_commit=off";
+        start();
+    }
+
+    // Starts the server (again); false with error() set when it did not start.
+    bool start()
+    {
         m_running = run("pg_ctl",
-                        {"-D", data, "-l", m_folder.filePath("server.log"), "-w", "-t", "60", "-o",
-                         options, "start"},
+                        {"-D", m_folder.filePath("data"), "-l", m_folder.filePath("server.log"),
+                         "-w", "-t", "60", "-o", m_options, "start"},
                         true);
+        return m_running;
+    }
+
+    // Stops the server as pg_ctl -m MODE does ("fast", "immediate").
+    bool stop(const QString &mode)
+    {
+        m_running =
+            !run("pg_ctl", {"-D", m_folder.filePath("data"), "-m", mode, "-w", "stop"}, true);
+        return !m_running;
     }
 
     ~PgServer()
@@ -81,6 +96,14 @@ public:
         return run("psql",
                    client() + QStringList{"-d", database, "-v", "ON_ERROR_STOP=1", "-c", command},
                    false);
+    }
+
+    // The first column of the first row a query returns, or empty (see error()).
+    QString value(const QString &database, const QString &query)
+    {
+        m_output.clear();
+        run("psql", client() + QStringList{"-d", database, "-At", "-c", query}, false);
+        return m_output.trimmed();
     }
 
 private:
@@ -137,8 +160,10 @@ private:
         else
             process.start(m_bin + '/' + program, arguments);
         const bool finished = process.waitForFinished(120000);
-        if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0) {
+            m_output = QString::fromLocal8Bit(process.readAll());
             return true;
+        }
         if (!finished)
             process.kill();
         m_error = QString("%1 failed (%2):\n%3")
@@ -155,6 +180,8 @@ private:
 
     QTemporaryDir m_folder{QDir::tempPath() + "/korva-pg-XXXXXX"};
     QString m_bin;
+    QString m_options;
+    QString m_output;
     QString m_error;
     uid_t m_uid = 0;
     gid_t m_gid = 0;
