@@ -13,8 +13,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <vector>
 
 using korva::emu::ModuleEmulator;
@@ -91,23 +93,10 @@ private slots:
         for (int i = 0; i < runs * slotsEach; ++i)
             station();
         ModuleEmulator &first = *m_lines.front();
-        QByteArray toFirst;
-        bool dropped = false;
-        if (fault == "vanish") {
-            // The first line goes the moment its first packet is through: 15
-            // bytes after a "+++" that are no "---".
-            first.setByteObserver([&](const WireByte &byte) {
-                if (byte.direction != WireByte::Direction::ToModule || dropped)
-                    return;
-                toFirst.append(char(byte.value));
-                const qsizetype entered = toFirst.lastIndexOf("+++");
-                if (entered >= 0 && toFirst.size() - entered == 3 + ModuleEmulator::kConfigSize &&
-                    toFirst.mid(entered + 3, 3) != "---") {
-                    dropped = true;
-                    first.hangUp();
-                }
-            });
-        }
+        // The first line goes the moment its first packet is through.
+        std::optional<WireTrigger> vanish;
+        if (fault == "vanish")
+            vanish.emplace(first, "+++P", 0, [&first] { first.hangUp(); });
         std::vector<std::unique_ptr<QProcess>> processes;
         for (int run = 0; run < runs; ++run) {
             QStringList arguments{"--addresses", "00010000-0001FFFF", "-q"};
@@ -136,7 +125,7 @@ private slots:
             out += outcome.out.toUtf8();
             shown += outcome.err;
         }
-        first.setByteObserver({});
+        vanish.reset();
 
         const QList<QJsonObject> units = unitRecords(out);
         const auto addressOf = [](const QJsonObject &unit) {
@@ -231,12 +220,13 @@ private slots:
         Outcome stopped;
         {
             QProcess first;
-            SignalsOnWire stops(line, signalNumbers, after, delayMs);
+            std::atomic<qint64> pid = 0;
+            WireTrigger stops(line, after, delayMs, [&] { sendSignals(pid, signalNumbers); });
             startProvision(first, 1, where, arguments);
-            stops.setProcess(first.processId());
+            pid = first.processId();
             if (after.isEmpty()) {
                 QTRY_VERIFY_WITH_TIMEOUT(first.canReadLine(), kFinishMs);
-                stops.send();
+                sendSignals(pid, signalNumbers);
             }
             stopped = finish(first);
         }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <thread>
 
 // The unit records among JSON lines (provision's stdout, its log, a ledger export).
@@ -121,45 +122,43 @@ inline QString wireFault(const korva::emu::ModuleEmulator &emulator, bool cut = 
     return {};
 }
 
-// Sends signals to a process the first time the tool's wire on a line ends
-// with a shape ("+++", "+++P", "+++P---+++"; "P" a packet), at once or this
-// long after (from a thread of its own, so the line goes on meanwhile); or
-// when asked.
-class SignalsOnWire
+inline void sendSignals(qint64 pid, const QList<int> &signalNumbers)
+{
+    for (const int signalNumber : signalNumbers)
+        ::kill(pid_t(pid), signalNumber);
+}
+
+// Does something the first time the tool's wire on a line ends with a shape
+// ("+++", "+++P", "+++P---+++"; "P" a packet), at once or this long after (from
+// a thread of its own, so the line goes on meanwhile).
+class WireTrigger
 {
 public:
-    SignalsOnWire(korva::emu::ModuleEmulator &line, const QList<int> &signalNumbers,
-                  const QByteArray &after, int delayMs = 0)
-        : m_line(line), m_signals(signalNumbers)
+    WireTrigger(korva::emu::ModuleEmulator &line, const QByteArray &after, int delayMs,
+                std::function<void()> action)
+        : m_line(line), m_action(std::move(action))
     {
         m_line.setByteObserver([this, after, delayMs](const korva::emu::WireByte &byte) {
-            if (byte.direction != korva::emu::WireByte::Direction::ToModule || m_sent ||
+            if (byte.direction != korva::emu::WireByte::Direction::ToModule || m_done ||
                 after.isEmpty() || !take(char(byte.value)) || !m_shape.endsWith(after))
                 return;
-            m_sent = true;
+            m_done = true;
             if (delayMs == 0)
-                return send();
+                return m_action();
             m_delayed = std::thread([this, delayMs] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-                send();
+                m_action();
             });
         });
     }
-    ~SignalsOnWire()
+    ~WireTrigger()
     {
         m_line.setByteObserver({});
         if (m_delayed.joinable())
             m_delayed.join();
     }
-    SignalsOnWire(const SignalsOnWire &) = delete;
-    SignalsOnWire &operator=(const SignalsOnWire &) = delete;
-
-    void setProcess(qint64 pid) { m_pid = pid; }
-    void send()
-    {
-        for (const int signalNumber : m_signals)
-            ::kill(pid_t(m_pid.load()), signalNumber);
-    }
+    WireTrigger(const WireTrigger &) = delete;
+    WireTrigger &operator=(const WireTrigger &) = delete;
 
 private:
     // Adds a byte to the shape; true when it completed a string or a packet.
@@ -175,10 +174,9 @@ private:
     }
 
     korva::emu::ModuleEmulator &m_line;
-    const QList<int> m_signals;
-    std::atomic<qint64> m_pid = 0;
+    const std::function<void()> m_action;
     QByteArray m_shape;
     QByteArray m_pending;
-    bool m_sent = false;
+    bool m_done = false;
     std::thread m_delayed;
 };
