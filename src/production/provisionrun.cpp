@@ -141,7 +141,11 @@ void ProvisionRun::fail(const QString &reason)
 EndReason ProvisionRun::endReason() const
 {
     const EndReason halted = m_shared.reason();
-    return halted == EndReason::None ? EndReason::CountReached : halted;
+    // A stop while the last unit --count asked for was under way, which that
+    // unit then met, cut nothing short.
+    if (halted == EndReason::None || (halted == EndReason::Stopped && m_shared.budget.spent()))
+        return EndReason::CountReached;
+    return halted;
 }
 
 bool ProvisionRun::anyFailed() const

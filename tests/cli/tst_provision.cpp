@@ -292,6 +292,10 @@ private slots:
         QTest::newRow("after the packet: read back, recorded")
             << two << false << QByteArray("+++P") << 0 << term << 128 + SIGTERM
             << QByteArray("+++P---+++---") << QStringList{"01020304|passed||1"} << "PASS";
+        QTest::newRow("after the packet of the last unit --count asked for")
+            << QStringList{"--count", "1"} << false << QByteArray("+++P") << 0 << term << 0
+            << QByteArray("+++P---+++---") << QStringList{"01020304|passed||1"}
+            << "as --count asked";
         QTest::newRow("after the packet, a second signal")
             << two << false << QByteArray("+++P") << 0 << twice << -1 << QByteArray("+++P---")
             << QStringList{"01020304|failed|stopped|1"} << "sent, not verified";
