@@ -30,7 +30,7 @@ QJsonValue textOrNull(const QVariant &value)
 const QString kRunColumns = QStringLiteral(
     "id, station, host, operator, tool_version, profile_name, profile_sha256, address_range,"
     " ports, baud, band, started, ended, how, written, passed, failed, already_provisioned,"
-    " next_free");
+    " next_free, order_name");
 
 // The unit's own columns, its --on-unit outcome, then its run's.
 const QString kUnitColumns = QStringLiteral(
@@ -38,7 +38,7 @@ const QString kUnitColumns = QStringLiteral(
     " u.adapter_location, u.block_before, u.packet, u.read_back, u.packet_left, u.address,"
     " u.address_state, u.reprovision, u.result, u.differences, u.error_class, u.error, u.writes,"
     " u.hook_status, u.hook_stderr, r.station, r.operator, r.profile_name, r.profile_sha256,"
-    " r.tool_version");
+    " r.tool_version, r.order_name");
 
 RunStart runStartFrom(const sql::Pager &row)
 {
@@ -54,6 +54,7 @@ RunStart runStartFrom(const sql::Pager &row)
     start.baud = row.value(9).toInt();
     start.band = row.value(10).toString();
     start.started = timeFrom(row.value(11));
+    start.order = row.value(19).toString();
     return start;
 }
 
@@ -105,6 +106,7 @@ UnitRecord unitFrom(const sql::Pager &row)
     unit.profileName = row.value(24).toString();
     unit.profileSha256 = row.value(25).toString();
     unit.toolVersion = row.value(26).toString();
+    unit.order = row.value(27).toString();
     return unit;
 }
 

@@ -40,12 +40,12 @@ Ledger::Result<qint64> Ledger::startRun(const RunStart &run)
         const QString error = sql::run(
             query,
             QStringLiteral("INSERT INTO runs (station, host, operator, tool_version, profile_name,"
-                           " profile_sha256, address_range, ports, baud, band, started)"
-                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"),
+                           " profile_sha256, address_range, ports, baud, band, started, order_name)"
+                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"),
             {sql::text(run.station), sql::text(run.host), sql::text(run.operatorName),
              sql::text(run.toolVersion), sql::text(run.profileName), sql::text(run.profileSha256),
              sql::text(run.range), sql::text(run.ports), run.baud, sql::text(run.band),
-             timeText(started)});
+             timeText(started), sql::text(run.order)});
         if (!error.isEmpty())
             return error;
         if (!query.next())

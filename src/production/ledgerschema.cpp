@@ -83,6 +83,7 @@ QStringList thirdVersion(LedgerLocation::Kind kind)
         QStringLiteral("INSERT INTO issued_spans (low, high) SELECT MIN(address), MAX(address)"
                        " FROM (SELECT address, address - ROW_NUMBER() OVER (ORDER BY address)"
                        " AS island FROM addresses) AS numbered GROUP BY island"),
+        QStringLiteral("ALTER TABLE runs ADD COLUMN order_name TEXT"),
         QStringLiteral("DROP INDEX units_address"),
         QStringLiteral("CREATE INDEX units_address ON units (address, id)"),
     };

@@ -52,22 +52,20 @@ QDateTime currentTime()
 
 QJsonObject RunStart::toJson(qint64 runId) const
 {
-    QJsonObject record{{QStringLiteral("type"), QStringLiteral("run-start")},
-                       {QStringLiteral("run"), runId},
-                       {QStringLiteral("time"), timeText(started)},
-                       {QStringLiteral("station"), station},
-                       {QStringLiteral("host"), host},
-                       {QStringLiteral("operator"), operatorName},
-                       {QStringLiteral("tool-version"), toolVersion},
-                       {QStringLiteral("profile"), profileName},
-                       {QStringLiteral("profile-sha256"), profileSha256},
-                       {QStringLiteral("range"), range},
-                       {QStringLiteral("ports"), ports},
-                       {QStringLiteral("baud"), baud},
-                       {QStringLiteral("band"), band}};
-    if (!order.isEmpty())
-        record.insert(QStringLiteral("order"), order);
-    return record;
+    return {{QStringLiteral("type"), QStringLiteral("run-start")},
+            {QStringLiteral("run"), runId},
+            {QStringLiteral("time"), timeText(started)},
+            {QStringLiteral("station"), station},
+            {QStringLiteral("host"), host},
+            {QStringLiteral("operator"), operatorName},
+            {QStringLiteral("tool-version"), toolVersion},
+            {QStringLiteral("profile"), profileName},
+            {QStringLiteral("profile-sha256"), profileSha256},
+            {QStringLiteral("range"), range},
+            {QStringLiteral("ports"), ports},
+            {QStringLiteral("baud"), baud},
+            {QStringLiteral("band"), band},
+            {QStringLiteral("order"), order}};
 }
 
 QJsonObject RunEnd::toJson(qint64 runId) const
@@ -90,6 +88,7 @@ void UnitRecord::takeRun(const RunStart &run)
     profileName = run.profileName;
     profileSha256 = run.profileSha256;
     toolVersion = run.toolVersion;
+    order = run.order;
 }
 
 QString nameRefusal(const QString &name)
@@ -140,7 +139,8 @@ QJsonObject UnitRecord::toJson() const
             {QStringLiteral("operator"), operatorName},
             {QStringLiteral("profile"), profileName},
             {QStringLiteral("profile-sha256"), profileSha256},
-            {QStringLiteral("tool-version"), toolVersion}};
+            {QStringLiteral("tool-version"), toolVersion},
+            {QStringLiteral("order"), order}};
 }
 
 } // namespace korva::production

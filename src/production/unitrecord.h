@@ -66,9 +66,9 @@ struct UnitRecord {
     // this unit as passed: no address was taken.
     bool reprovision = false;
     // Its run's, so that a record stands on its own in an audit or a label.
-    QString station, operatorName, profileName, profileSha256, toolVersion;
+    QString station, operatorName, profileName, profileSha256, toolVersion, order;
 
-    // Takes the station, operator, profile and tool version of the unit's run.
+    // Takes the station, operator, profile, tool version and order of the unit's run.
     void takeRun(const RunStart &run);
     // The --log line and the export record, with "type":"unit".
     QJsonObject toJson() const;
