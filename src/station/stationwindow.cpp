@@ -245,6 +245,7 @@ void StationWindow::startRun()
     }
     showMessage(m_run.notes().join(QStringLiteral("; ")), false);
     m_stopping = false;
+    m_stoppingNow = false;
     m_tiles->setCount(int(m_run.pictures().size()));
     for (int index = 0; index < m_run.pictures().size(); ++index)
         showSlot(index);
@@ -255,12 +256,20 @@ void StationWindow::startRun()
     m_health->check();
 }
 
+// A first stop lets every slot finish its step, a unit whose packet left
+// finishing its read-back; a second one ends each step at once, still leaving
+// every module in data mode.
 void StationWindow::stopRun()
 {
-    if (!isRunning() || m_stopping)
+    if (!isRunning() || m_stoppingNow)
         return;
+    m_stoppingNow = m_stopping;
     m_stopping = true;
-    showMessage(tr("Stopping: every slot finishes its step and leaves its module in data mode…"),
+    showMessage(m_stoppingNow
+                    ? tr("Stopping now: every slot ends its step at once and leaves its module in "
+                         "data mode…")
+                    : tr("Stopping: every slot finishes its step and leaves its module in data "
+                         "mode…"),
                 false);
     m_run.stop();
     updateControls();
@@ -340,6 +349,7 @@ void StationWindow::onUnit(const production::SlotEvent &event, const QDateTime &
 void StationWindow::onFinished(const QString &how, const QString &problem)
 {
     m_stopping = false;
+    m_stoppingNow = false;
     showMessage(problem.isEmpty() ? tr("Run ended: %1").arg(how)
                                   : tr("Run ended: %1: %2").arg(how, problem),
                 !problem.isEmpty());
@@ -358,7 +368,9 @@ void StationWindow::updateControls()
     const bool running = isRunning();
     m_jobButton->setEnabled(!running);
     m_start->setEnabled(!running);
-    m_stop->setEnabled(running && !m_stopping);
+    m_stop->setEnabled(running && !m_stoppingNow);
+    m_stop->setText(m_stopping && running ? tr("S&top now (Shift+F5)") : tr("S&top (Shift+F5)"));
+    m_stop->setAccessibleName(m_stopping && running ? tr("Stop the run now") : tr("Stop the run"));
 }
 
 } // namespace korva::station

@@ -84,6 +84,7 @@ private:
     QString m_jobFile;
     bool m_closeWhenDone = false;
     bool m_stopping = false;
+    bool m_stoppingNow = false; // a second stop: every step ends at once
     QLabel *m_jobText = nullptr;
     QLabel *m_message = nullptr;
     QPushButton *m_jobButton = nullptr;

@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -121,6 +122,7 @@ private slots:
         QTest::addColumn<int>("target"); // 0: open-ended, stopped
         QTest::newRow("a job from a file, to its target") << "" << 8;
         QTest::newRow("stopped with Shift+F5, the job locked meanwhile") << "stop" << 0;
+        QTest::newRow("stopped twice: every step ends at once") << "stop now" << 0;
         QTest::newRow("stopped by SIGTERM, the window closes") << "signal" << 0;
         QTest::newRow("a unit that keeps a byte: FAIL with its reason") << "fail" << 4;
         QTest::newRow("an adapter pulled mid-run") << "pull" << 0;
@@ -182,7 +184,7 @@ private slots:
             QCOMPARE(first->nextStep(), QString("adapter missing: plug it in"));
             QVERIFY(first->picture().verdict); // its last verdict stays on show
         }
-        if (fault == "stop" || fault == "signal" || fault == "pull") {
+        if (fault.startsWith("stop") || fault == "signal" || fault == "pull") {
             QTRY_VERIFY_WITH_TIMEOUT(recent->topLevelItemCount() >= kSlots, kRunMs);
             const QString before = QString::fromUtf8(production::jobJson(window.job()));
             QVERIFY(!window.findChild<QWidget *>("jobButton")->isEnabled());
@@ -194,6 +196,12 @@ private slots:
                 ::kill(::getpid(), SIGTERM);
             else
                 QVERIFY(pressKeys(&window, "shift+F5"));
+            if (fault == "stop now") {
+                auto *stop = window.findChild<QPushButton *>("stopButton");
+                QVERIFY(stop->isEnabled() && stop->text().contains("now"));
+                QVERIFY(pressKeys(&window, "shift+F5"));
+                QVERIFY(!stop->isEnabled());
+            }
         }
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, kRunMs);
         QVERIFY(!window.isRunning());
