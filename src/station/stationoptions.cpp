@@ -40,9 +40,9 @@ Options:
   --version                  Print the version.
 
 Keys: F5 starts, Shift+F5 stops (every slot finishes its step and leaves its
-module in data mode), Ctrl+J edits the job while no run is under way, F11
-switches full screen. SIGTERM stops the run as Stop does and then closes the
-window.
+module in data mode; pressed again, every step ends at once), Ctrl+J edits the
+job while no run is under way, F11 switches full screen. SIGTERM stops the run
+as Stop does and then closes the window.
 )");
 
 bool readCount(const QString &text, int &number)
