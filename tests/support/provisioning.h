@@ -124,8 +124,10 @@ inline QString wireFault(const korva::emu::ModuleEmulator &emulator, bool cut = 
 
 inline void sendSignals(qint64 pid, const QList<int> &signalNumbers)
 {
+    // 0 (a process not started) would signal the whole process group.
     for (const int signalNumber : signalNumbers)
-        ::kill(pid_t(pid), signalNumber);
+        if (pid > 0)
+            ::kill(pid_t(pid), signalNumber);
 }
 
 // Does something the first time the tool's wire on a line ends with a shape

@@ -62,8 +62,6 @@ void ModuleEmulator::Private::run()
         pollfd fds[2] = {{wakeFd, POLLIN, 0}, {-1, 0, 0}};
         nfds_t count = 1;
         std::optional<Clock::time_point> deadline;
-        std::function<void(const WireByte &)> notifyByte;
-        std::function<void()> notifyHangUp;
         {
             std::lock_guard lock(mutex);
             if (stopping)
@@ -96,17 +94,25 @@ void ModuleEmulator::Private::run()
                 count = 2;
             }
             deadline = nextDeadline();
-            if (!out.bytes.empty())
+        }
+        if (!out.bytes.empty() || out.hungUp) {
+            // The observers of this moment, called without the line's lock so
+            // that they may use the emulator.
+            std::lock_guard calls(observerMutex);
+            std::function<void(const WireByte &)> notifyByte;
+            std::function<void()> notifyHangUp;
+            {
+                std::lock_guard lock(mutex);
                 notifyByte = byteObserver;
-            if (out.hungUp)
-                notifyHangUp = hangUpObserver;
+                notifyHangUp = out.hungUp ? hangUpObserver : nullptr;
+            }
+            if (notifyByte) {
+                for (const WireByte &byte : out.bytes)
+                    notifyByte(byte);
+            }
+            if (notifyHangUp)
+                notifyHangUp();
         }
-        if (notifyByte) {
-            for (const WireByte &byte : out.bytes)
-                notifyByte(byte);
-        }
-        if (notifyHangUp)
-            notifyHangUp();
 
         timespec timeout{};
         if (deadline)

@@ -276,12 +276,14 @@ void ModuleEmulator::hangUp()
 
 void ModuleEmulator::setByteObserver(std::function<void(const WireByte &)> observer)
 {
+    std::lock_guard calls(d->observerMutex);
     std::lock_guard lock(d->mutex);
     d->byteObserver = std::move(observer);
 }
 
 void ModuleEmulator::setHangUpObserver(std::function<void()> observer)
 {
+    std::lock_guard calls(d->observerMutex);
     std::lock_guard lock(d->mutex);
     d->hangUpObserver = std::move(observer);
 }

@@ -103,6 +103,9 @@ struct ModuleEmulator::Private {
 
     QList<WireByte> log;
     QByteArray radio;
+    // Held while an observer runs (on the worker thread), so that once a new
+    // observer is set no call of the old one is still under way.
+    std::recursive_mutex observerMutex;
     std::function<void(const WireByte &)> byteObserver;
     std::function<void()> hangUpObserver;
 
