@@ -2,11 +2,13 @@
 
 #include "production/ledgersql.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QThread>
 
 #include <atomic>
 
@@ -21,6 +23,7 @@ namespace
 // How long a busy SQLite ledger (another process in its transaction) is
 // waited for before the operation fails.
 constexpr int kBusyTimeoutMs = 5000;
+constexpr int kBusyRetryMs = 20;
 // A PostgreSQL server that does not answer, or a lock that is not granted,
 // fails the operation instead of hanging the line.
 constexpr int kConnectTimeoutS = 5;
@@ -145,7 +148,14 @@ QString Ledger::connect(OpenMode mode)
     // The journal mode stays with the file: set by the programs that write,
     // so the ledger verbs never need to write a ledger to read it.
     if (sqlite && mode == OpenMode::CreateIfMissing) {
-        QString error = sql::run(query, QStringLiteral("PRAGMA journal_mode = WAL"));
+        // SQLite answers a switch that meets another connection's lock (two
+        // stations opening a new ledger together) with "busy" at once, without
+        // its busy timeout: the switch is tried again, paced, within that bound.
+        const QDeadlineTimer patience(kBusyTimeoutMs);
+        QString error;
+        while (!(error = sql::run(query, QStringLiteral("PRAGMA journal_mode = WAL"))).isEmpty() &&
+               query.lastError().nativeErrorCode() == QLatin1String("5") && !patience.hasExpired())
+            QThread::msleep(kBusyRetryMs);
         if (error.isEmpty() && (!query.next() || query.value(0).toString() != QLatin1String("wal")))
             error = QStringLiteral("the file system does not allow write-ahead logging");
         if (!error.isEmpty())
