@@ -1,4 +1,5 @@
 #include "production/ledger.h"
+#include "station/slottile.h"
 #include "station/stationwindow.h"
 
 #include <QPushButton>
@@ -12,11 +13,13 @@
 
 #include <unistd.h>
 
+using korva::production::SlotState;
 using namespace korva::station;
 namespace production = korva::production;
 
 // The window at its edges, headless: a stop that comes while the start still
-// waits for the ledger.
+// waits for the ledger, and tiles whose PASS or FAIL must fit whatever the
+// window's shape.
 class TestStationEdges : public QObject
 {
     Q_OBJECT
@@ -77,6 +80,50 @@ private slots:
             locker.close();
         }
         QSqlDatabase::removeDatabase("locker");
+    }
+
+    // Whatever the grid's shape, PASS and FAIL fit their tiles, in letters a
+    // quarter of the tile's height or more where some number of columns allows it.
+    void verdictsFit_data()
+    {
+        QTest::addColumn<int>("tiles");
+        QTest::addColumn<QSize>("area");
+        QTest::addColumn<bool>("quarter");
+        QTest::newRow("4 slots, a wide short band") << 4 << QSize(1004, 350) << true;
+        QTest::newRow("4 slots, a little taller") << 4 << QSize(1004, 380) << true;
+        QTest::newRow("4 slots, square") << 4 << QSize(700, 700) << true;
+        QTest::newRow("8 slots, 1024 by 768") << 8 << QSize(1004, 420) << true;
+        QTest::newRow("8 slots, full HD") << 8 << QSize(1900, 800) << true;
+        QTest::newRow("2 slots, a narrow window") << 2 << QSize(500, 700) << true;
+        QTest::newRow("2 slots, a strip too narrow for a quarter") << 2 << QSize(300, 900) << false;
+        QTest::newRow("1 slot") << 1 << QSize(1004, 420) << true;
+    }
+    void verdictsFit()
+    {
+        QFETCH(int, tiles);
+        QFETCH(QSize, area);
+        QFETCH(bool, quarter);
+        TileGrid grid;
+        grid.setCount(tiles);
+        grid.resize(area);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        for (const SlotState state : {SlotState::Passed, SlotState::Failed}) {
+            for (int index = 0; index < tiles; ++index) {
+                SlotTile *tile = grid.tile(index);
+                production::SlotPicture picture;
+                picture.apply({index + 1, "/dev/ttyUSB0", state, 0x30001, {}, 1000});
+                tile->setPicture(picture);
+                const QString shape = QStringLiteral("%1 in %2x%3, %4 columns")
+                                          .arg(tile->word())
+                                          .arg(tile->width())
+                                          .arg(tile->height())
+                                          .arg(grid.columns());
+                QVERIFY2(tile->wordWidth() <= tile->width() * 0.95, qPrintable(shape));
+                QVERIFY2(!quarter || tile->letterHeight() >= tile->height() / 4.0,
+                         qPrintable(shape));
+            }
+        }
     }
 
 private:
