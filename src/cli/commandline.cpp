@@ -315,9 +315,9 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     options.journal = parser.value(journal);
     options.station = parser.value(station);
     options.operatorName = parser.value(operatorName);
-    for (const auto &[name, value] :
-         {std::pair{QStringLiteral("--station"), options.station},
-          std::pair{QStringLiteral("--operator"), options.operatorName}})
+    for (const auto &[name, value] : {std::pair{QStringLiteral("--station"), options.station},
+                                      std::pair{QStringLiteral("--operator"), options.operatorName},
+                                      std::pair{QStringLiteral("--order"), parser.value(order)}})
         if (const QString refused = production::nameRefusal(value); !refused.isEmpty())
             return refuse(QStringLiteral("%1 %2").arg(name, refused));
     if (options.verb == Verb::Ledger) {

@@ -56,6 +56,15 @@ QString portFromFolder(const QDir &folder, const QString &port)
     return port.contains(u'/') ? fromFolder(folder, port) : port;
 }
 
+// The names a run records, by their keys: shown in tables and on screens, so
+// none may hold a control character.
+QList<std::pair<QString, QString>> namesOf(const Job &job)
+{
+    return {{QStringLiteral("station"), job.station},
+            {QStringLiteral("operator"), job.operatorName},
+            {QStringLiteral("order"), job.order}};
+}
+
 // Reads one job file's keys into a job, each checked for its kind.
 class JobReader
 {
@@ -105,11 +114,10 @@ public:
         text(QStringLiteral("band"), job.band);
         text(QStringLiteral("station"), job.station);
         text(QStringLiteral("operator"), job.operatorName);
-        for (const auto &[key, name] : {std::pair{QStringLiteral("station"), job.station},
-                                        std::pair{QStringLiteral("operator"), job.operatorName}})
+        text(QStringLiteral("order"), job.order);
+        for (const auto &[key, name] : namesOf(job))
             if (const QString refused = nameRefusal(name); m_error.isEmpty() && !refused.isEmpty())
                 m_error = QStringLiteral("\"%1\" %2").arg(key, refused);
-        text(QStringLiteral("order"), job.order);
         number(QStringLiteral("count"), job.count);
         number(QStringLiteral("target"), job.target);
         flag(QStringLiteral("reprovision"), job.reprovision);
@@ -374,6 +382,14 @@ PreparedJob prepareJob(const Job &job, const QString &toolVersion)
     if (job.profile.isEmpty()) {
         prepared.refusal = QStringLiteral("provision needs --profile FILE (and no --set)");
         return prepared;
+    }
+    // Names from the command line or a job dialog are checked here as a job
+    // file's are when it is read.
+    for (const auto &[key, name] : namesOf(job)) {
+        if (const QString refused = nameRefusal(name); !refused.isEmpty()) {
+            prepared.refusal = QStringLiteral("--%1 %2").arg(key, refused);
+            return prepared;
+        }
     }
     ProvisionSettings &settings = prepared.settings;
     std::optional<LedgerLocation> ledger;

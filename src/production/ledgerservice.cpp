@@ -83,9 +83,13 @@ void LedgerService::giveUp(const std::shared_ptr<Call> &call)
 {
     call->abandoned = true;
     QMutexLocker lock(&m_mutex);
-    // Whatever runs now has nobody waiting for it: shutting the socket down makes
-    // the blocked call return, and the connection is opened again for the next.
-    if (m_current && m_current->abandoned && m_socket >= 0 && !m_cut) {
+    if (!m_current || !m_current->abandoned)
+        return;
+    // Whatever runs now, a query or the opening of a connection, has nobody
+    // waiting for it: shutting the socket down makes a blocked query return,
+    // and the connection is opened again for the next call.
+    m_unanswered = true;
+    if (m_socket >= 0 && !m_cut) {
         ::shutdown(m_socket, SHUT_RDWR);
         m_cut = true;
     }
@@ -123,6 +127,8 @@ void LedgerService::run(const std::shared_ptr<Call> &call)
     // socket cut): the next call opens a new one rather than finding out.
     if (!worked || cut)
         dropConnection();
+    else
+        m_unanswered = false;
     call->completion.finish();
 }
 
@@ -137,6 +143,10 @@ void LedgerService::dropConnection()
 
 template <typename T> T LedgerClient::call(const QString &what, std::function<T(Ledger &)> body)
 {
+    if (m_stopping && m_service.m_unanswered)
+        return failure<T>(QStringLiteral("ledger %1: cannot %2: it did not answer an earlier call, "
+                                         "and the run is stopping")
+                              .arg(where(), what));
     auto result = std::make_shared<T>();
     auto call = std::make_shared<LedgerService::Call>();
     call->body = [result, body = std::move(body)](Ledger *ledger, const QString &openError) {

@@ -77,6 +77,9 @@ private:
     std::shared_ptr<Call> m_current;
     int m_socket = -1;
     bool m_cut = false;
+    // A call was given up under way and none has worked since: the server is
+    // not answering, so a run that stops does not wait on it again.
+    std::atomic<bool> m_unanswered = false;
 };
 
 // A caller's side of the station's ledger: the calls of Ledger, by the same
@@ -105,8 +108,10 @@ public:
     Ledger::Result<std::optional<quint32>> nextFree(const AddressRange &range);
 
     // The run is stopping: a call under way, and every call after this, is
-    // waited for at most kStopGraceMs. Call it on the client's thread (an event
-    // handled while a call waits counts).
+    // waited for at most kStopGraceMs; once a call was given up under way, the
+    // calls after it fail at once, as a new connection to a server that does
+    // not answer would only wait for its own timeout. Call it on the client's
+    // thread (an event handled while a call waits counts).
     void stop();
 
 private:

@@ -218,6 +218,9 @@ void ProvisionRun::recordEnd()
         end.failed += totals.failed;
         end.alreadyProvisioned += totals.alreadyProvisioned;
     }
+    // After a ledger failure the end is waited for only briefly: the journal keeps it.
+    if (m_shared.reason() == EndReason::RecordFailed)
+        m_ledger->stop();
     QString failed;
     if (const std::optional<AddressRange> &range = m_shared.settings.range) {
         const auto next = m_ledger->nextFree(*range);
@@ -225,9 +228,6 @@ void ProvisionRun::recordEnd()
         m_summary.nextFree = end.nextFree = next.value;
     }
     end.ended = currentTime();
-    // After a ledger failure the end is waited for only briefly: the journal keeps it.
-    if (m_shared.reason() == EndReason::RecordFailed)
-        m_ledger->stop();
     // A ledger that could not tell the next free address still gets the end.
     const QString ended =
         m_shared.records.appendRunEnd(m_shared.runId, end, m_ledger.get()).failure();

@@ -111,6 +111,11 @@ void Slot::stop()
 
 void Slot::wake()
 {
+    // A run halted by a record the ledger refused waits on the ledger no
+    // longer than a stopped one: a call of this slot's under way gets the same
+    // grace, so the run ends soon after its first failed record.
+    if (m_ledger && m_shared.reason() == EndReason::RecordFailed)
+        m_ledger->stop();
     if (m_idleLoop)
         m_idleLoop->quit();
 }

@@ -67,5 +67,8 @@ int main(int argc, char *argv[])
         window.startRun();
     if (!window.message().isEmpty())
         print(stderr, QStringLiteral("korva-station: %1\n").arg(window.message()));
+    // A stop signal while --start waited for the ledger has closed the window already.
+    if (!window.isVisible())
+        return 0;
     return QApplication::exec();
 }

@@ -26,7 +26,8 @@ const QColor kAsideFill(0xf2, 0xb0, 0x00); // set aside: outcome not on the reco
 const QColor kKnownFill(0x1e, 0x5a, 0xa8); // already provisioned
 const QColor kNotice(0xe0, 0x8a, 0x00);
 // Capital letters as a share of the tile's height: PASS and FAIL take 0.3 where
-// the tile is wide enough, and never less than a quarter.
+// the tile is wide enough; the tiles are arranged so that it is, for at least
+// a quarter.
 constexpr qreal kVerdictLetters = 0.3;
 constexpr qreal kLeastVerdictLetters = 0.25;
 constexpr qreal kOtherLetters = 0.14;
@@ -177,19 +178,36 @@ QFont SlotTile::wordFont() const
     const bool verdict = isPassOrFail(m_picture.shown().state);
     const qreal letters = height() * (verdict ? kVerdictLetters : kOtherLetters);
     font.setPixelSize(std::max(10, int(std::ceil(letters / capRatio))));
-    // Words shrink to the tile's width; PASS and FAIL only down to their least.
+    // Words shrink to the tile's width: a word cut at the tile's edges is not
+    // read at all.
     const qreal room = width() * (1 - 2 * kMargin);
     const qreal wide = QFontMetricsF(font).horizontalAdvance(word());
-    if (wide > room) {
-        const int least = verdict ? int(std::ceil(height() * kLeastVerdictLetters / capRatio)) : 10;
-        font.setPixelSize(std::max(least, int(font.pixelSize() * room / wide)));
-    }
+    if (wide > room)
+        font.setPixelSize(std::max(10, int(font.pixelSize() * room / wide)));
     return font;
 }
 
 qreal SlotTile::letterHeight() const
 {
     return QFontMetricsF(wordFont()).capHeight();
+}
+
+qreal SlotTile::wordWidth() const
+{
+    return QFontMetricsF(wordFont()).horizontalAdvance(word());
+}
+
+qreal SlotTile::verdictLetters(const QFont &base, const QSizeF &tile)
+{
+    QFont font = base;
+    font.setBold(true);
+    font.setPixelSize(100);
+    const QFontMetricsF metrics(font);
+    const qreal widest =
+        std::max(metrics.horizontalAdvance(production::stateWord(SlotState::Passed)),
+                 metrics.horizontalAdvance(production::stateWord(SlotState::Failed)));
+    const qreal byWidth = tile.width() * (1 - 2 * kMargin) / widest * metrics.capHeight();
+    return std::min(tile.height() * kVerdictLetters, byWidth);
 }
 
 QSize SlotTile::minimumSizeHint() const
@@ -314,8 +332,9 @@ void TileGrid::resizeEvent(QResizeEvent *event)
     arrange();
 }
 
-// Tiles a little wider than tall read best; the columns are chosen so that
-// the smaller side of that shape is largest.
+// The columns that give PASS and FAIL the largest letters; a tile so narrow
+// that they would be less than a quarter of its height is taken only when
+// every number of columns gives such tiles.
 void TileGrid::arrange()
 {
     const int count = int(m_tiles.size());
@@ -324,13 +343,17 @@ void TileGrid::arrange()
     // Before the grid has a size of its own, it is laid out for a window's.
     const QSize area = width() > 0 && height() > 0 ? size() : QSize(1000, 500);
     int best = 1;
-    qreal bestSide = 0;
+    qreal bestLetters = -1;
+    bool bestTallEnough = false;
     for (int columns = 1; columns <= count; ++columns) {
         const int rows = (count + columns - 1) / columns;
-        const qreal side =
-            std::min(area.width() / qreal(columns) / 1.4, area.height() / qreal(rows));
-        if (side > bestSide) {
-            bestSide = side;
+        const QSizeF tile(area.width() / qreal(columns), area.height() / qreal(rows));
+        const qreal letters = SlotTile::verdictLetters(font(), tile);
+        const bool tallEnough = letters >= tile.height() * kLeastVerdictLetters;
+        if (tallEnough > bestTallEnough ||
+            (tallEnough == bestTallEnough && letters > bestLetters)) {
+            bestLetters = letters;
+            bestTallEnough = tallEnough;
             best = columns;
         }
     }

@@ -24,11 +24,15 @@ public:
     // Before the first run a tile is ready rather than waiting.
     void setReady(const QString &device, int slot);
 
-    // The state's word as shown, and the height of its capital letters at the
-    // tile's size, in pixels.
+    // The state's word as shown, and the height of its capital letters and
+    // its width at the tile's size, in pixels.
     QString word() const;
     QString nextStep() const;
     qreal letterHeight() const;
+    qreal wordWidth() const;
+    // The height of PASS and FAIL's capital letters in a tile of this size:
+    // as tall as the tile allows while both fit its width.
+    static qreal verdictLetters(const QFont &font, const QSizeF &tile);
     // The tile's fill for its state; PASS, FAIL and the states to set a unit
     // aside keep their colours whatever the palette.
     QColor fill() const;
@@ -57,7 +61,8 @@ private:
 };
 
 // The tiles of a station, one per slot, filling their area in the number of
-// columns that gives each tile the most room.
+// columns that gives PASS and FAIL the largest letters, at least a quarter of
+// a tile's height where any number of columns allows it.
 class TileGrid : public QWidget
 {
     Q_OBJECT

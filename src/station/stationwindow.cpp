@@ -240,7 +240,14 @@ void StationWindow::startRun()
         return;
     showMessage({}, false);
     if (const QString refused = m_run.start(); !refused.isEmpty()) {
+        // A stop, or the window's close, may have come while the start waited
+        // for the ledger: no run follows to end it, so it ends here.
+        m_stopping = false;
+        m_stoppingNow = false;
+        updateControls();
         showMessage(tr("Not started: %1").arg(refused), true);
+        if (m_closeWhenDone)
+            close();
         return;
     }
     showMessage(m_run.notes().join(QStringLiteral("; ")), false);

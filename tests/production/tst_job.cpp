@@ -101,6 +101,10 @@ private slots:
         row("a flag as text", R"({"reprovision": "yes"})", "\"reprovision\" must be true or false");
         row("a range", R"({"addresses": "0001-0002"})", "\"addresses\" needs FROM-TO");
         row("a band", R"({"band": "915Mhz"})", "\"band\" must be 433Mhz or 868Mhz, not \"915Mhz\"");
+        row("a tab in a station", R"({"station": "a\tb"})",
+            "\"station\" holds a control character");
+        row("an escape in an order", R"({"order": "\u001b[31mPO"})",
+            "\"order\" holds a control character (U+001B)");
     }
     void refusedFiles()
     {
@@ -141,6 +145,13 @@ private slots:
                                 << "port 0 from --port is no port number";
         QTest::newRow("baud") << "baud=fast"
                               << "the baud rate \"fast\" from --baud cannot be used";
+        // Names given as options or in the job dialog, not read from a file.
+        QTest::newRow("a line break in the order") << "order=PO\n1"
+                                                   << "--order holds a control character (U+000A)";
+        QTest::newRow("a station not UTF-8") << "station=\xff"
+                                             << "--station is not valid UTF-8";
+        QTest::newRow("a bell in the operator") << "operator=ana\a"
+                                                << "--operator holds a control character (U+0007)";
     }
     void prepared()
     {
@@ -168,6 +179,12 @@ private slots:
             job.ports = {value};
         else if (key == "baud")
             job.baud = value;
+        else if (key == "order")
+            job.order = value;
+        else if (key == "station")
+            job.station = QString::fromUtf8(value.toLatin1());
+        else if (key == "operator")
+            job.operatorName = value;
         const PreparedJob prepared = prepareJob(job, "korva-station 1.0");
         QVERIFY2(refusal.isEmpty() ? prepared.refusal.isEmpty()
                                    : prepared.refusal.startsWith(refusal),

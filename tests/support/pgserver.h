@@ -74,6 +74,14 @@ public:
     PgServer &operator=(const PgServer &) = delete;
 
     bool isRunning() const { return m_running; }
+    // The server's main process, which accepts each new connection; 0 when not running.
+    qint64 mainProcess() const
+    {
+        QFile pidFile(m_folder.filePath("data/postmaster.pid"));
+        return m_running && pidFile.open(QIODevice::ReadOnly)
+                   ? pidFile.readLine().trimmed().toLongLong()
+                   : 0;
+    }
     QString error() const { return m_error; } // why the last step failed, with the server's log
 
     QString url(const QString &database) const
