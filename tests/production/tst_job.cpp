@@ -103,7 +103,7 @@ private slots:
         row("a band", R"({"band": "915Mhz"})", "\"band\" must be 433Mhz or 868Mhz, not \"915Mhz\"");
         row("a tab in a station", R"({"station": "a\tb"})",
             "\"station\" holds a control character");
-        row("an escape in an order", R"({"order": "\u001b[31mPO"})",
+        row("an escape in an order", "{\"order\": \"\\u001b[31mPO\"}",
             "\"order\" holds a control character (U+001B)");
     }
     void refusedFiles()
@@ -182,7 +182,7 @@ private slots:
         else if (key == "order")
             job.order = value;
         else if (key == "station")
-            job.station = QString::fromUtf8(value.toLatin1());
+            job.station = value;
         else if (key == "operator")
             job.operatorName = value;
         const PreparedJob prepared = prepareJob(job, "korva-station 1.0");
