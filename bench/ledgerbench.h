@@ -2,6 +2,10 @@
 
 #include "benchtable.h"
 
+#include "production/ledger.h"
+
+#include <memory>
+
 namespace korva::bench
 {
 
@@ -13,5 +17,17 @@ struct LedgerFigures {
 };
 
 LedgerFigures measureLedger(const QString &where, int units);
+
+// A ledger opened for a benchmark, a run of the station "bench" started on it.
+struct BenchRun {
+    std::unique_ptr<production::Ledger> ledger;
+    qint64 id = 0;
+    QString failure; // why the ledger could not be opened or the run started
+};
+
+BenchRun startBenchRun(const production::LedgerLocation &where);
+
+// A unit of that run that passed with `address`, as a slot records it.
+production::UnitRecord passedUnit(qint64 runId, int sequence, quint32 address);
 
 } // namespace korva::bench

@@ -1,5 +1,6 @@
 #include "ledgerscale.h"
 
+#include "ledgerbench.h"
 #include "processinfo.h"
 #include "production/ledger.h"
 
@@ -136,16 +137,8 @@ LedgerScaleFigures measureLedgerScale(const QString &where, const QList<qint64> 
 {
     LedgerScaleFigures figures;
     const LedgerLocation location = std::get<LedgerLocation>(parseLedgerSpec(where));
-    auto opened = Ledger::open(location);
-    if (const auto *error = std::get_if<QString>(&opened)) {
-        figures.failure = *error;
-        return figures;
-    }
-    Ledger &ledger = *std::get<std::unique_ptr<Ledger>>(opened);
-    RunStart start;
-    start.station = QStringLiteral("bench");
-    const auto run = ledger.startRun(start);
-    figures.failure = run.error;
+    BenchRun run = startBenchRun(location);
+    figures.failure = run.failure;
     // Every address is issued from the range's first up, by bulk inserts or
     // by the takes measured.
     qint64 issued = 0;
@@ -163,24 +156,17 @@ LedgerScaleFigures measureLedgerScale(const QString &where, const QList<qint64> 
         for (int take = 0; figures.failure.isEmpty() && take < takesPerSize; ++take) {
             QElapsedTimer clock;
             clock.start();
-            const auto taken = ledger.reserve(kRange, run.value, start.station);
+            const auto taken = run.ledger->reserve(kRange, run.id, QStringLiteral("bench"));
             const double ms = double(clock.nsecsElapsed()) / 1e6;
             if (!taken.ok() || !taken.value) {
                 figures.failure = taken.ok() ? QStringLiteral("range used up") : taken.error;
                 break;
             }
             samples.add(ms);
-            UnitRecord unit;
-            unit.runId = run.value;
-            unit.sequence = int(*taken.value - kFirst) + 1;
-            unit.started = unit.ended = currentTime();
-            unit.packetLeft = true;
-            unit.address = *taken.value;
-            unit.addressState = AddressState::Passed;
-            unit.result = QStringLiteral("passed");
-            figures.failure = ledger.markSent(*taken.value);
+            figures.failure = run.ledger->markSent(*taken.value);
             if (figures.failure.isEmpty())
-                figures.failure = ledger.recordUnit(unit);
+                figures.failure = run.ledger->recordUnit(
+                    passedUnit(run.id, int(*taken.value - kFirst) + 1, *taken.value));
             ++issued;
         }
         figures.takeMs << QPair<qint64, Samples>{size, samples};
